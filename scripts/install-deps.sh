@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project builds and tests with.
+# Safe to run again: packages already present are left alone, and nothing asks a question.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  g++ cmake ninja-build pkg-config
+  # runtime libraries
+  qt6-base-dev libsqlite3-dev nlohmann-json3-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed"; then
+    missing+=("$package")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: every package is present"
+  exit 0
+fi
+
+if [ "$(id -u)" -eq 0 ]; then
+  run_as_root=()
+elif command -v sudo >/dev/null 2>&1; then
+  run_as_root=(sudo -n)
+else
+  echo "install-deps: need root or sudo to install: ${missing[*]}" >&2
+  exit 1
+fi
+
+echo "install-deps: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${run_as_root[@]}" apt-get update -q
+"${run_as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
