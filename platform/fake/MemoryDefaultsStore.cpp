@@ -1,0 +1,31 @@
+#include "platform/fake/MemoryDefaultsStore.h"
+
+namespace quillet::platform::fake {
+
+std::optional<DefaultsValue> MemoryDefaultsStore::value(std::string_view key) const {
+  std::lock_guard lock(mutex_);
+  auto found = values_.find(key);
+  if (found == values_.end()) return std::nullopt;
+  return found->second;
+}
+
+bool MemoryDefaultsStore::set(std::string_view key, const DefaultsValue& value) {
+  std::lock_guard lock(mutex_);
+  values_.insert_or_assign(std::string(key), value);
+  ++writeCount_;
+  return true;
+}
+
+bool MemoryDefaultsStore::remove(std::string_view key) {
+  std::lock_guard lock(mutex_);
+  if (auto found = values_.find(key); found != values_.end()) values_.erase(found);
+  ++writeCount_;
+  return true;
+}
+
+std::size_t MemoryDefaultsStore::writeCount() const {
+  std::lock_guard lock(mutex_);
+  return writeCount_;
+}
+
+}  // namespace quillet::platform::fake
