@@ -1,0 +1,91 @@
+#include "quillet-dictate/shell/SettingsManager.h"
+
+#include "platform/linux/sqlite/SqliteDefaultsStore.h"
+#include "platform/linux/xdg/XdgPaths.h"
+#include "quillet-dictate/shell/DeploymentConfig.h"
+#include "quillet-dictate/shell/NotificationNames.h"
+#include "quillet-dictate/shell/SettingsKeys.h"
+
+namespace quillet::dictate {
+
+namespace {
+
+template <class Enum, std::size_t Count>
+Enum loadEnum(const platform::DefaultsStore& store, const char* key, const RawValueTable<Enum, Count>& table,
+              Enum fallback) {
+  const auto raw = store.stringValue(key);
+  if (!raw) return fallback;
+  return table.from(*raw).value_or(fallback);
+}
+
+template <class Enum, std::size_t Count>
+std::function<void(const Enum&)> storeRawValue(platform::DefaultsStore& store, const char* key,
+                                               const RawValueTable<Enum, Count>& table) {
+  return [&store, key, &table](const Enum& value) { store.set(key, std::string(table.rawValue(value))); };
+}
+
+}  // namespace
+
+SettingsDefaults SettingsDefaults::deployment() {
+  return {deployment::kDefaultBackendOrigin, deployment::kDefaultAnonKey};
+}
+
+SettingsManager::SettingsManager(platform::DefaultsStore& store, NotificationCenter& notifications,
+                                 SettingsDefaults defaults)
+    : store_(store),
+      notifications_(notifications),
+      supabaseURL(loadString(settings_key::kSupabaseURL, defaults.backendOrigin),
+                  storeString(settings_key::kSupabaseURL)),
+      supabaseAnonKey(loadString(settings_key::kSupabaseAnonKey, defaults.anonKey),
+                      storeString(settings_key::kSupabaseAnonKey)),
+      supabaseAccessToken(loadString(settings_key::kSupabaseAccessToken, ""),
+                          storeString(settings_key::kSupabaseAccessToken)),
+      supabaseRefreshToken(loadString(settings_key::kSupabaseRefreshToken, ""),
+                           storeString(settings_key::kSupabaseRefreshToken)),
+      writingStyle(loadEnum(store, settings_key::kWritingStyle, kWritingStyleRawValues, WritingStyle::originalVoice),
+                   storeRawValue(store, settings_key::kWritingStyle, kWritingStyleRawValues)),
+      checkTriggerMigrated_(migrateCheckTrigger()),
+      checkTrigger(loadEnum(store, settings_key::kCheckTrigger, kCheckTriggerRawValues, CheckTrigger::onPause500ms),
+                   storeRawValue(store, settings_key::kCheckTrigger, kCheckTriggerRawValues)),
+      grammarEnabled(loadBool(settings_key::kGrammarEnabled, true), storeBool(settings_key::kGrammarEnabled)),
+      showCapsuleAutomatically(loadBool(settings_key::kShowCapsuleAutomatically, false),
+                               [this, persist = storeBool(settings_key::kShowCapsuleAutomatically)](const bool& value) {
+                                 persist(value);
+                                 notifications_.post(notification::kCapsuleVisibilityChanged, value);
+                               }),
+      voiceAutoInsert(true, storeBool(settings_key::kVoiceAutoInsert)),
+      voiceDefaultMode(loadString(settings_key::kVoiceDefaultMode, "grammar"),
+                       storeString(settings_key::kVoiceDefaultMode)),
+      voiceAIPromptTemplate(loadString(settings_key::kVoiceAIPromptTemplate, "auto"),
+                            storeString(settings_key::kVoiceAIPromptTemplate)),
+      voiceSmartMode(loadBool(settings_key::kVoiceSmartMode, false), storeBool(settings_key::kVoiceSmartMode)) {}
+
+SettingsManager& SettingsManager::shared() {
+  static platform::sqlite::SqliteDefaultsStore store(
+      platform::sqlite::SqliteDefaultsStore::defaultPath(platform::xdg::XdgPaths()));
+  static SettingsManager manager(store, NotificationCenter::shared());
+  return manager;
+}
+
+bool SettingsManager::migrateCheckTrigger() {
+  if (store_.boolValue(settings_key::kHarperAutoCheckMigrated).value_or(false)) return false;
+  if (store_.stringValue(settings_key::kCheckTrigger) == "manual") store_.remove(settings_key::kCheckTrigger);
+  store_.set(settings_key::kHarperAutoCheckMigrated, true);
+  return true;
+}
+
+std::string SettingsManager::loadString(const char* key, const std::string& fallback) const {
+  return store_.stringValue(key).value_or(fallback);
+}
+
+bool SettingsManager::loadBool(const char* key, bool fallback) const { return store_.boolValue(key).value_or(fallback); }
+
+std::function<void(const std::string&)> SettingsManager::storeString(const char* key) {
+  return [this, key](const std::string& value) { store_.set(key, value); };
+}
+
+std::function<void(const bool&)> SettingsManager::storeBool(const char* key) {
+  return [this, key](const bool& value) { store_.set(key, value); };
+}
+
+}  // namespace quillet::dictate
