@@ -1,0 +1,136 @@
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace quillet::test {
+
+// A program started the way a host starts it: its own environment, standard error
+// read back through a pipe, ended by a signal. The destructor kills it if still running.
+class ChildProcess {
+ public:
+  using Environment = std::map<std::string, std::string>;
+
+  // Starts `program` with `arguments`; `environment` is laid over this process's environment,
+  // and names in `removed` are taken out of it.
+  ChildProcess(const std::string& program, const std::vector<std::string>& arguments, const Environment& environment,
+               const std::vector<std::string>& removed = {}) {
+    int errorPipe[2];
+    if (::pipe2(errorPipe, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
+    standardError_ = errorPipe[0];
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, errorPipe[1], STDERR_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+
+    std::vector<std::string> argumentStrings{program};
+    argumentStrings.insert(argumentStrings.end(), arguments.begin(), arguments.end());
+    std::vector<std::string> environmentStrings = mergedEnvironment(environment, removed);
+    auto argumentPointers = pointersTo(argumentStrings);
+    auto environmentPointers = pointersTo(environmentStrings);
+
+    const int result = ::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argumentPointers.data(),
+                                     environmentPointers.data());
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(errorPipe[1]);
+    if (result != 0) throw std::system_error(result, std::generic_category(), "posix_spawn " + program);
+  }
+
+  ~ChildProcess() {
+    if (pid_ > 0 && !exitStatus_) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    if (standardError_ >= 0) ::close(standardError_);
+  }
+
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // Reads standard error until it contains `text`; answers false on timeout or end of stream.
+  bool waitForStandardError(const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (standardErrorText_.find(text) == std::string::npos) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return false;
+      pollfd descriptor{standardError_, POLLIN, 0};
+      if (::poll(&descriptor, 1, int(left.count())) <= 0) continue;
+      char buffer[4096];
+      const ssize_t count = ::read(standardError_, buffer, sizeof buffer);
+      if (count <= 0) return false;
+      standardErrorText_.append(buffer, std::size_t(count));
+    }
+    return true;
+  }
+
+  // Reads standard error to its end (the process and its children have closed it) and answers all of it.
+  const std::string& readStandardErrorToEnd(std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+    waitForStandardError(std::string(1, '\0'), timeout);
+    return standardErrorText_;
+  }
+
+  void sendSignal(int signal) const { ::kill(pid_, signal); }
+
+  // The raw wait status once the process has ended, or nothing if it is still running at the timeout.
+  std::optional<int> waitForExit(std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!exitStatus_) {
+      int status = 0;
+      const pid_t ended = ::waitpid(pid_, &status, WNOHANG);
+      if (ended == pid_) {
+        exitStatus_ = status;
+        break;
+      }
+      if (std::chrono::steady_clock::now() >= deadline) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return exitStatus_;
+  }
+
+  [[nodiscard]] const std::string& standardErrorText() const { return standardErrorText_; }
+  [[nodiscard]] pid_t pid() const { return pid_; }
+
+ private:
+  static std::vector<std::string> mergedEnvironment(const Environment& overrides, const std::vector<std::string>& removed) {
+    Environment merged;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+      const std::string text(*entry);
+      const auto equals = text.find('=');
+      if (equals != std::string::npos) merged[text.substr(0, equals)] = text.substr(equals + 1);
+    }
+    for (const auto& name : removed) merged.erase(name);
+    for (const auto& [name, value] : overrides) merged[name] = value;
+    std::vector<std::string> strings;
+    for (const auto& [name, value] : merged) strings.push_back(name + "=" + value);
+    return strings;
+  }
+
+  static std::vector<char*> pointersTo(std::vector<std::string>& strings) {
+    std::vector<char*> pointers;
+    for (auto& text : strings) pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+    return pointers;
+  }
+
+  pid_t pid_ = -1;
+  int standardError_ = -1;
+  std::string standardErrorText_;
+  std::optional<int> exitStatus_;
+};
+
+}  // namespace quillet::test

@@ -1,0 +1,45 @@
+// quillet-defaults-writer <database-path> <key-prefix> <count>
+// Stores `count` keys "<key-prefix>.<i>" one by one, as a second process beside the tests would.
+// Exits 0 when every write answered true, 1 when one did not, 2 on wrong arguments.
+
+#include <charconv>
+#include <iostream>
+#include <span>
+#include <string_view>
+
+#include "platform/linux/sqlite/SqliteDefaultsStore.h"
+#include "tests/tools/DefaultsWriterValues.h"
+
+namespace {
+
+constexpr int successExitCode = 0;
+constexpr int failedWriteExitCode = 1;
+constexpr int usageExitCode = 2;
+
+bool parseCount(std::string_view text, int& count) {
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
+  return error == std::errc{} && end == text.data() + text.size() && count >= 0;
+}
+
+}  // namespace
+
+int main(int argumentCount, char** argumentValues) {
+  const std::span arguments(argumentValues, static_cast<std::size_t>(argumentCount));
+  int count = 0;
+  if (arguments.size() != 4 || !parseCount(arguments[3], count)) {
+    std::cerr << "usage: quillet-defaults-writer <database-path> <key-prefix> <count>\n";
+    return usageExitCode;
+  }
+  const std::string_view prefix = arguments[2];
+
+  quillet::platform::sqlite::SqliteDefaultsStore store(arguments[1]);
+  int exitCode = successExitCode;
+  for (int index = 0; index < count; ++index) {
+    const std::string key = quillet::test::defaultsWriterKey(prefix, index);
+    if (!store.set(key, quillet::test::expectedDefaultsValue(index))) {
+      std::cerr << "quillet-defaults-writer: storing " << key << " answered false\n";
+      exitCode = failedWriteExitCode;
+    }
+  }
+  return exitCode;
+}
