@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quillet::platform {
+
+// Sample rate and channel count of the input as the hardware delivers it.
+struct AudioFormat {
+  double sampleRate = 0;
+  int channelCount = 0;
+};
+
+// One tap buffer: non-interleaved 32-bit float samples, one pointer per channel,
+// each holding frameCount samples. Valid only during the tap call.
+struct AudioBuffer {
+  std::vector<const float*> channels;
+  std::size_t frameCount = 0;
+  AudioFormat format;
+};
+
+// The microphone permission as the behaviour knows it; the numbers are the ones it logs.
+enum class MicAuthorization { notDetermined = 0, restricted = 1, denied = 2, authorized = 3 };
+
+// The default microphone with a tap, like an audio engine's input node.
+class AudioInput {
+ public:
+  using Tap = std::function<void(const AudioBuffer& buffer)>;
+
+  virtual ~AudioInput() = default;
+
+  // Whether the program may record; never notDetermined where no prompt exists.
+  virtual MicAuthorization authorization() = 0;
+
+  // Asks the user for access; `completion` may run on any thread.
+  virtual void requestAccess(std::function<void(bool granted)> completion) = 0;
+
+  // The input's hardware format, or nothing when there is no input. Safe from any thread.
+  virtual std::optional<AudioFormat> hardwareFormat() = 0;
+
+  // Whether the input runs the platform's voice processing (echo cancellation that ducks other audio).
+  virtual bool voiceProcessingEnabled() = 0;
+  // Switches voice processing on or off; answers an error description on failure.
+  virtual std::optional<std::string> setVoiceProcessingEnabled(bool enabled) = 0;
+
+  // Hands buffers of about `bufferFrames` frames to `tap` on the input's own audio thread once started.
+  virtual void installTap(std::size_t bufferFrames, Tap tap) = 0;
+
+  // Hands over audio already captured but not yet delivered (on the calling thread), then
+  // detaches the tap: once this returns, the tap is never called again.
+  virtual void removeTap() = 0;
+
+  // Starts recording; answers an error description on failure.
+  virtual std::optional<std::string> start() = 0;
+  virtual void stop() = 0;
+  [[nodiscard]] virtual bool isRunning() const = 0;
+};
+
+}  // namespace quillet::platform

@@ -1,0 +1,80 @@
+#include "platform/fake/FakeAudioInput.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace quillet::platform::fake {
+
+void FakeAudioInput::requestAccess(std::function<void(bool granted)> completion) {
+  ++accessRequestCount;
+  if (accessAnswer) {
+    completion(*accessAnswer);
+  } else {
+    pendingAccessCompletion_ = std::move(completion);
+  }
+}
+
+void FakeAudioInput::answerAccessRequest(bool granted) {
+  if (auto completion = std::exchange(pendingAccessCompletion_, nullptr)) completion(granted);
+}
+
+std::optional<AudioFormat> FakeAudioInput::hardwareFormat() { return format; }
+
+std::optional<std::string> FakeAudioInput::setVoiceProcessingEnabled(bool enabled) {
+  if (voiceProcessingError) return voiceProcessingError;
+  voiceProcessing = enabled;
+  return std::nullopt;
+}
+
+void FakeAudioInput::installTap(std::size_t bufferFrames, Tap tap) {
+  std::lock_guard lock(mutex_);
+  requestedBufferFrames = bufferFrames;
+  tap_ = std::move(tap);
+  ++tapInstallCount;
+}
+
+void FakeAudioInput::removeTap() {
+  std::lock_guard lock(mutex_);
+  tap_ = nullptr;
+}
+
+bool FakeAudioInput::tapInstalled() const {
+  std::lock_guard lock(mutex_);
+  return tap_ != nullptr;
+}
+
+std::optional<std::string> FakeAudioInput::start() {
+  if (startError) return startError;
+  running = true;
+  return std::nullopt;
+}
+
+void FakeAudioInput::stop() { running = false; }
+
+void FakeAudioInput::deliver(const std::vector<std::vector<float>>& channels) {
+  Tap tap;
+  {
+    std::lock_guard lock(mutex_);
+    tap = tap_;
+  }
+  if (!tap || !running) return;
+  AudioBuffer buffer;
+  buffer.frameCount = channels.empty() ? 0 : channels.front().size();
+  for (const auto& channel : channels) buffer.channels.push_back(channel.data());
+  buffer.format = AudioFormat{format ? format->sampleRate : 0, int(channels.size())};
+  tap(buffer);
+}
+
+void FakeAudioInput::deliverConstant(float value, double seconds, std::size_t framesPerBuffer) {
+  const int channelCount = format ? std::max(format->channelCount, 1) : 1;
+  const double sampleRate = format ? format->sampleRate : 48000;
+  auto framesLeft = std::size_t(std::llround(seconds * sampleRate));
+  while (framesLeft > 0) {
+    const std::size_t frames = std::min(framesLeft, framesPerBuffer);
+    deliver(std::vector<std::vector<float>>(std::size_t(channelCount), std::vector<float>(frames, value)));
+    framesLeft -= frames;
+  }
+}
+
+}  // namespace quillet::platform::fake
