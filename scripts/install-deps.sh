@@ -8,8 +8,11 @@ packages=(
   g++ cmake ninja-build pkg-config
   # runtime libraries
   qt6-base-dev libsqlite3-dev nlohmann-json3-dev
+  libpulse-dev libsoxr-dev libfftw3-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
+  # real-component tests: a private sound server fed with synthetic speech
+  pulseaudio pulseaudio-utils espeak-ng sox
 )
 
 missing=()

@@ -7,7 +7,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <map>
 #include <optional>
 #include <string>
@@ -25,10 +27,18 @@ class ChildProcess {
  public:
   using Environment = std::map<std::string, std::string>;
 
+  // Where the child's standard output goes: helpers whose output nobody reads write into /dev/null
+  // rather than into the test's own output; a helper whose answer is read writes it where standard error goes.
+  enum class StandardOutput { inherited, discarded, withStandardError };
+
   // Starts `program` with `arguments`; `environment` is laid over this process's environment,
   // and names in `removed` are taken out of it.
   ChildProcess(const std::string& program, const std::vector<std::string>& arguments, const Environment& environment,
-               const std::vector<std::string>& removed = {}) {
+               const std::vector<std::string>& removed = {})
+      : ChildProcess(program, arguments, environment, removed, StandardOutput::inherited) {}
+
+  ChildProcess(const std::string& program, const std::vector<std::string>& arguments, const Environment& environment,
+               const std::vector<std::string>& removed, StandardOutput standardOutput) {
     int errorPipe[2];
     if (::pipe2(errorPipe, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
     standardError_ = errorPipe[0];
@@ -37,6 +47,11 @@ class ChildProcess {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, errorPipe[1], STDERR_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (standardOutput == StandardOutput::discarded) {
+      posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    } else if (standardOutput == StandardOutput::withStandardError) {
+      posix_spawn_file_actions_adddup2(&actions, errorPipe[1], STDOUT_FILENO);
+    }
 
     std::vector<std::string> argumentStrings{program};
     argumentStrings.insert(argumentStrings.end(), arguments.begin(), arguments.end());
@@ -61,6 +76,22 @@ class ChildProcess {
 
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // The program's full path from the folders in PATH, for a program a test names the way a shell would;
+  // the bare name when no folder holds it, so that starting it fails with "no such file".
+  static std::string pathOf(const std::string& programName) {
+    const char* searchPath = std::getenv("PATH");
+    const std::string folders = searchPath != nullptr ? searchPath : "/usr/local/bin:/usr/bin:/bin";
+    std::size_t begin = 0;
+    while (begin <= folders.size()) {
+      const std::size_t end = std::min(folders.find(':', begin), folders.size());
+      const std::string folder = folders.substr(begin, end - begin);
+      const std::string candidate = (folder.empty() ? std::string(".") : folder) + "/" + programName;
+      if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+      begin = end + 1;
+    }
+    return programName;
+  }
 
   // Reads standard error until it contains `text`; answers false on timeout or end of stream.
   bool waitForStandardError(const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {

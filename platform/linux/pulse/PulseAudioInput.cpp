@@ -1,0 +1,479 @@
+#include "platform/linux/pulse/PulseAudioInput.h"
+
+#include <pulse/context.h>
+#include <pulse/error.h>
+#include <pulse/introspect.h>
+#include <pulse/mainloop-api.h>
+#include <pulse/rtclock.h>
+#include <pulse/stream.h>
+#include <pulse/thread-mainloop.h>
+#include <pulse/timeval.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <iostream>
+#include <limits>
+
+namespace quillet::platform::pulse {
+
+namespace {
+
+// Long enough for a busy desktop server, short enough that a stuck one reads as an error rather than a hang.
+constexpr pa_usec_t answerTimeout = 3 * PA_USEC_PER_SEC;
+constexpr const char* answerTimeoutText = "3 seconds";
+
+// Left to itself the server hands record streams their audio in two-second bursts; small fragments keep
+// the last spoken word within a few tens of milliseconds of the tap.
+constexpr pa_usec_t fragmentDuration = 20 * PA_USEC_PER_MSEC;
+
+constexpr const char* defaultSourceName = "@DEFAULT_SOURCE@";
+constexpr const char* streamName = "recording";
+
+// Written in one piece so lines from several threads do not interleave.
+void writeDiagnostic(const std::string& message) { std::cerr << "[pulse] " + message + "\n"; }
+
+std::string errorText(pa_context* context) { return pa_strerror(pa_context_errno(context)); }
+
+bool sameFormat(const AudioFormat& first, const AudioFormat& second) {
+  return first.sampleRate == second.sampleRate && first.channelCount == second.channelCount;
+}
+
+void release(pa_context* context, pa_stream* stream) {
+  if (stream != nullptr) {
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
+    pa_stream_set_read_callback(stream, nullptr, nullptr);
+    pa_stream_disconnect(stream);
+    pa_stream_unref(stream);
+  }
+  if (context != nullptr) {
+    pa_context_set_state_callback(context, nullptr, nullptr);
+    pa_context_disconnect(context);
+    pa_context_unref(context);
+  }
+}
+
+// The loop's own thread already holds the lock inside every callback, and a tap runs inside one.
+// `waiting` counts the callers queueing for the lock, for whom the audio thread steps aside.
+class LoopLock {
+ public:
+  LoopLock(pa_threaded_mainloop* mainloop, std::atomic<int>& waiting)
+      : mainloop_(mainloop != nullptr && pa_threaded_mainloop_in_thread(mainloop) == 0 ? mainloop : nullptr) {
+    if (mainloop_ == nullptr) return;
+    ++waiting;
+    pa_threaded_mainloop_lock(mainloop_);
+    --waiting;
+  }
+  ~LoopLock() {
+    if (mainloop_ != nullptr) pa_threaded_mainloop_unlock(mainloop_);
+  }
+  LoopLock(const LoopLock&) = delete;
+  LoopLock& operator=(const LoopLock&) = delete;
+
+ private:
+  pa_threaded_mainloop* mainloop_;
+};
+
+struct Deadline {
+  pa_threaded_mainloop* mainloop = nullptr;
+  bool passed = false;
+};
+
+void deadlinePassed(pa_mainloop_api* /*api*/, pa_time_event* /*event*/, const timeval* /*time*/, void* userdata) {
+  auto* deadline = static_cast<Deadline*>(userdata);
+  deadline->passed = true;
+  pa_threaded_mainloop_signal(deadline->mainloop, 0);
+}
+
+}  // namespace
+
+struct PulseAudioInput::SourceFacts {
+  std::string name;
+  pa_sample_spec sampleFormat{};
+  pa_channel_map channelMap{};
+  bool isMonitor = false;
+
+  [[nodiscard]] AudioFormat format() const {
+    return AudioFormat{double(sampleFormat.rate), int(sampleFormat.channels)};
+  }
+};
+
+PulseAudioInput::PulseAudioInput(std::string server, std::string applicationName)
+    : server_(std::move(server)), applicationName_(std::move(applicationName)), mainloop_(pa_threaded_mainloop_new()) {
+  if (mainloop_ == nullptr) {
+    writeDiagnostic("cannot create the audio thread's main loop");
+    return;
+  }
+  pa_threaded_mainloop_set_name(mainloop_, "pulse-input");
+  if (pa_threaded_mainloop_start(mainloop_) < 0) {
+    writeDiagnostic("cannot start the audio thread");
+    pa_threaded_mainloop_free(mainloop_);
+    mainloop_ = nullptr;
+  }
+}
+
+PulseAudioInput::~PulseAudioInput() {
+  if (mainloop_ == nullptr) return;
+  {
+    LoopLock lock(mainloop_, callersWaiting_);
+    endSession();
+    releaseRetired();
+    tap_ = nullptr;
+  }
+  pa_threaded_mainloop_stop(mainloop_);
+  pa_threaded_mainloop_free(mainloop_);
+}
+
+MicAuthorization PulseAudioInput::authorization() {
+  return probeFormat() ? MicAuthorization::authorized : MicAuthorization::denied;
+}
+
+// There is no prompt on this platform: access is whatever the sound server allows right now.
+void PulseAudioInput::requestAccess(std::function<void(bool granted)> completion) {
+  const bool granted = authorization() == MicAuthorization::authorized;
+  if (completion) completion(granted);
+}
+
+std::optional<AudioFormat> PulseAudioInput::hardwareFormat() {
+  {
+    std::lock_guard lock(formatMutex_);
+    if (format_) return format_;
+  }
+  return probeFormat();
+}
+
+bool PulseAudioInput::voiceProcessingEnabled() { return false; }
+
+std::optional<std::string> PulseAudioInput::setVoiceProcessingEnabled(bool enabled) {
+  if (enabled) return "voice processing is not available";
+  return std::nullopt;
+}
+
+void PulseAudioInput::installTap(std::size_t bufferFrames, Tap tap) {
+  LoopLock lock(mainloop_, callersWaiting_);
+  detachTap();
+  bufferFrames_ = std::max<std::size_t>(bufferFrames, 1);
+  tap_ = std::move(tap);
+}
+
+void PulseAudioInput::removeTap() {
+  LoopLock lock(mainloop_, callersWaiting_);
+  detachTap();
+}
+
+std::optional<std::string> PulseAudioInput::start() {
+  if (mainloop_ == nullptr) return "the audio thread could not be started";
+  if (insideTap()) {
+    if (running_) return std::nullopt;
+    return "recording cannot start from inside the tap";
+  }
+  std::lock_guard serialized(startMutex_);
+  LoopLock lock(mainloop_, callersWaiting_);
+  if (running_) return std::nullopt;
+  endSession();
+
+  std::string error;
+  pa_context* context = connect(error);
+  if (context == nullptr) return error;
+  const auto source = defaultSource(context, error);
+  if (!source) {
+    release(context, nullptr);
+    return error;
+  }
+  context_ = context;
+  if (source->isMonitor) {
+    writeDiagnostic("the default input \"" + source->name +
+                    "\" is the monitor of an output, not a microphone; recording it as the sound server chose");
+  }
+  if (auto failure = openStream(*source)) {
+    endSession();
+    return failure;
+  }
+  rememberFormat(sessionFormat_);
+  running_ = true;
+  return std::nullopt;
+}
+
+void PulseAudioInput::stop() {
+  if (mainloop_ == nullptr) return;
+  LoopLock lock(mainloop_, callersWaiting_);
+  if (insideTap()) {
+    retireSession();
+    return;
+  }
+  endSession();
+}
+
+bool PulseAudioInput::isRunning() const { return running_; }
+
+void PulseAudioInput::contextStateChanged(pa_context* context, void* userdata) {
+  auto* self = static_cast<PulseAudioInput*>(userdata);
+  pa_threaded_mainloop_signal(self->mainloop_, 0);
+  if (context == self->context_ && !PA_CONTEXT_IS_GOOD(pa_context_get_state(context))) {
+    self->reportLoss("lost the sound server (" + errorText(context) + ")");
+  }
+}
+
+void PulseAudioInput::streamStateChanged(pa_stream* stream, void* userdata) {
+  auto* self = static_cast<PulseAudioInput*>(userdata);
+  pa_threaded_mainloop_signal(self->mainloop_, 0);
+  if (stream == self->stream_ && !PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
+    self->reportLoss("the recording stream failed (" + errorText(pa_stream_get_context(stream)) + ")");
+  }
+}
+
+void PulseAudioInput::streamReadable(pa_stream* stream, std::size_t /*bytes*/, void* userdata) {
+  static_cast<PulseAudioInput*>(userdata)->readAvailable(stream);
+}
+
+pa_context* PulseAudioInput::connect(std::string& error) {
+  pa_context* context = pa_context_new(pa_threaded_mainloop_get_api(mainloop_), applicationName_.c_str());
+  if (context == nullptr) {
+    error = "cannot create a connection to the sound server";
+    return nullptr;
+  }
+  pa_context_set_state_callback(context, contextStateChanged, this);
+  // Without NOAUTOSPAWN a missing server would be started for us, which is the desktop's decision, not ours.
+  if (pa_context_connect(context, server_.empty() ? nullptr : server_.c_str(), PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+    error = "cannot reach the sound server (" + errorText(context) + ")";
+    release(context, nullptr);
+    return nullptr;
+  }
+  const bool settled = waitFor(context, [context] {
+    const pa_context_state_t state = pa_context_get_state(context);
+    return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+  });
+  if (!settled) {
+    error = std::string("the sound server did not answer within ") + answerTimeoutText;
+  } else if (pa_context_get_state(context) != PA_CONTEXT_READY) {
+    error = "cannot reach the sound server (" + errorText(context) + ")";
+  } else {
+    return context;
+  }
+  release(context, nullptr);
+  return nullptr;
+}
+
+std::optional<PulseAudioInput::SourceFacts> PulseAudioInput::defaultSource(pa_context* context, std::string& error) {
+  struct Query {
+    pa_threaded_mainloop* mainloop = nullptr;
+    std::optional<SourceFacts> source;
+    bool finished = false;
+  } query{mainloop_, std::nullopt, false};
+
+  auto answered = [](pa_context* /*context*/, const pa_source_info* info, int endOfList, void* userdata) {
+    auto* pending = static_cast<Query*>(userdata);
+    if (endOfList == 0 && info != nullptr) {
+      pending->source = SourceFacts{info->name, info->sample_spec, info->channel_map,
+                                    info->monitor_of_sink != PA_INVALID_INDEX};
+    } else {
+      pending->finished = true;
+    }
+    pa_threaded_mainloop_signal(pending->mainloop, 0);
+  };
+  pa_operation* operation = pa_context_get_source_info_by_name(context, defaultSourceName, answered, &query);
+  if (operation == nullptr) {
+    error = "cannot ask the sound server for its input (" + errorText(context) + ")";
+    return std::nullopt;
+  }
+  const bool finished = waitFor(context, [&query] { return query.finished; });
+  // The query lives on this stack frame; a late answer must not reach it.
+  if (!finished) pa_operation_cancel(operation);
+  pa_operation_unref(operation);
+
+  if (!finished) {
+    error = std::string("the sound server did not answer within ") + answerTimeoutText;
+  } else if (!query.source) {
+    error = pa_context_errno(context) == PA_ERR_NOENTITY
+                ? "the sound server has no input source"
+                : "cannot ask the sound server for its input (" + errorText(context) + ")";
+  }
+  return query.source;
+}
+
+std::optional<std::string> PulseAudioInput::openStream(const SourceFacts& source) {
+  // Float at the source's own rate and channel layout, so the server converts nothing but the sample type.
+  const pa_sample_spec streamFormat{PA_SAMPLE_FLOAT32NE, source.sampleFormat.rate, source.sampleFormat.channels};
+  const pa_channel_map* channelMap =
+      pa_channel_map_compatible(&source.channelMap, &streamFormat) != 0 ? &source.channelMap : nullptr;
+  pa_stream* stream = pa_stream_new(context_, streamName, &streamFormat, channelMap);
+  if (stream == nullptr) return "cannot create a recording stream (" + errorText(context_) + ")";
+  stream_ = stream;
+  sessionFormat_ = source.format();
+  pa_stream_set_state_callback(stream, streamStateChanged, this);
+  pa_stream_set_read_callback(stream, streamReadable, this);
+
+  constexpr std::uint32_t serverChooses = std::numeric_limits<std::uint32_t>::max();
+  pa_buffer_attr attributes{};
+  attributes.maxlength = serverChooses;
+  attributes.tlength = serverChooses;
+  attributes.prebuf = serverChooses;
+  attributes.minreq = serverChooses;
+  attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(fragmentDuration, &streamFormat));
+
+  // Audio that arrives while this call still waits for the stream to settle is kept.
+  capturing_ = true;
+  if (pa_stream_connect_record(stream, source.name.c_str(), &attributes, PA_STREAM_ADJUST_LATENCY) < 0) {
+    return "cannot open the recording stream (" + errorText(context_) + ")";
+  }
+  const bool settled = waitFor(context_, [this, stream] {
+    return stream_ != stream || pa_stream_get_state(stream) == PA_STREAM_READY ||
+           !PA_STREAM_IS_GOOD(pa_stream_get_state(stream));
+  });
+  if (stream_ != stream) return "recording was stopped while it started";
+  if (!settled) return std::string("the sound server did not open the recording within ") + answerTimeoutText;
+  if (pa_stream_get_state(stream) != PA_STREAM_READY) {
+    return "cannot open the recording stream (" + errorText(context_) + ")";
+  }
+  return std::nullopt;
+}
+
+template <typename Done>
+bool PulseAudioInput::waitFor(pa_context* context, Done done) {
+  Deadline deadline{mainloop_, false};
+  pa_time_event* timer = pa_context_rttime_new(context, pa_rtclock_now() + answerTimeout, deadlinePassed, &deadline);
+  while (!done() && !deadline.passed) pa_threaded_mainloop_wait(mainloop_);
+  pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop_);
+  if (timer != nullptr) api->time_free(timer);
+  return done();
+}
+
+void PulseAudioInput::endSession() {
+  release(context_, stream_);
+  forgetSession();
+}
+
+// A tap runs inside the stream's read callback, so there the connection is only set aside and
+// released once the loop has left that callback.
+void PulseAudioInput::retireSession() {
+  if (context_ != nullptr || stream_ != nullptr) {
+    retired_.emplace_back(context_, stream_);
+    pa_mainloop_api_once(
+        pa_threaded_mainloop_get_api(mainloop_),
+        [](pa_mainloop_api* /*api*/, void* userdata) { static_cast<PulseAudioInput*>(userdata)->releaseRetired(); },
+        this);
+  }
+  forgetSession();
+}
+
+// A start waiting for its stream learns from the signal that the stream is gone.
+void PulseAudioInput::forgetSession() {
+  context_ = nullptr;
+  stream_ = nullptr;
+  capturing_ = false;
+  running_ = false;
+  rememberFormat(std::nullopt);
+  pa_threaded_mainloop_signal(mainloop_, 0);
+}
+
+void PulseAudioInput::releaseRetired() {
+  for (const auto& [context, stream] : retired_) release(context, stream);
+  retired_.clear();
+}
+
+// The connection is left for stop or the next start to release: this runs inside its own callbacks.
+void PulseAudioInput::reportLoss(const std::string& what) {
+  capturing_ = false;
+  rememberFormat(std::nullopt);
+  if (running_.exchange(false)) writeDiagnostic(what + "; recording stopped");
+}
+
+void PulseAudioInput::readAvailable(pa_stream* stream) {
+  const std::size_t frameBytes = sizeof(float) * std::size_t(std::max(sessionFormat_.channelCount, 1));
+  // A tap may stop recording, which detaches the stream from this object; nothing reads it after that.
+  // A caller waiting for the lock (removeTap, stop) goes first, or a tap slower than the audio would
+  // keep it out for as long as the backlog lasts; what is left is read with the next fragment.
+  while (stream == stream_ && callersWaiting_ == 0) {
+    const std::size_t readable = pa_stream_readable_size(stream);
+    if (readable == 0 || readable == std::numeric_limits<std::size_t>::max()) return;
+    const void* data = nullptr;
+    std::size_t bytes = 0;
+    if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) return;
+    if (capturing_) append(data, bytes / frameBytes);
+    if (stream == stream_) pa_stream_drop(stream);
+  }
+}
+
+// `data` holds interleaved frames, or is null for a hole in the recording, which becomes silence.
+void PulseAudioInput::append(const void* data, std::size_t frames) {
+  if (!tap_ || frames == 0) return;
+  const auto channelCount = std::size_t(sessionFormat_.channelCount);
+  interleaved_.resize(frames * channelCount);
+  if (data != nullptr) {
+    std::memcpy(interleaved_.data(), data, interleaved_.size() * sizeof(float));
+  } else {
+    std::fill(interleaved_.begin(), interleaved_.end(), 0.0F);
+  }
+  // Audio left from a session with another source goes out on its own before the new format starts.
+  if (pendingFrames_ > 0 && !sameFormat(pendingFormat_, sessionFormat_)) deliverPending();
+
+  // The tap may stop recording or detach itself; the rest of the fragment then goes nowhere.
+  std::size_t done = 0;
+  while (done < frames && tap_ && capturing_) {
+    if (pendingFrames_ == 0) {
+      pendingFormat_ = sessionFormat_;
+      pending_.resize(channelCount);
+      for (auto& channel : pending_) channel.resize(bufferFrames_);
+    }
+    const std::size_t count = std::min(frames - done, bufferFrames_ - pendingFrames_);
+    for (std::size_t channel = 0; channel < channelCount; ++channel) {
+      float* target = pending_[channel].data() + pendingFrames_;
+      const float* source = interleaved_.data() + done * channelCount + channel;
+      for (std::size_t frame = 0; frame < count; ++frame) target[frame] = source[frame * channelCount];
+    }
+    pendingFrames_ += count;
+    done += count;
+    if (pendingFrames_ == bufferFrames_) deliverPending();
+  }
+}
+
+void PulseAudioInput::deliverPending() {
+  if (pendingFrames_ == 0 || !tap_) return;
+  delivery_.channels.clear();
+  for (const auto& channel : pending_) delivery_.channels.push_back(channel.data());
+  delivery_.frameCount = pendingFrames_;
+  delivery_.format = pendingFormat_;
+  pendingFrames_ = 0;
+
+  // The tap may remove or replace itself while it runs; it is put back only if it did neither.
+  const unsigned generation = tapGeneration_;
+  Tap tap = std::exchange(tap_, nullptr);
+  const std::thread::id outerTapThread = tapThread_.exchange(std::this_thread::get_id());
+  tap(delivery_);
+  tapThread_ = outerTapThread;
+  if (generation == tapGeneration_) tap_ = std::move(tap);
+}
+
+void PulseAudioInput::detachTap() {
+  deliverPending();
+  tap_ = nullptr;
+  ++tapGeneration_;
+  pendingFrames_ = 0;
+}
+
+std::optional<AudioFormat> PulseAudioInput::probeFormat() {
+  // A tap cannot wait for the server: the loop that would bring the answer is busy running the tap.
+  if (mainloop_ == nullptr || insideTap()) {
+    std::lock_guard lock(formatMutex_);
+    return format_;
+  }
+  LoopLock lock(mainloop_, callersWaiting_);
+  std::string ignored;
+  std::optional<AudioFormat> format;
+  if (pa_context* context = connect(ignored)) {
+    if (auto source = defaultSource(context, ignored)) format = source->format();
+    release(context, nullptr);
+  }
+  // While recording, the cache keeps the format the buffers carry.
+  if (!running_) rememberFormat(format);
+  return format;
+}
+
+void PulseAudioInput::rememberFormat(std::optional<AudioFormat> format) {
+  std::lock_guard lock(formatMutex_);
+  format_ = format;
+}
+
+bool PulseAudioInput::insideTap() const { return tapThread_.load() == std::this_thread::get_id(); }
+
+}  // namespace quillet::platform::pulse
