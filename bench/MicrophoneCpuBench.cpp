@@ -1,0 +1,120 @@
+// Whole microphone path as the agent runs it: a private sound server plays ten seconds of audio into
+// a virtual microphone, and this process records it through the PulseAudio adapter, libsoxr, the
+// speech gate and the level analysis. Prints this process's CPU time per second of audio, adapter
+// wake-ups included (the server and the player are other processes and are not counted).
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <string>
+
+#include "platform/fake/VirtualMainLoop.h"
+#include "platform/linux/pulse/PulseAudioInput.h"
+#include "platform/linux/soxr/SoxrResampler.h"
+#include "platform/UrlOpener.h"
+#include "quillet-dictate/audio/AudioStreamer.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/FileContents.h"
+#include "tests/support/PrivatePulseServer.h"
+#include "tests/support/TemporaryDirectory.h"
+
+namespace {
+
+using namespace quillet;
+
+class NoUrlOpener final : public platform::UrlOpener {
+ public:
+  bool openSoundSettings() override { return false; }
+};
+
+// CPU seconds of each thread of this process by thread name, from /proc (10 ms resolution).
+std::map<std::string, double> threadCpuSeconds() {
+  std::map<std::string, double> byName;
+  const double ticksPerSecond = double(sysconf(_SC_CLK_TCK));
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::string name = test::readFile(task.path() / "comm");
+    if (!name.empty() && name.back() == '\n') name.pop_back();
+    const std::string stat = test::readFile(task.path() / "stat");
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    unsigned long long userTicks = 0, systemTicks = 0;
+    for (int index = 3; index <= 15 && fields >> field; ++index) {
+      if (index == 14) userTicks = std::stoull(field);
+      if (index == 15) systemTicks = std::stoull(field);
+    }
+    byName[name] += double(userTicks + systemTicks) / ticksPerSecond;
+  }
+  return byName;
+}
+
+double processCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+}  // namespace
+
+int main() {
+  constexpr double kSeconds = 10;
+  test::TemporaryDirectory folder;
+  const auto sound = folder.path() / "voice.wav";
+  {
+    // Speech-like: a 180 Hz buzz with harmonics, swelling three times a second.
+    test::ChildProcess sox(test::ChildProcess::pathOf("sox"),
+                           {"-n", "-r", "48000", "-c", "2", sound.string(), "synth", std::to_string(kSeconds), "sine",
+                            "180", "sine", "360", "remix", "-", "tremolo", "3", "80", "gain", "-12", "channels", "2"},
+                           {}, {}, test::ChildProcess::StandardOutput::discarded);
+    const auto status = sox.waitForExit(std::chrono::seconds(60));
+    if (!status || !WIFEXITED(*status) || WEXITSTATUS(*status) != 0) {
+      std::fprintf(stderr, "sox could not make the test sound\n");
+      return 1;
+    }
+  }
+
+  test::PrivatePulseServer server;
+  platform::pulse::PulseAudioInput input(server.serverAddress(), "quillet-bench");
+  platform::fake::VirtualMainLoop loop;
+  NoUrlOpener opener;
+  dictate::VxLog log(folder.path() / "vessio.log", loop, {});
+  auto streamer = dictate::AudioStreamer::create(input, platform::soxr::SoxrResampler::factory(), loop, log, opener);
+
+  std::mutex mutex;
+  std::size_t chunkCount = 0;
+  std::size_t levelCount = 0;
+  const auto threadsBefore = threadCpuSeconds();
+  const double cpuBefore = processCpuSeconds();
+  streamer->start(
+      [&](dictate::AudioStreamer::Chunk) {
+        std::lock_guard lock(mutex);
+        ++chunkCount;
+      },
+      [](dictate::MicStatus) {}, [&](dictate::Levels) { ++levelCount; });
+  server.play(sound);
+  streamer->stop();
+  loop.runUntil([] { return false; }, std::chrono::milliseconds(200));
+  const double cpuUsed = processCpuSeconds() - cpuBefore;
+
+  for (const auto& [name, cpu] : threadCpuSeconds()) {
+    const double before = threadsBefore.count(name) != 0 ? threadsBefore.at(name) : 0.0;
+    std::printf("  thread %-16s %.1f ms CPU per second of audio\n", name.c_str(), (cpu - before) * 1000.0 / kSeconds);
+  }
+  // The main thread only waits for the player here; the agent's path is the audio and analysis threads.
+  const auto threadsAfter = threadCpuSeconds();
+  double pathCpu = 0;
+  for (const char* name : {"pulse-input", "antix.audio.fft"}) {
+    if (threadsAfter.count(name) != 0) pathCpu += threadsAfter.at(name) - (threadsBefore.count(name) != 0 ? threadsBefore.at(name) : 0.0);
+  }
+  std::printf("microphone path (audio and analysis threads): %.1f ms CPU per second of audio (%.2f%% of one core)\n",
+              pathCpu * 1000.0 / kSeconds, pathCpu * 100.0 / kSeconds);
+  std::printf("whole process including the test harness: %.1f ms CPU per second of audio; %zu chunks, %zu level updates\n",
+              cpuUsed * 1000.0 / kSeconds, chunkCount, levelCount);
+  return 0;
+}
