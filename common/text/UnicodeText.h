@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+// UTF-8 text helpers backed by ICU. Ill-formed UTF-8 is read the way ICU converts it: every
+// maximal ill-formed subsequence stands for one U+FFFD, so no input can crash or stall these
+// helpers, and every text they return is well-formed UTF-8.
+namespace quillet::text {
+
+// Full Unicode lower-casing with the root locale (context-sensitive final sigma included).
+std::string lowercased(std::string_view utf8);
+
+// The number of user-perceived characters (extended grapheme clusters).
+std::size_t characterCount(std::string_view utf8);
+
+// Calls `visit` with each user-perceived character of `utf8` in order, as a view into it;
+// together the views cover it.
+void forEachCharacter(std::string_view utf8, const std::function<void(std::string_view character)>& visit);
+
+// `utf8` without Unicode white space (the White_Space property, line breaks included) at either end.
+std::string trimmedWhitespaceAndNewlines(std::string_view utf8);
+
+// The number of UTF-16 code units, the unit in which text ranges are measured.
+std::size_t utf16Length(std::string_view utf8);
+
+}  // namespace quillet::text
