@@ -8,11 +8,13 @@ packages=(
   g++ cmake ninja-build pkg-config
   # runtime libraries
   qt6-base-dev libsqlite3-dev nlohmann-json3-dev
-  libpulse-dev libsoxr-dev libfftw3-dev
+  libpulse-dev libsoxr-dev libfftw3-dev libicu-dev libcurl4-openssl-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # real-component tests: a private sound server fed with synthetic speech
   pulseaudio pulseaudio-utils espeak-ng sox
+  # HTTP stand-ins for the backend and speech services
+  libcpp-httplib-dev openssl
 )
 
 missing=()

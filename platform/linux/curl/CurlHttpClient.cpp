@@ -1,0 +1,216 @@
+#include "platform/linux/curl/CurlHttpClient.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillet::platform::curl {
+namespace {
+
+struct EasyHandleRelease {
+  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+struct HeaderListRelease {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyHandleRelease>;
+using HeaderList = std::unique_ptr<curl_slist, HeaderListRelease>;
+
+// curl_global_init is not thread-safe, so every client shares one call.
+CURLcode initializeLibraryOnce() {
+  static std::once_flag once;
+  static CURLcode result = CURLE_OK;
+  std::call_once(once, [] { result = curl_global_init(CURL_GLOBAL_DEFAULT); });
+  return result;
+}
+
+bool isTokenCharacter(char character) {
+  static constexpr std::string_view punctuation = "!#$%&'*+-.^_`|~";
+  return std::isalnum(static_cast<unsigned char>(character)) != 0 ||
+         punctuation.find(character) != std::string_view::npos;
+}
+
+// Methods and header names reach the request line and header block verbatim, so only tokens pass.
+bool isToken(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), isTokenCharacter);
+}
+
+// A line break or NUL inside a value would end the header early and let the rest pose as another one.
+bool isSafeHeaderValue(std::string_view value) {
+  return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
+bool equalsIgnoringCase(std::string_view left, std::string_view right) {
+  return left.size() == right.size() && std::equal(left.begin(), left.end(), right.begin(), [](char a, char b) {
+           return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+         });
+}
+
+bool hasHeader(const HttpRequest& request, std::string_view name) {
+  return std::any_of(request.headers.begin(), request.headers.end(),
+                     [&](const auto& header) { return equalsIgnoringCase(header.first, name); });
+}
+
+std::string_view trimmed(std::string_view text) {
+  const auto first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string_view::npos) return {};
+  const auto last = text.find_last_not_of(" \t\r\n");
+  return text.substr(first, last - first + 1);
+}
+
+bool appendLine(HeaderList& list, const std::string& line) {
+  curl_slist* extended = curl_slist_append(list.get(), line.c_str());
+  if (extended == nullptr) return false;
+  list.release();
+  list.reset(extended);
+  return true;
+}
+
+// The request's headers in order, plus the blanks that stop curl adding Expect and a form Content-Type.
+std::optional<HeaderList> buildHeaderList(const HttpRequest& request) {
+  HeaderList list;
+  for (const auto& [name, value] : request.headers) {
+    // curl drops a header written "Name:" with nothing after it, but sends "Name;" as an empty one.
+    const std::string line = trimmed(value).empty() ? name + ";" : name + ": " + value;
+    if (!appendLine(list, line)) return std::nullopt;
+  }
+  if (!hasHeader(request, "Expect") && !appendLine(list, "Expect:")) return std::nullopt;
+  if (!hasHeader(request, "Content-Type") && !appendLine(list, "Content-Type:")) return std::nullopt;
+  return list;
+}
+
+std::size_t collectBody(char* data, std::size_t size, std::size_t count, void* target) {
+  static_cast<std::string*>(target)->append(data, size * count);
+  return size * count;
+}
+
+std::size_t collectHeader(char* data, std::size_t size, std::size_t count, void* target) {
+  auto& headers = *static_cast<std::vector<std::pair<std::string, std::string>>*>(target);
+  const std::string_view line = trimmed(std::string_view(data, size * count));
+  // Each status line opens a new response; only the last one (after any 100 Continue) counts.
+  if (line.starts_with("HTTP/")) {
+    headers.clear();
+  } else if (const auto colon = line.find(':'); colon != std::string_view::npos) {
+    headers.emplace_back(std::string(trimmed(line.substr(0, colon))), std::string(trimmed(line.substr(colon + 1))));
+  }
+  return size * count;
+}
+
+void replaceAll(std::string& text, std::string_view secret) {
+  for (auto found = text.find(secret); found != std::string::npos; found = text.find(secret, found + 3)) {
+    text.replace(found, secret.size(), "...");
+  }
+}
+
+// The parts of a request that may carry credentials: the URL's user information, query and fragment,
+// and every header value. Very short ones are left alone: they hide nothing and would garble the text.
+std::vector<std::string_view> secretsOf(const HttpRequest& request) {
+  constexpr std::size_t shortest = 4;
+  std::vector<std::string_view> secrets;
+  const std::string_view url = request.url;
+  if (const auto query = url.find_first_of("?#"); query != std::string_view::npos) {
+    secrets.push_back(url.substr(query + 1));
+  }
+  if (const auto scheme = url.find("://"); scheme != std::string_view::npos) {
+    const std::string_view rest = url.substr(scheme + 3);
+    const std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
+    if (const auto at = authority.rfind('@'); at != std::string_view::npos) secrets.push_back(authority.substr(0, at));
+  }
+  for (const auto& header : request.headers) secrets.push_back(trimmed(header.second));
+  std::erase_if(secrets, [&](std::string_view secret) { return secret.size() < shortest; });
+  // Longer first, so a value containing a shorter one is hidden whole.
+  std::sort(secrets.begin(), secrets.end(), [](auto a, auto b) { return a.size() > b.size(); });
+  return secrets;
+}
+
+HttpTransportError failure(CURLcode code, const char* detail, const HttpRequest& request) {
+  std::string description = curl_easy_strerror(code);
+  if (detail != nullptr && detail[0] != '\0' && description != detail) description += std::string(": ") + detail;
+  for (const auto secret : secretsOf(request)) replaceAll(description, secret);
+  return HttpTransportError{description};
+}
+
+// How curl learns the method: GET and bodiless methods through HTTPGET, HEAD without waiting for a body,
+// everything with a body (POST, PUT, PATCH always, even empty) through POST fields of an exact length.
+CURLcode chooseMethod(CURL* handle, const HttpRequest& request) {
+  const std::string& method = request.method;
+  if (method == "HEAD") return curl_easy_setopt(handle, CURLOPT_NOBODY, 1L);
+  const bool sendsBody = !request.body.empty() || method == "POST" || method == "PUT" || method == "PATCH";
+  const std::array<CURLcode, 3> results = {
+      sendsBody ? curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()))
+                : curl_easy_setopt(handle, CURLOPT_HTTPGET, 1L),
+      sendsBody ? curl_easy_setopt(handle, CURLOPT_POSTFIELDS, request.body.data()) : CURLE_OK,
+      method == (sendsBody ? "POST" : "GET") ? CURLE_OK
+                                             : curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, method.c_str()),
+  };
+  const auto failed = std::find_if(results.begin(), results.end(), [](CURLcode code) { return code != CURLE_OK; });
+  return failed == results.end() ? CURLE_OK : *failed;
+}
+
+}  // namespace
+
+CurlHttpClient::CurlHttpClient() { initializeLibraryOnce(); }
+
+HttpResult CurlHttpClient::send(const HttpRequest& request) {
+  if (const CURLcode initialized = initializeLibraryOnce(); initialized != CURLE_OK) {
+    return failure(initialized, nullptr, request);
+  }
+  if (!isToken(request.method)) return HttpTransportError{"the request's method is not a valid HTTP token"};
+  for (const auto& [name, value] : request.headers) {
+    if (!isToken(name) || !isSafeHeaderValue(value)) {
+      return HttpTransportError{"the request has a header with an invalid name or a line break in its value"};
+    }
+  }
+  // curl reads a zero timeout as "wait forever"; a deadline already spent can only fail.
+  if (request.timeout.count() <= 0) return HttpTransportError{"the request's timeout is not positive"};
+
+  // Declared before the handle so that they outlive it: curl holds pointers to all three.
+  HttpResponse response;
+  std::array<char, CURL_ERROR_SIZE> errorText{};
+  const std::optional<HeaderList> headerList = buildHeaderList(request);
+  const EasyHandle handle(curl_easy_init());
+  if (handle == nullptr || !headerList) return HttpTransportError{"libcurl could not allocate the request"};
+
+  const long timeout = static_cast<long>(request.timeout.count());
+  CURL* easy = handle.get();
+  const std::array<CURLcode, 16> results = {
+      curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText.data()),
+      curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str()),
+      curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https"),
+      // Signals would be unsafe with several worker threads; curl resolves names on its own thread instead.
+      curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L),
+      curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, timeout),
+      curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, timeout),
+      // A redirect is the caller's to judge, so it is answered as its own status.
+      curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L),
+      curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, ""),
+      curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headerList->get()),
+      curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, collectBody),
+      curl_easy_setopt(easy, CURLOPT_WRITEDATA, &response.body),
+      curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, collectHeader),
+      curl_easy_setopt(easy, CURLOPT_HEADERDATA, &response.headers),
+      curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L),
+      curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L),
+      chooseMethod(easy, request),
+  };
+  const auto refused = std::find_if(results.begin(), results.end(), [](CURLcode code) { return code != CURLE_OK; });
+  if (refused != results.end()) return failure(*refused, nullptr, request);
+
+  if (const CURLcode performed = curl_easy_perform(easy); performed != CURLE_OK) {
+    return failure(performed, errorText.data(), request);
+  }
+  long status = 0;
+  curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+  response.status = static_cast<int>(status);
+  return response;
+}
+
+}  // namespace quillet::platform::curl
