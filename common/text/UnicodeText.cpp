@@ -4,6 +4,7 @@
 #include <unicode/locid.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
+#include <unicode/ustring.h>
 #include <unicode/utext.h>
 
 #include <limits>
@@ -89,6 +90,15 @@ std::string trimmedWhitespaceAndNewlines(std::string_view utf8) {
     end = last;
   }
   return encoded(text.tempSubStringBetween(begin, end));
+}
+
+bool isValidUTF8(std::string_view utf8) {
+  // Without a substitution character ICU reports ill-formed input instead of repairing it;
+  // measuring alone (no output buffer) answers overflow for well-formed text.
+  UErrorCode status = U_ZERO_ERROR;
+  int32_t length = 0;
+  u_strFromUTF8(nullptr, 0, &length, utf8.data(), icuLength(utf8), &status);
+  return U_SUCCESS(status) || status == U_BUFFER_OVERFLOW_ERROR;
 }
 
 std::size_t utf16Length(std::string_view utf8) { return static_cast<std::size_t>(decoded(utf8).length()); }

@@ -23,6 +23,9 @@ void forEachCharacter(std::string_view utf8, const std::function<void(std::strin
 // `utf8` without Unicode white space (the White_Space property, line breaks included) at either end.
 std::string trimmedWhitespaceAndNewlines(std::string_view utf8);
 
+// Whether `utf8` is well-formed UTF-8 (an empty text is).
+bool isValidUTF8(std::string_view utf8);
+
 // The number of UTF-16 code units, the unit in which text ranges are measured.
 std::size_t utf16Length(std::string_view utf8);
 

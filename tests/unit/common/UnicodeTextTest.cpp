@@ -172,3 +172,29 @@ TEST(UnicodeTextTest, LongRunsOfIllFormedBytesAreCountedOnePerByte) {
 
 }  // namespace
 }  // namespace quillet::text
+
+namespace quillet::text {
+namespace {
+
+TEST(UnicodeTextValidityTest, TellsWellFormedUtf8FromIllFormed) {
+  struct Case {
+    const char* description;
+    std::string bytes;
+    bool valid;
+  };
+  const Case cases[] = {
+      {"empty", "", true},
+      {"ascii", "quota", true},
+      {"two-, three- and four-byte characters", "\xC3\xA9\xE2\x80\x99\xF0\x9F\x8E\x99", true},
+      {"lone continuation byte", "a\x80" "b", false},
+      {"truncated sequence at the end", "ok\xE2\x80", false},
+      {"overlong encoding of '/'", "\xC0\xAF", false},
+      {"surrogate code point", "\xED\xA0\x80", false},
+      {"beyond U+10FFFF", "\xF4\x90\x80\x80", false},
+      {"NUL is a character", std::string("a\0b", 3), true},
+  };
+  for (const auto& testCase : cases) EXPECT_EQ(isValidUTF8(testCase.bytes), testCase.valid) << testCase.description;
+}
+
+}  // namespace
+}  // namespace quillet::text
