@@ -1,9 +1,7 @@
 #include "quillet-dictate/backend/AIService.h"
 
-#include <nlohmann/json.hpp>
-
 #include "common/contract/BackendEndpoints.h"
-#include "common/text/UnicodeText.h"
+#include "quillet-dictate/backend/ErrorBody.h"
 
 namespace quillet::dictate {
 
@@ -15,14 +13,10 @@ std::optional<VessioError> AIService::throwIfHTTPError(int status, std::string_v
 }
 
 std::optional<std::string> AIService::extractErrorMessage(std::string_view body) {
-  const auto json = nlohmann::json::parse(body, nullptr, false);
-  if (json.is_object()) {
-    if (const auto error = json.find("error"); error != json.end() && error->is_string()) {
-      return error->get<std::string>();
-    }
-  }
-  if (!text::isValidUTF8(body)) return std::nullopt;
-  return std::string(body);
+  bool isObject = false;
+  if (auto message = ErrorBody::firstStringMember(body, {"error"}, isObject)) return message;
+  // Any other body, objects included, is the message as it stands.
+  return ErrorBody::asText(body);
 }
 
 }  // namespace quillet::dictate
