@@ -1,0 +1,115 @@
+#include "quillet-dictate/backend/AuthService.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+
+#include <nlohmann/json.hpp>
+
+#include "common/contract/BackendEndpoints.h"
+#include "quillet-dictate/backend/AuthErrorText.h"
+
+namespace quillet::dictate {
+
+namespace {
+
+// A base URL and path that hold blanks or control characters do not form an address.
+bool formsAnAddress(const std::string& url) {
+  return !url.empty() && std::none_of(url.begin(), url.end(), [](char character) {
+    return std::iscntrl(static_cast<unsigned char>(character)) != 0 || character == ' ';
+  });
+}
+
+// An optional text member: absent or null is no value; any other type fails the decoding.
+bool readOptionalText(const nlohmann::json& object, const char* member, std::string& value) {
+  const auto found = object.find(member);
+  if (found == object.end() || found->is_null()) return true;
+  if (!found->is_string()) return false;
+  value = found->get<std::string>();
+  return true;
+}
+
+}  // namespace
+
+AuthService::AuthService(platform::HttpClient& http, WorkerPool& workers, SettingsManager& settings)
+    : http_(http), workers_(workers), settings_(settings) {}
+
+void AuthService::signIn(const std::string& email, const std::string& password, Completion completion) {
+  postThenIngest(backend::path::kPasswordSignIn, {{"email", email}, {"password", password}}, std::move(completion));
+}
+
+void AuthService::signUp(const std::string& email, const std::string& password, Completion completion) {
+  postThenIngest(backend::path::kSignUp, {{"email", email}, {"password", password}}, std::move(completion));
+}
+
+void AuthService::refresh(Completion completion) {
+  const std::string refreshToken = settings_.supabaseRefreshToken.get();
+  if (refreshToken.empty()) {
+    completion(VessioAuthError::noRefreshToken());
+    return;
+  }
+  postThenIngest(backend::path::kRefreshToken, {{"refresh_token", refreshToken}}, std::move(completion));
+}
+
+void AuthService::signOut() {
+  settings_.supabaseAccessToken.set("");
+  settings_.supabaseRefreshToken.set("");
+}
+
+void AuthService::postThenIngest(const char* path, const nlohmann::json& body, Completion completion) {
+  platform::HttpRequest request;
+  request.method = "POST";
+  request.url = settings_.supabaseURL.get() + path;
+  if (!formsAnAddress(request.url)) {
+    completion(VessioAuthError::network("bad URL"));
+    return;
+  }
+  // Auth calls carry the anonymous key twice, also on refresh: the user's token may be the expired thing.
+  const std::string anonKey = settings_.supabaseAnonKey.get();
+  request.headers = {{backend::header::kContentType, "application/json"},
+                     {backend::header::kApiKey, anonKey},
+                     {backend::header::kAuthorization, backend::header::kBearerPrefix + anonKey}};
+  request.body = body.dump();
+  request.timeout = std::chrono::milliseconds(std::int64_t(kTimeoutSeconds * 1000));
+
+  workers_.run([&http = http_, request = std::move(request)] { return send(http, request); },
+               [&settings = settings_, completion = std::move(completion)](Outcome outcome) {
+                 if (auto* error = std::get_if<VessioAuthError>(&outcome)) {
+                   completion(std::move(*error));
+                   return;
+                 }
+                 auto tokens = decodeTokens(std::get<std::string>(outcome));
+                 if (auto* error = std::get_if<VessioAuthError>(&tokens)) {
+                   completion(std::move(*error));
+                   return;
+                 }
+                 auto& [accessToken, refreshToken] = std::get<std::pair<std::string, std::string>>(tokens);
+                 settings.supabaseAccessToken.set(accessToken);
+                 settings.supabaseRefreshToken.set(refreshToken);
+                 completion(std::nullopt);
+               });
+}
+
+AuthService::Outcome AuthService::send(platform::HttpClient& http, const platform::HttpRequest& request) {
+  auto result = http.send(request);
+  if (auto* failure = std::get_if<platform::HttpTransportError>(&result)) {
+    return VessioAuthError::network(failure->description);
+  }
+  auto& response = std::get<platform::HttpResponse>(result);
+  if (response.status >= 200 && response.status <= 299) return std::move(response.body);
+  auto message = AuthErrorText::extractMessage(response.body);
+  return VessioAuthError::http(response.status, message ? std::move(*message) : "HTTP " + std::to_string(response.status));
+}
+
+std::variant<std::pair<std::string, std::string>, VessioAuthError> AuthService::decodeTokens(std::string_view body) {
+  const auto json = nlohmann::json::parse(body, nullptr, false);
+  std::string accessToken;
+  std::string refreshToken;
+  if (!json.is_object() || !readOptionalText(json, "access_token", accessToken) ||
+      !readOptionalText(json, "refresh_token", refreshToken) || accessToken.empty() || refreshToken.empty()) {
+    return VessioAuthError::badResponse();
+  }
+  return std::pair{std::move(accessToken), std::move(refreshToken)};
+}
+
+}  // namespace quillet::dictate
