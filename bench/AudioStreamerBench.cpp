@@ -10,7 +10,7 @@
 #include "platform/fake/FakeAudioInput.h"
 #include "platform/fake/VirtualMainLoop.h"
 #include "platform/linux/soxr/SoxrResampler.h"
-#include "platform/UrlOpener.h"
+#include "platform/fake/FakeUrlOpener.h"
 #include "quillet-dictate/audio/AudioStreamer.h"
 #include "quillet-dictate/audio/LevelMeter.h"
 #include "tests/support/TemporaryDirectory.h"
@@ -21,11 +21,6 @@ using namespace quillet;
 
 constexpr double kRate = 48000;
 constexpr std::size_t kFramesPerBuffer = 4096;
-
-class NoUrlOpener final : public platform::UrlOpener {
- public:
-  bool openSoundSettings() override { return false; }
-};
 
 // One second of a voice-like signal (a few harmonics with a slow swell) in tap-sized stereo buffers.
 std::vector<std::vector<std::vector<float>>> oneSecondOfStereo() {
@@ -50,7 +45,7 @@ void BM_TapPathPerSecondOfAudio(benchmark::State& state) {
   platform::fake::VirtualMainLoop loop;
   platform::fake::FakeAudioInput input;
   input.format = platform::AudioFormat{kRate, 2};
-  NoUrlOpener opener;
+  platform::fake::FakeUrlOpener opener;
   test::TemporaryDirectory folder;
   dictate::VxLog log(folder.path() / "vessio.log", loop, {});
   auto streamer = dictate::AudioStreamer::create(input, platform::soxr::SoxrResampler::factory(), loop, log, opener);

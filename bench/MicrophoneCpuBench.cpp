@@ -18,7 +18,7 @@
 #include "platform/fake/VirtualMainLoop.h"
 #include "platform/linux/pulse/PulseAudioInput.h"
 #include "platform/linux/soxr/SoxrResampler.h"
-#include "platform/UrlOpener.h"
+#include "platform/fake/FakeUrlOpener.h"
 #include "quillet-dictate/audio/AudioStreamer.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/FileContents.h"
@@ -28,11 +28,6 @@
 namespace {
 
 using namespace quillet;
-
-class NoUrlOpener final : public platform::UrlOpener {
- public:
-  bool openSoundSettings() override { return false; }
-};
 
 // CPU seconds of each thread of this process by thread name, from /proc (10 ms resolution).
 std::map<std::string, double> threadCpuSeconds() {
@@ -83,7 +78,7 @@ int main() {
   test::PrivatePulseServer server;
   platform::pulse::PulseAudioInput input(server.serverAddress(), "quillet-bench");
   platform::fake::VirtualMainLoop loop;
-  NoUrlOpener opener;
+  platform::fake::FakeUrlOpener opener;
   dictate::VxLog log(folder.path() / "vessio.log", loop, {});
   auto streamer = dictate::AudioStreamer::create(input, platform::soxr::SoxrResampler::factory(), loop, log, opener);
 

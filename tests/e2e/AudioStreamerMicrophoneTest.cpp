@@ -9,14 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "platform/fake/FakeUrlOpener.h"
 #include "platform/fake/VirtualMainLoop.h"
 #include "platform/linux/pulse/PulseAudioInput.h"
 #include "platform/linux/soxr/SoxrResampler.h"
-#include "platform/UrlOpener.h"
 #include "quillet-dictate/audio/AudioStreamer.h"
 #include "quillet-dictate/audio/WavFormat.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/FileContents.h"
+#include "tests/support/Pcm16.h"
 #include "tests/support/PrivatePulseServer.h"
 #include "tests/support/TemporaryDirectory.h"
 
@@ -25,24 +26,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class NoUrlOpener final : public platform::UrlOpener {
- public:
-  bool openSoundSettings() override { return false; }
-};
-
 bool run(const std::string& program, const std::vector<std::string>& arguments) {
   test::ChildProcess process(test::ChildProcess::pathOf(program), arguments, {}, {},
                              test::ChildProcess::StandardOutput::discarded);
   const auto status = process.waitForExit(std::chrono::seconds(60));
   return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
-}
-
-std::vector<std::int16_t> samplesOfPcm(const std::string& bytes, std::size_t offset = 0) {
-  std::vector<std::int16_t> samples;
-  for (std::size_t index = offset; index + 1 < bytes.size(); index += 2) {
-    samples.push_back(std::int16_t(std::uint16_t(std::uint8_t(bytes[index])) | std::uint16_t(std::uint8_t(bytes[index + 1]) << 8)));
-  }
-  return samples;
 }
 
 std::uint32_t uint32At(const std::vector<std::uint8_t>& bytes, std::size_t offset) {
@@ -100,17 +88,17 @@ TEST(AudioStreamerMicrophoneTest, SpeechIntoTheVirtualMicrophoneBecomesChunksCut
   ASSERT_TRUE(run("sox", {first.string(), pause.string(), second.string(), spoken.string()}));
   ASSERT_TRUE(run("sox", {spoken.string(), "-t", "raw", "-r", "16000", "-c", "1", "-b", "16", "-e", "signed-integer",
                           reference.string()}));
-  const auto referenceSamples = samplesOfPcm(test::readFile(reference));
+  const auto referenceSamples = test::samplesOfPcm16(test::readFile(reference));
   ASSERT_FALSE(referenceSamples.empty());
   const fs::path firstReference = folder.path() / "first.raw";
   ASSERT_TRUE(run("sox", {first.string(), "-t", "raw", "-r", "16000", "-c", "1", "-b", "16", "-e", "signed-integer",
                           firstReference.string()}));
-  const auto firstSentenceSamples = samplesOfPcm(test::readFile(firstReference));
+  const auto firstSentenceSamples = test::samplesOfPcm16(test::readFile(firstReference));
 
   test::PrivatePulseServer server;
   platform::pulse::PulseAudioInput input(server.serverAddress(), "quillet-dictate-test");
   platform::fake::VirtualMainLoop loop;
-  NoUrlOpener opener;
+  platform::fake::FakeUrlOpener opener;
   std::string logged;
   std::mutex logMutex;
   dictate::VxLog log(folder.path() / "vessio.log", loop, [&](std::string_view line) {
@@ -152,12 +140,12 @@ TEST(AudioStreamerMicrophoneTest, SpeechIntoTheVirtualMicrophoneBecomesChunksCut
     EXPECT_EQ(uint16At(wav, 34), 16);
     EXPECT_EQ(uint32At(wav, 40), wav.size() - 44);
     EXPECT_EQ(chunks[index].index, int(index));
-    const auto samples = samplesOfPcm(std::string(wav.begin(), wav.end()), 44);
+    const auto samples = test::samplesOfPcm16(wav, 44);
     captured.insert(captured.end(), samples.begin(), samples.end());
   }
 
   // The cut falls in the pause: the first chunk holds the first sentence.
-  const auto firstChunkSpan = audibleSpan(samplesOfPcm(std::string(chunks[0].wav.begin(), chunks[0].wav.end()), 44));
+  const auto firstChunkSpan = audibleSpan(test::samplesOfPcm16(chunks[0].wav, 44));
   EXPECT_NEAR(seconds(firstChunkSpan), seconds(audibleSpan(firstSentenceSamples)),
               0.1 * seconds(audibleSpan(firstSentenceSamples)));
 

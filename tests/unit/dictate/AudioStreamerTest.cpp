@@ -9,8 +9,10 @@
 
 #include "platform/fake/FakeAudioInput.h"
 #include "platform/fake/FakeResampler.h"
+#include "platform/fake/FakeUrlOpener.h"
 #include "platform/fake/VirtualMainLoop.h"
 #include "quillet-dictate/audio/WavFormat.h"
+#include "tests/support/Pcm16.h"
 #include "tests/support/TemporaryDirectory.h"
 
 namespace quillet::dictate {
@@ -23,15 +25,6 @@ using platform::MicAuthorization;
 
 constexpr float kSpeech = 0.1f;  // well above the speech gate
 constexpr std::size_t kFramesPer100Ms = 4800;
-
-class CountingUrlOpener final : public platform::UrlOpener {
- public:
-  bool openSoundSettings() override {
-    ++openCount;
-    return true;
-  }
-  int openCount = 0;
-};
 
 // Records the capacity each conversion was given, then converts like the exact-ratio fake.
 class RecordingResampler final : public platform::Resampler {
@@ -51,11 +44,7 @@ class RecordingResampler final : public platform::Resampler {
 
 // The payload samples of a chunk's WAV file.
 std::vector<std::int16_t> samplesOf(const AudioStreamer::Chunk& chunk) {
-  std::vector<std::int16_t> samples;
-  for (std::size_t offset = WavFormat::kHeaderSize; offset + 1 < chunk.wav.size(); offset += 2) {
-    samples.push_back(std::int16_t(std::uint16_t(chunk.wav[offset]) | std::uint16_t(chunk.wav[offset + 1] << 8)));
-  }
-  return samples;
+  return test::samplesOfPcm16(chunk.wav, WavFormat::kHeaderSize);
 }
 
 class AudioStreamerTest : public ::testing::Test {
@@ -106,7 +95,7 @@ class AudioStreamerTest : public ::testing::Test {
 
   platform::fake::VirtualMainLoop loop;
   platform::fake::FakeAudioInput input;
-  CountingUrlOpener urlOpener;
+  platform::fake::FakeUrlOpener urlOpener;
   test::TemporaryDirectory folder;
   std::string logged;
   VxLog log{folder.path() / "vessio.log", loop, [this](std::string_view line) { logged.append(line); }};
@@ -428,7 +417,7 @@ TEST_F(AudioStreamerTest, LevelsArriveOnTheMainLoopOncePerBufferOnlyWhenAsked) {
 
 TEST_F(AudioStreamerTest, OpenMicSettingsGoesThroughTheDesktop) {
   streamer->openMicSettings();
-  EXPECT_EQ(urlOpener.openCount, 1);
+  EXPECT_EQ(urlOpener.soundSettingsOpenCount, 1);
 }
 
 }  // namespace

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "platform/UrlOpener.h"
+
+namespace quillet::platform::fake {
+
+// A desktop that records what it was asked to open and answers as scripted.
+class FakeUrlOpener final : public UrlOpener {
+ public:
+  bool openSoundSettings() override {
+    ++soundSettingsOpenCount;
+    return hasSoundSettings;
+  }
+
+  bool hasSoundSettings = true;
+  int soundSettingsOpenCount = 0;
+};
+
+}  // namespace quillet::platform::fake
