@@ -29,22 +29,30 @@ namespace {
 
 using namespace quillet;
 
-// CPU seconds of each thread of this process by thread name, from /proc (10 ms resolution).
+// CPU seconds of each thread of this process by thread name, from the scheduler's nanosecond account.
 std::map<std::string, double> threadCpuSeconds() {
   std::map<std::string, double> byName;
-  const double ticksPerSecond = double(sysconf(_SC_CLK_TCK));
   for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
     std::string name = test::readFile(task.path() / "comm");
     if (!name.empty() && name.back() == '\n') name.pop_back();
-    const std::string stat = test::readFile(task.path() / "stat");
-    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
-    std::string field;
-    unsigned long long userTicks = 0, systemTicks = 0;
-    for (int index = 3; index <= 15 && fields >> field; ++index) {
-      if (index == 14) userTicks = std::stoull(field);
-      if (index == 15) systemTicks = std::stoull(field);
-    }
-    byName[name] += double(userTicks + systemTicks) / ticksPerSecond;
+    std::istringstream fields(test::readFile(task.path() / "schedstat"));
+    unsigned long long runNanoseconds = 0;
+    fields >> runNanoseconds;
+    byName[name] += double(runNanoseconds) / 1e9;
+  }
+  return byName;
+}
+
+// Times each thread of this process was woken after blocking, by thread name.
+std::map<std::string, long long> threadWakeUps() {
+  std::map<std::string, long long> byName;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::string name = test::readFile(task.path() / "comm");
+    if (!name.empty() && name.back() == '\n') name.pop_back();
+    const std::string status = test::readFile(task.path() / "status");
+    const std::string label = "voluntary_ctxt_switches:";
+    const auto at = status.find(label);
+    if (at != std::string::npos) byName[name] += std::stoll(status.substr(at + label.size()));
   }
   return byName;
 }
@@ -99,8 +107,10 @@ int main() {
   constexpr double kMeasuredSeconds = 8;
   std::this_thread::sleep_for(std::chrono::seconds(1));
   const auto threadsBefore = threadCpuSeconds();
+  const auto wakeUpsBefore = threadWakeUps();
   std::this_thread::sleep_for(std::chrono::duration<double>(kMeasuredSeconds));
   const auto threadsAfter = threadCpuSeconds();
+  const auto wakeUpsAfter = threadWakeUps();
   player.join();
   streamer->stop();
   loop.runUntil([] { return false; }, std::chrono::milliseconds(200));
@@ -109,7 +119,10 @@ int main() {
   double pathCpu = 0;
   for (const auto& [name, cpu] : threadsAfter) {
     const double used = cpu - (threadsBefore.count(name) != 0 ? threadsBefore.at(name) : 0.0);
-    std::printf("  thread %-16s %.2f ms CPU per second of audio\n", name.c_str(), used * 1000.0 / kMeasuredSeconds);
+    const auto wakeUps = (wakeUpsAfter.count(name) != 0 ? wakeUpsAfter.at(name) : 0) -
+                         (wakeUpsBefore.count(name) != 0 ? wakeUpsBefore.at(name) : 0);
+    std::printf("  thread %-16s %.2f ms CPU and %.0f wake-ups per second of audio\n", name.c_str(),
+                used * 1000.0 / kMeasuredSeconds, double(wakeUps) / kMeasuredSeconds);
     // The main thread only waits here; the agent's path is the audio and analysis threads.
     if (name == "pulse-input" || name == "antix.audio.fft") pathCpu += used;
   }
