@@ -1,9 +1,74 @@
 #include "quillet-dictate/backend/AIService.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
 #include "common/contract/BackendEndpoints.h"
+#include "quillet-dictate/backend/BackendAddress.h"
 #include "quillet-dictate/backend/ErrorBody.h"
 
 namespace quillet::dictate {
+
+namespace {
+
+std::chrono::milliseconds millisecondsOf(double seconds) {
+  return std::chrono::milliseconds(std::int64_t(std::llround(seconds * 1000)));
+}
+
+bool isExpiredSession(const AIOutcome<std::string>& outcome) {
+  const auto* failure = std::get_if<AIFailure>(&outcome);
+  const VessioError* error = failure != nullptr ? failure->vessioError() : nullptr;
+  return error != nullptr && error->kind == VessioError::Kind::signedOut;
+}
+
+}  // namespace
+
+AIService::AIService(platform::HttpClient& http, WorkerPool& workers, SettingsManager& settings, AuthService& auth,
+                     const VxLog& log, const platform::Clock& clock)
+    : http_(http), workers_(workers), settings_(settings), auth_(auth), log_(log), clock_(clock) {}
+
+void AIService::postJSON(FunctionCall call, Completion<std::string> completion) {
+  workers_.run([this, call = std::move(call)] { return sendFunctionCall(call); }, std::move(completion));
+}
+
+void AIService::postJSONWithRefresh(FunctionCall call, Completion<std::string> completion) {
+  postJSON(call, [this, call, completion = std::move(completion)](AIOutcome<std::string> first) mutable {
+    if (!isExpiredSession(first)) {
+      completion(std::move(first));
+      return;
+    }
+    // Each caller refreshes for itself: concurrent expiries are not merged into one refresh.
+    auth_.refresh([this, call = std::move(call),
+                   completion = std::move(completion)](std::optional<VessioAuthError> refreshError) mutable {
+      if (refreshError) {
+        completion(AIFailure{std::move(*refreshError)});
+        return;
+      }
+      postJSON(std::move(call), std::move(completion));
+    });
+  });
+}
+
+AIOutcome<std::string> AIService::sendFunctionCall(const FunctionCall& call) const {
+  auto url = BackendAddress::join(settings_.supabaseURL.get(), call.path);
+  if (!url) return AIFailure{VessioError::api("bad URL")};
+  platform::HttpRequest request;
+  request.method = "POST";
+  request.url = std::move(*url);
+  // The token is read now, so a retry after a refresh carries the new one; an empty one still
+  // goes out as "Bearer " and the server answers 401.
+  request.headers = {{backend::header::kContentType, "application/json"},
+                     {backend::header::kAuthorization, backend::header::kBearerPrefix + settings_.supabaseAccessToken.get()}};
+  request.body = call.body.dump();
+  request.timeout = millisecondsOf(call.timeoutSeconds);
+
+  auto result = http_.send(request);
+  if (auto* transport = std::get_if<platform::HttpTransportError>(&result)) return AIFailure{std::move(*transport)};
+  auto& response = std::get<platform::HttpResponse>(result);
+  if (auto error = throwIfHTTPError(response.status, response.body)) return AIFailure{std::move(*error)};
+  return std::move(response.body);
+}
 
 std::optional<VessioError> AIService::throwIfHTTPError(int status, std::string_view body) {
   if (status == backend::status::kSuccess) return std::nullopt;
@@ -17,6 +82,74 @@ std::optional<std::string> AIService::extractErrorMessage(std::string_view body)
   if (auto message = ErrorBody::firstStringMember(body, {"error"}, isObject)) return message;
   // Any other body, objects included, is the message as it stands.
   return ErrorBody::asText(body);
+}
+
+void AIService::fetchAiCleanupEnabled(std::function<void(bool)> completion) {
+  workers_.run([this] { return lookUpAiCleanupPreference(); }, std::move(completion));
+}
+
+bool AIService::lookUpAiCleanupPreference() {
+  {
+    std::lock_guard lock(cacheMutex_);
+    if (cachedAiCleanup_ &&
+        clock_.monotonicNow() - cachedAiCleanup_->at < std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                                           std::chrono::duration<double>(kPreferenceCacheSeconds))) {
+      return cachedAiCleanup_->value;
+    }
+  }
+  const auto answer = requestAiCleanupPreference();
+  std::lock_guard lock(cacheMutex_);
+  if (answer) {
+    cachedAiCleanup_ = CachedPreference{*answer, clock_.monotonicNow()};
+    return *answer;
+  }
+  // However old, the last answer is a better guess than the default.
+  return cachedAiCleanup_ ? cachedAiCleanup_->value : true;
+}
+
+std::optional<bool> AIService::requestAiCleanupPreference() const {
+  const std::string accessToken = settings_.supabaseAccessToken.get();
+  if (accessToken.empty()) return std::nullopt;
+  auto url = BackendAddress::join(settings_.supabaseURL.get(), backend::path::kAiCleanupPreference);
+  if (!url) return std::nullopt;
+  platform::HttpRequest request;
+  request.method = "GET";
+  request.url = std::move(*url);
+  request.headers = {{backend::header::kApiKey, settings_.supabaseAnonKey.get()},
+                     {backend::header::kAuthorization, backend::header::kBearerPrefix + accessToken}};
+  request.timeout = millisecondsOf(kPreferenceTimeoutSeconds);
+
+  const auto result = http_.send(request);
+  if (const auto* transport = std::get_if<platform::HttpTransportError>(&result)) {
+    log_.log("⚠️ ai-cleanup preference fetch failed: " + transport->description);
+    return std::nullopt;
+  }
+  const auto& response = std::get<platform::HttpResponse>(result);
+  if (response.status != backend::status::kSuccess) return std::nullopt;
+  const auto rows = nlohmann::json::parse(response.body, nullptr, false);
+  if (!rows.is_array() || rows.empty() ||
+      !std::all_of(rows.begin(), rows.end(), [](const nlohmann::json& row) { return row.is_object(); })) {
+    return std::nullopt;
+  }
+  // A missing, null or non-boolean member reads as off.
+  const auto member = rows.front().find("dictation_ai_cleanup");
+  return member != rows.front().end() && member->is_boolean() && member->get<bool>();
+}
+
+void AIService::recordDictation(double seconds) {
+  // A NaN fails the comparison too; an infinite or absurd duration is not a measurement and is not
+  // metered either, since it has no integer number of seconds.
+  constexpr double kLargestWholeSeconds = 9e15;
+  if (settings_.supabaseAccessToken.get().empty() || !(seconds >= 1 && seconds <= kLargestWholeSeconds)) return;
+  const auto roundedUp = std::int64_t(std::ceil(seconds));
+  postJSONWithRefresh({backend::path::kUsageRecord, {{"kind", "dictation"}, {"seconds", roundedUp}}, kUsageTimeoutSeconds},
+                      [this, roundedUp](AIOutcome<std::string> outcome) {
+                        if (const auto* failure = std::get_if<AIFailure>(&outcome)) {
+                          log_.log("⚠️ usage-record failed: " + failure->description());
+                        } else {
+                          log_.log("⏱ usage: dictation " + std::to_string(roundedUp) + "s recorded");
+                        }
+                      });
 }
 
 }  // namespace quillet::dictate

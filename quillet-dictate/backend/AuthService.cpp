@@ -1,24 +1,16 @@
 #include "quillet-dictate/backend/AuthService.h"
 
-#include <algorithm>
-#include <cctype>
 #include <chrono>
 
 #include <nlohmann/json.hpp>
 
 #include "common/contract/BackendEndpoints.h"
 #include "quillet-dictate/backend/AuthErrorText.h"
+#include "quillet-dictate/backend/BackendAddress.h"
 
 namespace quillet::dictate {
 
 namespace {
-
-// A base URL and path that hold blanks or control characters do not form an address.
-bool formsAnAddress(const std::string& url) {
-  return !url.empty() && std::none_of(url.begin(), url.end(), [](char character) {
-    return std::iscntrl(static_cast<unsigned char>(character)) != 0 || character == ' ';
-  });
-}
 
 // An optional text member: absent or null is no value; any other type fails the decoding.
 bool readOptionalText(const nlohmann::json& object, const char* member, std::string& value) {
@@ -59,11 +51,12 @@ void AuthService::signOut() {
 void AuthService::postThenIngest(const char* path, const nlohmann::json& body, Completion completion) {
   platform::HttpRequest request;
   request.method = "POST";
-  request.url = settings_.supabaseURL.get() + path;
-  if (!formsAnAddress(request.url)) {
+  auto url = BackendAddress::join(settings_.supabaseURL.get(), path);
+  if (!url) {
     completion(VessioAuthError::network("bad URL"));
     return;
   }
+  request.url = std::move(*url);
   // Auth calls carry the anonymous key twice, also on refresh: the user's token may be the expired thing.
   const std::string anonKey = settings_.supabaseAnonKey.get();
   request.headers = {{backend::header::kContentType, "application/json"},

@@ -1,0 +1,21 @@
+#include "quillet-dictate/backend/AIFailure.h"
+
+namespace quillet::dictate {
+
+namespace {
+
+template <class... Visitors>
+struct Overloaded : Visitors... {
+  using Visitors::operator()...;
+};
+
+}  // namespace
+
+std::string AIFailure::description() const {
+  return std::visit(Overloaded{[](const VessioError& vessio) { return vessio.description(); },
+                               [](const VessioAuthError& auth) { return auth.description(); },
+                               [](const platform::HttpTransportError& transport) { return transport.description; }},
+                    error);
+}
+
+}  // namespace quillet::dictate

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+#include <utility>
+#include <variant>
+
+#include "platform/HttpClient.h"
+#include "quillet-dictate/backend/VessioAuthError.h"
+#include "quillet-dictate/backend/VessioError.h"
+
+namespace quillet::dictate {
+
+// What an AI call can end in: the client's own error, the failed refresh of an expired session, or
+// the transport's failure carried unchanged.
+struct AIFailure {
+  std::variant<VessioError, VessioAuthError, platform::HttpTransportError> error;
+
+  // The text a caller shows.
+  [[nodiscard]] std::string description() const;
+
+  // The client's own error, when it is one.
+  [[nodiscard]] const VessioError* vessioError() const { return std::get_if<VessioError>(&error); }
+};
+
+// A result or the failure that took its place.
+template <class Value>
+using AIOutcome = std::variant<Value, AIFailure>;
+
+}  // namespace quillet::dictate
