@@ -8,7 +8,9 @@ packages=(
   g++ cmake ninja-build pkg-config
   # runtime libraries
   qt6-base-dev libsqlite3-dev nlohmann-json3-dev
-  libpulse-dev libsoxr-dev libfftw3-dev libicu-dev libcurl4-openssl-dev
+  libpulse-dev libsoxr-dev libfftw3-dev libicu-dev libcurl4-openssl-dev libsndfile1-dev
+  # on-device speech recognition and its US English model
+  libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # real-component tests: a private sound server fed with synthetic speech
