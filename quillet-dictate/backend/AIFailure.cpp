@@ -14,7 +14,8 @@ struct Overloaded : Visitors... {
 std::string AIFailure::description() const {
   return std::visit(Overloaded{[](const VessioError& vessio) { return vessio.description(); },
                                [](const VessioAuthError& auth) { return auth.description(); },
-                               [](const platform::HttpTransportError& transport) { return transport.description; }},
+                               [](const platform::HttpTransportError& transport) { return transport.description; },
+                               [](const JsonParseFailure& parse) { return parse.description; }},
                     error);
 }
 

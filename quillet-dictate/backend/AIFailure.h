@@ -10,10 +10,15 @@
 
 namespace quillet::dictate {
 
+// A body that is not JSON at all, described by the parser.
+struct JsonParseFailure {
+  std::string description;
+};
+
 // What an AI call can end in: the client's own error, the failed refresh of an expired session, or
-// the transport's failure carried unchanged.
+// the transport's or parser's failure carried unchanged.
 struct AIFailure {
-  std::variant<VessioError, VessioAuthError, platform::HttpTransportError> error;
+  std::variant<VessioError, VessioAuthError, platform::HttpTransportError, JsonParseFailure> error;
 
   // The text a caller shows.
   [[nodiscard]] std::string description() const;

@@ -22,6 +22,16 @@
 
 namespace quillet::test {
 
+// One part of a multipart/form-data body, as the server parsed it.
+struct RecordedPart {
+  std::string name;
+  std::string filename;
+  std::string contentType;
+  std::string content;
+
+  bool operator==(const RecordedPart&) const = default;
+};
+
 // One request as the loopback server received it.
 struct RecordedRequest {
   std::string method;
@@ -29,7 +39,9 @@ struct RecordedRequest {
   std::string target;
   // cpp-httplib keeps headers sorted by name, so the order across names is not the order sent.
   std::vector<std::pair<std::string, std::string>> headers;
+  // Empty for multipart bodies, which the server parses into `parts` instead.
   std::string body;
+  std::vector<RecordedPart> parts;
 
   // The first value of a header, whatever the case of its name.
   [[nodiscard]] std::optional<std::string> header(std::string_view name) const {
@@ -158,10 +170,12 @@ class LoopbackHttpServer {
     Handler handler;
     {
       std::lock_guard lock(mutex_);
+      std::vector<RecordedPart> parts;
+      for (const auto& [name, file] : request.files) parts.push_back({file.name, file.filename, file.content_type, file.content});
       requests_.push_back({request.method, request.target,
                            std::vector<std::pair<std::string, std::string>>(request.headers.begin(),
                                                                             request.headers.end()),
-                           request.body});
+                           request.body, std::move(parts)});
       // cpp-httplib answers HEAD through the GET routes.
       const std::string routeMethod = request.method == "HEAD" ? "GET" : request.method;
       const auto route = routes_.find({routeMethod, request.path});

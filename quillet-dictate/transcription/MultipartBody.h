@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillet::dictate {
+
+// A multipart/form-data request body, built byte for byte the way the speech services expect:
+// each part opened by "--boundary" CRLF, its header lines each ending in CRLF, an empty line, the
+// content and a CRLF; the body closed by "--boundary--" CRLF.
+class MultipartBody {
+ public:
+  explicit MultipartBody(std::string boundary) : boundary_(std::move(boundary)) {}
+
+  void addPart(const std::vector<std::string>& headerLines, std::string_view content);
+
+  // The value of the request's "Content-Type" header.
+  [[nodiscard]] std::string contentType() const { return "multipart/form-data; boundary=" + boundary_; }
+
+  // The finished body; parts cannot be added afterwards.
+  [[nodiscard]] std::string finish() &&;
+
+ private:
+  std::string boundary_;
+  std::string body_;
+};
+
+}  // namespace quillet::dictate

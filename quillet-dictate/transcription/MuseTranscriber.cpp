@@ -1,0 +1,343 @@
+#include "quillet-dictate/transcription/MuseTranscriber.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <nlohmann/json.hpp>
+
+#include "common/contract/BackendEndpoints.h"
+#include "common/text/UnicodeText.h"
+#include "common/text/UuidString.h"
+#include "quillet-dictate/backend/BackendAddress.h"
+#include "quillet-dictate/backend/JsonAnswer.h"
+#include "quillet-dictate/transcription/MultipartBody.h"
+
+namespace quillet::dictate {
+
+namespace {
+
+constexpr const char* kMuseProvider = "muse";
+constexpr const char* kWhisperProvider = "whisper";
+constexpr const char* kMuseRequestPart = R"({"audioEncoding":"WAV","model":"muse-voice-transcribe-1.0"})";
+constexpr std::size_t kErrorBodyPrefixBytes = 160;
+
+std::chrono::milliseconds millisecondsOf(double seconds) {
+  return std::chrono::milliseconds(std::int64_t(std::llround(seconds * 1000)));
+}
+
+std::string_view bytesAsText(const std::vector<std::uint8_t>& bytes) {
+  return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+// "<prefix> http <status> <first 160 bytes of the body>", the body part empty when those bytes are not UTF-8.
+VessioError uploadRefused(const char* provider, int status, std::string_view body) {
+  const std::string_view head = body.substr(0, kErrorBodyPrefixBytes);
+  return VessioError::api(std::string(provider) + " http " + std::to_string(status) + " " +
+                          (text::isValidUTF8(head) ? std::string(head) : std::string()));
+}
+
+const VessioError* vessioErrorOf(const AIOutcome<std::string>& outcome) {
+  const auto* failure = std::get_if<AIFailure>(&outcome);
+  return failure != nullptr ? failure->vessioError() : nullptr;
+}
+
+bool containsAny(const std::string& text, std::initializer_list<std::string_view> fragments) {
+  return std::any_of(fragments.begin(), fragments.end(),
+                     [&](std::string_view fragment) { return text.find(fragment) != std::string::npos; });
+}
+
+// A member that may be absent or null; present with another type, the whole answer does not decode.
+template <class Value>
+bool readOptional(const nlohmann::json& object, const char* member, std::optional<Value>& value) {
+  const auto found = object.find(member);
+  if (found == object.end() || found->is_null()) return true;
+  try {
+    value = found->get<Value>();
+    return true;
+  } catch (const nlohmann::json::exception&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+// One chunk's way through the providers of the plan.
+struct MuseTranscriber::Attempt {
+  WavBytes wav;
+  std::string key;
+  std::vector<std::string> order;
+  std::size_t next = 0;
+  AIFailure pending{VessioError::api("no provider")};
+  TextCompletion completion;
+};
+
+MuseTranscriber::MuseTranscriber(platform::HttpClient& http, WorkerPool& workers, SettingsManager& settings,
+                                 AuthService& auth, const platform::Clock& clock, std::string batchURL)
+    : http_(http), workers_(workers), settings_(settings), auth_(auth), clock_(clock), batchURL_(std::move(batchURL)) {}
+
+void MuseTranscriber::transcribe(WavBytes wav, TextCompletion completion) {
+  apiKey([this, wav = std::move(wav), completion = std::move(completion)](AIOutcome<std::string> key) mutable {
+    if (auto* failure = std::get_if<AIFailure>(&key)) {
+      completion(std::move(*failure));
+      return;
+    }
+    auto attempt = std::make_shared<Attempt>();
+    attempt->wav = std::move(wav);
+    attempt->key = std::get<std::string>(std::move(key));
+    {
+      std::lock_guard lock(mutex_);
+      attempt->order = plan_.order;
+    }
+    attempt->completion = std::move(completion);
+    tryProvider(std::move(attempt));
+  });
+}
+
+void MuseTranscriber::tryProvider(std::shared_ptr<Attempt> attempt) {
+  while (attempt->next < attempt->order.size()) {
+    const std::string provider = attempt->order[attempt->next++];
+    if (provider == kWhisperProvider) {
+      Plan plan;
+      {
+        std::lock_guard lock(mutex_);
+        plan = plan_;
+      }
+      if (!whisperUsable(plan)) continue;
+      workers_.run(
+          [this, attempt, url = *plan.whisperURL, key = *plan.whisperKey] { return uploadWhisper(*attempt->wav, url, key); },
+          [this, attempt](AIOutcome<std::string> outcome) {
+            if (std::holds_alternative<std::string>(outcome)) {
+              attempt->completion(std::move(outcome));
+              return;
+            }
+            const VessioError* error = vessioErrorOf(outcome);
+            // A refusal of the request itself (bad request, key, payment, permission) will not pass soon.
+            if (error != nullptr && error->kind == VessioError::Kind::api &&
+                containsAny(error->message, {" 400", " 401", " 402", " 403"})) {
+              std::lock_guard lock(mutex_);
+              whisperSkipUntil_ = clock_.monotonicNow() + std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                                              std::chrono::duration<double>(kWhisperSkipSeconds));
+            }
+            attempt->pending = std::get<AIFailure>(std::move(outcome));
+            tryProvider(attempt);
+          });
+      return;
+    }
+    if (provider == kMuseProvider) {
+      workers_.run([this, attempt] { return upload(*attempt->wav, attempt->key); },
+                   [this, attempt](AIOutcome<std::string> outcome) {
+                     if (std::holds_alternative<std::string>(outcome)) {
+                       attempt->completion(std::move(outcome));
+                       return;
+                     }
+                     const VessioError* error = vessioErrorOf(outcome);
+                     if (error == nullptr) {
+                       // Transport and parser failures end the chunk's cloud attempt at once.
+                       attempt->completion(std::move(outcome));
+                       return;
+                     }
+                     if (error->kind == VessioError::Kind::api && error->message.find("401") != std::string::npos) {
+                       retryWithNewKey(attempt);
+                       return;
+                     }
+                     attempt->pending = std::get<AIFailure>(std::move(outcome));
+                     tryProvider(attempt);
+                   });
+      return;
+    }
+  }
+  attempt->completion(std::move(attempt->pending));
+}
+
+// The service refused the key: it is fetched anew (with the plan) and the upload repeated once.
+void MuseTranscriber::retryWithNewKey(std::shared_ptr<Attempt> attempt) {
+  {
+    std::lock_guard lock(mutex_);
+    cachedKey_.reset();
+  }
+  apiKey([this, attempt](AIOutcome<std::string> key) {
+    if (auto* failure = std::get_if<AIFailure>(&key)) {
+      attempt->completion(std::move(*failure));
+      return;
+    }
+    workers_.run([this, attempt, newKey = std::get<std::string>(std::move(key))] { return upload(*attempt->wav, newKey); },
+                 attempt->completion);
+  });
+}
+
+bool MuseTranscriber::whisperUsable(const Plan& plan) const {
+  std::lock_guard lock(mutex_);
+  return plan.whisperURL && plan.whisperKey && !plan.whisperKey->empty() && clock_.monotonicNow() >= whisperSkipUntil_;
+}
+
+void MuseTranscriber::apiKey(TextCompletion completion) {
+  std::optional<std::string> key;
+  {
+    std::lock_guard lock(mutex_);
+    key = cachedKey_;
+  }
+  if (key && !key->empty()) {
+    completion(std::move(*key));
+    return;
+  }
+  fetchKey(true, std::move(completion));
+}
+
+void MuseTranscriber::fetchKey(bool mayRefresh, TextCompletion completion) {
+  struct Answer {
+    int status = 0;
+    AIOutcome<std::string> outcome;
+  };
+  workers_.run(
+      [this] {
+        Answer answer;
+        answer.outcome = requestKey(answer.status);
+        return answer;
+      },
+      [this, mayRefresh, completion = std::move(completion)](Answer answer) mutable {
+        if (std::holds_alternative<AIFailure>(answer.outcome)) {
+          completion(std::move(answer.outcome));
+          return;
+        }
+        if (answer.status == backend::status::kSessionExpired && mayRefresh) {
+          auth_.refresh([this, completion = std::move(completion)](std::optional<VessioAuthError> error) mutable {
+            if (error) {
+              completion(AIFailure{std::move(*error)});
+              return;
+            }
+            fetchKey(false, std::move(completion));
+          });
+          return;
+        }
+        if (answer.status != backend::status::kSuccess) {
+          completion(AIFailure{VessioError::api("muse-key http " + std::to_string(answer.status))});
+          return;
+        }
+        completion(acceptKeyAnswer(std::get<std::string>(answer.outcome)));
+      });
+}
+
+// Worker side of a key lookup: the answer's body and status, or why there is none.
+AIOutcome<std::string> MuseTranscriber::requestKey(int& status) const {
+  auto url = BackendAddress::join(settings_.supabaseURL.get(), backend::path::kMuseKey);
+  if (!url) return AIFailure{VessioError::api("bad muse-key URL")};
+  const std::string accessToken = settings_.supabaseAccessToken.get();
+  if (accessToken.empty()) return AIFailure{VessioError::noApiKey()};
+  platform::HttpRequest request;
+  request.method = "GET";
+  request.url = std::move(*url);
+  request.headers = {{backend::header::kAuthorization, backend::header::kBearerPrefix + accessToken},
+                     {backend::header::kApiKey, settings_.supabaseAnonKey.get()}};
+  request.timeout = millisecondsOf(kKeyTimeoutSeconds);
+  auto result = http_.send(request);
+  if (auto* transport = std::get_if<platform::HttpTransportError>(&result)) return AIFailure{std::move(*transport)};
+  auto& response = std::get<platform::HttpResponse>(result);
+  status = response.status;
+  return std::move(response.body);
+}
+
+AIOutcome<std::string> MuseTranscriber::acceptKeyAnswer(std::string_view body) {
+  const auto json = nlohmann::json::parse(body, nullptr, false);
+  std::optional<std::string> key;
+  std::optional<std::string> whisperKey;
+  std::optional<nlohmann::json> plan;
+  std::optional<std::vector<std::string>> order;
+  std::optional<std::string> whisperURL;
+  bool decoded = json.is_object() && readOptional(json, "key", key) && readOptional(json, "deepinfraKey", whisperKey) &&
+                 readOptional(json, "plan", plan);
+  if (decoded && plan) {
+    decoded = plan->is_object() && readOptional(*plan, "dictation", order) && readOptional(*plan, "whisperUrl", whisperURL);
+  }
+  if (!decoded || !key || key->empty()) return AIFailure{VessioError::api("muse-key: empty key")};
+
+  std::lock_guard lock(mutex_);
+  cachedKey_ = key;
+  plan_.whisperKey = std::move(whisperKey);
+  plan_.whisperURL = whisperURL ? BackendAddress::join(*whisperURL, "") : std::nullopt;
+  plan_.order = order ? std::move(*order) : std::vector<std::string>{kMuseProvider};
+  return *key;
+}
+
+AIOutcome<std::string> MuseTranscriber::upload(const std::vector<std::uint8_t>& wav, const std::string& key) const {
+  MultipartBody body("ql-muse-" + text::newUuidString());
+  body.addPart({R"(Content-Disposition: form-data; name="request")", "Content-Type: application/json"}, kMuseRequestPart);
+  body.addPart({R"(Content-Disposition: form-data; name="audio"; filename="chunk.wav")", "Content-Type: audio/wav"},
+               bytesAsText(wav));
+  platform::HttpRequest request;
+  request.method = "POST";
+  request.url = batchURL_;
+  request.headers = {{backend::header::kAuthorization, backend::header::kBearerPrefix + key},
+                     {backend::header::kContentType, body.contentType()}};
+  request.body = std::move(body).finish();
+  request.timeout = millisecondsOf(kUploadTimeoutSeconds);
+  auto result = http_.send(request);
+  if (auto* transport = std::get_if<platform::HttpTransportError>(&result)) return AIFailure{std::move(*transport)};
+  const auto& response = std::get<platform::HttpResponse>(result);
+  if (response.status != backend::status::kSuccess) return AIFailure{uploadRefused("muse", response.status, response.body)};
+  return parseTranscript(response.body);
+}
+
+AIOutcome<std::string> MuseTranscriber::uploadWhisper(const std::vector<std::uint8_t>& wav, const std::string& url,
+                                                      const std::string& key) const {
+  MultipartBody body("ql-whisper-" + text::newUuidString());
+  body.addPart({R"(Content-Disposition: form-data; name="audio"; filename="chunk.wav")", "Content-Type: audio/wav"},
+               bytesAsText(wav));
+  platform::HttpRequest request;
+  request.method = "POST";
+  request.url = url;
+  // This provider's scheme name is written in lower case.
+  request.headers = {{backend::header::kAuthorization, "bearer " + key},
+                     {backend::header::kContentType, body.contentType()}};
+  request.body = std::move(body).finish();
+  request.timeout = millisecondsOf(kUploadTimeoutSeconds);
+  auto result = http_.send(request);
+  if (auto* transport = std::get_if<platform::HttpTransportError>(&result)) return AIFailure{std::move(*transport)};
+  const auto& response = std::get<platform::HttpResponse>(result);
+  if (response.status != backend::status::kSuccess) {
+    return AIFailure{uploadRefused("whisper", response.status, response.body)};
+  }
+  auto parsed = parseJsonAnswer(response.body);
+  if (auto* failure = std::get_if<AIFailure>(&parsed)) return std::move(*failure);
+  const auto& json = std::get<nlohmann::json>(parsed);
+  const auto text = json.is_object() ? json.find("text") : json.end();
+  if (!json.is_object() || text == json.end() || !text->is_string()) {
+    return AIFailure{VessioError::decode("whisper: no text")};
+  }
+  return text::trimmedWhitespaceAndNewlines(text->get<std::string>());
+}
+
+AIOutcome<std::string> MuseTranscriber::parseTranscript(std::string_view body) {
+  auto parsed = parseJsonAnswer(body);
+  if (auto* failure = std::get_if<AIFailure>(&parsed)) return std::move(*failure);
+  const auto& json = std::get<nlohmann::json>(parsed);
+  if (!json.is_object()) return AIFailure{VessioError::decode("muse: not an object")};
+  if (const auto transcript = json.find("transcript"); transcript != json.end() && transcript->is_string()) {
+    return transcript->get<std::string>();
+  }
+  const auto turns = json.find("turns");
+  if (turns != json.end() && turns->is_array() &&
+      std::all_of(turns->begin(), turns->end(), [](const nlohmann::json& turn) { return turn.is_object(); })) {
+    std::vector<const nlohmann::json*> ordered;
+    for (const auto& turn : *turns) ordered.push_back(&turn);
+    const auto startOf = [](const nlohmann::json* turn) {
+      const auto start = turn->find("startMs");
+      return start != turn->end() && start->is_number() ? start->get<double>() : 0.0;
+    };
+    std::stable_sort(ordered.begin(), ordered.end(),
+                     [&](const nlohmann::json* first, const nlohmann::json* second) { return startOf(first) < startOf(second); });
+    std::string joined;
+    bool first = true;
+    for (const auto* turn : ordered) {
+      const auto transcript = turn->find("transcript");
+      if (transcript == turn->end() || !transcript->is_string()) continue;
+      if (!first) joined.push_back(' ');
+      joined += transcript->get<std::string>();
+      first = false;
+    }
+    return joined;
+  }
+  if (const auto text = json.find("text"); text != json.end() && text->is_string()) return text->get<std::string>();
+  return AIFailure{VessioError::decode("muse: no transcript in response")};
+}
+
+}  // namespace quillet::dictate

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/runtime/WorkerPool.h"
+#include "platform/Clock.h"
+#include "platform/HttpClient.h"
+#include "platform/MainLoop.h"
+#include "quillet-dictate/backend/AIFailure.h"
+#include "quillet-dictate/shell/SettingsManager.h"
+#include "quillet-dictate/shell/VxLog.h"
+#include "quillet-dictate/transcription/ChunkTranscription.h"
+#include "quillet-dictate/transcription/MuseTranscriber.h"
+
+namespace quillet::dictate {
+
+// Picks the engine for each chunk: the cloud route while there is a session and it has not failed in
+// the last ten minutes, else the on-device recogniser with retries and then the loopback transcription
+// server. It never fails: the worst outcome is an empty text.
+class TranscriptionRouter {
+ public:
+  using WavBytes = MuseTranscriber::WavBytes;
+  // Transcribes one WAV chunk on the device, blocking; run on a worker.
+  using OnDeviceTranscribe =
+      std::function<AIOutcome<std::string>(const std::vector<std::uint8_t>& wav, const std::string& locale)>;
+  using EnvironmentLookup = std::function<std::optional<std::string>(const char* name)>;
+
+  static constexpr double kCloudPauseSeconds = 600;
+  static constexpr double kOnDeviceRetryDelaySeconds = 0.12;
+  static constexpr double kLocalServerTimeoutSeconds = 30;
+  static constexpr int kLoudChunkAttempts = 5;
+  static constexpr int kQuietChunkAttempts = 2;
+  static constexpr const char* kOnDeviceLocale = "en-US";
+  static constexpr const char* kDefaultVoicePort = "8910";
+
+  struct Engines {
+    MuseTranscriber& cloud;
+    // Empty when this machine has no on-device recogniser.
+    OnDeviceTranscribe onDevice;
+    platform::HttpClient& http;
+  };
+
+  TranscriptionRouter(Engines engines, WorkerPool& workers, platform::MainLoop& mainLoop, const platform::Clock& clock,
+                      SettingsManager& settings, const VxLog& log, EnvironmentLookup environment = processEnvironment);
+
+  TranscriptionRouter(const TranscriptionRouter&) = delete;
+  TranscriptionRouter& operator=(const TranscriptionRouter&) = delete;
+
+  // The chunk's text, trimmed; the completion runs on the main loop.
+  void transcribeChunk(WavBytes wav, double durationSec, float rms, std::function<void(ChunkTranscription)> completion);
+
+  // The local route: on-device attempts 120 ms apart (five for a chunk with speech energy, two for a
+  // quiet one), then the loopback server; an empty text when both give nothing.
+  void transcribeLocal(WavBytes wav, float rms, std::function<void(std::string)> completion);
+
+  // One request to the loopback transcription server, blocking; run on a worker.
+  [[nodiscard]] AIOutcome<std::string> localWhisperText(const std::vector<std::uint8_t>& wav) const;
+
+  // This router as the chunked client's transcriber.
+  [[nodiscard]] ChunkTranscriber chunkTranscriber();
+
+  static std::optional<std::string> processEnvironment(const char* name);
+
+ private:
+  struct LocalAttempt;
+
+  [[nodiscard]] bool cloudAllowed() const;
+  void attemptOnDevice(std::shared_ptr<LocalAttempt> attempt);
+  void askLocalServer(std::shared_ptr<LocalAttempt> attempt);
+
+  Engines engines_;
+  WorkerPool& workers_;
+  platform::MainLoop& mainLoop_;
+  const platform::Clock& clock_;
+  SettingsManager& settings_;
+  const VxLog& log_;
+  EnvironmentLookup environment_;
+
+  // Chunks finishing together read and set the pause of the cloud route under this lock.
+  mutable std::mutex mutex_;
+  std::optional<std::chrono::nanoseconds> museDisabledUntil_;
+};
+
+}  // namespace quillet::dictate
