@@ -91,7 +91,9 @@ AuthService::Outcome AuthService::send(platform::HttpClient& http, const platfor
   auto& response = std::get<platform::HttpResponse>(result);
   if (response.status >= 200 && response.status <= 299) return std::move(response.body);
   auto message = AuthErrorText::extractMessage(response.body);
-  return VessioAuthError::http(response.status, message ? std::move(*message) : "HTTP " + std::to_string(response.status));
+  // An empty body has no sentence to show; the status is better than a form saying nothing.
+  if (!message || message->empty()) message = "HTTP " + std::to_string(response.status);
+  return VessioAuthError::http(response.status, std::move(*message));
 }
 
 std::variant<std::pair<std::string, std::string>, VessioAuthError> AuthService::decodeTokens(std::string_view body) {

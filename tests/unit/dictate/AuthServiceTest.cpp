@@ -90,6 +90,7 @@ TEST_F(AuthServiceTest, FailedSignInsKeepTheStoredPair) {
        "Invalid login credentials"},
       {"a number where the sentence would be", 422, R"({"error":5})", "HTTP 422"},
       {"a text body", 503, "upstream unavailable", "upstream unavailable"},
+      {"an empty body", 502, "", "HTTP 502"},
   };
   for (const auto& testCase : cases) {
     server.answer("POST", "/auth/v1/token", testCase.status, testCase.body, "application/json");
