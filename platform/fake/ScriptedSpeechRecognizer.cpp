@@ -1,0 +1,42 @@
+#include "platform/fake/ScriptedSpeechRecognizer.h"
+
+#include <utility>
+
+namespace quillet::platform::fake {
+
+std::vector<std::string> ScriptedSpeechRecognizer::installedLocales() const { return locales; }
+
+std::string ScriptedSpeechRecognizer::installHint(std::string_view locale) const {
+  return "install the scripted model " + std::string(locale);
+}
+
+double ScriptedSpeechRecognizer::preferredSampleRate() const { return sampleRate; }
+
+std::optional<std::string> ScriptedSpeechRecognizer::recognize(std::string_view locale, const SpeechAudio& audio,
+                                                               const ResultHandler& onResult) {
+  Script script;
+  {
+    std::lock_guard lock(mutex_);
+    calls_.push_back({std::string(locale), std::vector<std::int16_t>(audio.samples.begin(), audio.samples.end()),
+                      audio.sampleRate});
+    if (!scripts_.empty()) {
+      script = std::move(scripts_.front());
+      scripts_.pop_front();
+    }
+  }
+  if (duringRecognition) duringRecognition();
+  for (const auto& result : script.results) onResult(result);
+  return script.failure;
+}
+
+void ScriptedSpeechRecognizer::enqueue(Script script) {
+  std::lock_guard lock(mutex_);
+  scripts_.push_back(std::move(script));
+}
+
+std::vector<ScriptedSpeechRecognizer::Call> ScriptedSpeechRecognizer::calls() const {
+  std::lock_guard lock(mutex_);
+  return calls_;
+}
+
+}  // namespace quillet::platform::fake

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <mutex>
+
+#include "platform/SpeechRecognizer.h"
+
+namespace quillet::platform::fake {
+
+// A recogniser that replays scripted results, one script per call, and records what each call was given.
+class ScriptedSpeechRecognizer final : public SpeechRecognizer {
+ public:
+  // What one call delivers: these results in order, then this failure, if any.
+  struct Script {
+    std::vector<SpeechResult> results = {};
+    std::optional<std::string> failure = std::nullopt;
+  };
+
+  // What one call was given.
+  struct Call {
+    std::string locale;
+    std::vector<std::int16_t> samples;
+    double sampleRate = 0;
+  };
+
+  std::vector<std::string> installedLocales() const override;
+  std::string installHint(std::string_view locale) const override;
+  double preferredSampleRate() const override;
+  std::optional<std::string> recognize(std::string_view locale, const SpeechAudio& audio,
+                                       const ResultHandler& onResult) override;
+
+  // Queues the script of a later call; a call with none queued delivers nothing and succeeds.
+  void enqueue(Script script);
+
+  [[nodiscard]] std::vector<Call> calls() const;
+
+  // Scripted behaviour; set before the calls begin.
+  std::vector<std::string> locales{"en-US"};
+  double sampleRate = 16000;
+  // Runs at the start of each call, for tests that look at the world while recognition runs.
+  std::function<void()> duringRecognition;
+
+ private:
+  mutable std::mutex mutex_;
+  std::deque<Script> scripts_;
+  std::vector<Call> calls_;
+};
+
+}  // namespace quillet::platform::fake
