@@ -1,17 +1,79 @@
 // quillet-dictate: the background dictation agent started by the host.
 #include <QCoreApplication>
 
+#include <algorithm>
+#include <cstdlib>
+#include <iostream>
+#include <thread>
+
+#include "common/runtime/WorkerPool.h"
+#include "platform/linux/curl/CurlHttpClient.h"
+#include "platform/linux/pocketsphinx/PocketSphinxRecognizer.h"
+#include "platform/linux/posix/SystemClock.h"
 #include "platform/linux/qt/QtMainLoop.h"
 #include "platform/linux/qt/QtTerminationSignals.h"
+#include "platform/linux/soxr/SoxrResampler.h"
+#include "platform/linux/xdg/XdgUrlOpener.h"
+#include "quillet-dictate/backend/AuthService.h"
+#include "quillet-dictate/shell/DeploymentConfig.h"
+#include "quillet-dictate/shell/DictateFileJob.h"
 #include "quillet-dictate/shell/ProcessEntry.h"
 #include "quillet-dictate/shell/SettingsManager.h"
 #include "quillet-dictate/shell/VxLog.h"
+#include "quillet-dictate/transcription/MuseTranscriber.h"
+#include "quillet-dictate/transcription/SpeechAnalyzerTranscriber.h"
+#include "quillet-dictate/transcription/TranscriptionRouter.h"
 
 using namespace quillet;
+
+namespace {
+
+// The transcription side of a dictation: the backend session, the cloud route, the on-device
+// recogniser and the router in front of them.
+struct TranscriptionServices {
+  TranscriptionServices(platform::MainLoop& mainLoop, const platform::Clock& clock)
+      : workers(mainLoop, std::max(2U, std::thread::hardware_concurrency())),
+        auth(http, workers, dictate::SettingsManager::shared()),
+        cloud(http, workers, dictate::SettingsManager::shared(), auth, clock,
+              dictate::deployment::kSpeechServiceBatchURL),
+        router(dictate::TranscriptionRouter::Engines{cloud, onDeviceTranscriber(), http}, workers, mainLoop, clock,
+               dictate::SettingsManager::shared(), dictate::VxLog::shared()) {}
+
+  // The on-device route exists when a recogniser model for its locale is installed. The models'
+  // folder may be moved with QUILLET_SPEECH_MODEL_ROOT (a folder without models turns the route off).
+  static dictate::TranscriptionRouter::OnDeviceTranscribe onDeviceTranscriber() {
+    const char* modelRoot = std::getenv("QUILLET_SPEECH_MODEL_ROOT");
+    static platform::pocketsphinx::PocketSphinxRecognizer recognizer(
+        modelRoot != nullptr ? modelRoot : platform::pocketsphinx::PocketSphinxRecognizer::kDefaultModelRoot);
+    const auto locales = recognizer.installedLocales();
+    if (std::find(locales.begin(), locales.end(), dictate::TranscriptionRouter::kOnDeviceLocale) == locales.end()) {
+      return {};
+    }
+    static dictate::SpeechAnalyzerTranscriber transcriber(recognizer, platform::soxr::SoxrResampler::factory(),
+                                                          dictate::VxLog::shared());
+    return [](const std::vector<std::uint8_t>& wav, const std::string& locale) {
+      return transcriber.transcribe(wav, locale);
+    };
+  }
+
+  platform::curl::CurlHttpClient http;
+  WorkerPool workers;
+  dictate::AuthService auth;
+  dictate::MuseTranscriber cloud;
+  dictate::TranscriptionRouter router;
+};
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
   // Before any thread exists, so that every thread leaves SIGTERM and SIGINT to the main loop.
   platform::qt::QtTerminationSignals::blockInAllThreads();
+
+  const auto arguments = dictate::DictateFileJob::parseArguments(std::vector<std::string>(argv + 1, argv + argc));
+  if (const auto* problem = std::get_if<std::string>(&arguments)) {
+    std::cerr << "quillet-dictate: " << *problem << "\nusage: quillet-dictate [--dictate-file PATH [--realtime]]\n";
+    return 64;
+  }
 
   // The log starts empty at each launch; emptying it first keeps this launch's own first lines.
   dictate::VxLog::shared().emptyFile();
@@ -28,5 +90,16 @@ int main(int argc, char* argv[]) {
   platform::qt::QtTerminationSignals terminationSignals;
   // The host ends the agent with a signal; that is a normal end, not a failure.
   terminationSignals.onTermination([&mainLoop](int) { mainLoop.quit(0); });
+
+  if (const auto* options = std::get_if<dictate::DictateFileJob::Options>(&arguments)) {
+    platform::posix::SystemClock clock;
+    TranscriptionServices services(mainLoop, clock);
+    platform::xdg::XdgUrlOpener urlOpener;
+    dictate::DictateFileJob job(mainLoop, clock, platform::soxr::SoxrResampler::factory(),
+                                services.router.chunkTranscriber(), dictate::VxLog::shared(), urlOpener, std::cerr,
+                                std::cout);
+    job.run(*options, [&mainLoop](int exitStatus) { mainLoop.quit(exitStatus); });
+    return mainLoop.run();
+  }
   return mainLoop.run();
 }

@@ -26,12 +26,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool run(const std::string& program, const std::vector<std::string>& arguments) {
-  test::ChildProcess process(test::ChildProcess::pathOf(program), arguments, {}, {},
-                             test::ChildProcess::StandardOutput::discarded);
-  const auto status = process.waitForExit(std::chrono::seconds(60));
-  return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
-}
 
 std::uint32_t uint32At(const std::vector<std::uint8_t>& bytes, std::size_t offset) {
   return std::uint32_t(bytes[offset]) | std::uint32_t(bytes[offset + 1]) << 8 | std::uint32_t(bytes[offset + 2]) << 16 |
@@ -82,17 +76,20 @@ TEST(AudioStreamerMicrophoneTest, SpeechIntoTheVirtualMicrophoneBecomesChunksCut
   const fs::path second = folder.path() / "second.wav";
   const fs::path spoken = folder.path() / "spoken.wav";
   const fs::path reference = folder.path() / "reference.raw";
-  ASSERT_TRUE(run("espeak-ng", {"-w", first.string(), "The quick brown fox jumps over the lazy dog by the river."}));
-  ASSERT_TRUE(run("espeak-ng", {"-w", second.string(), "Seven silver swans swim slowly south."}));
-  ASSERT_TRUE(run("sox", {"-n", "-r", "22050", "-c", "1", "-b", "16", pause.string(), "trim", "0", "1.0"}));
-  ASSERT_TRUE(run("sox", {first.string(), pause.string(), second.string(), spoken.string()}));
-  ASSERT_TRUE(run("sox", {spoken.string(), "-t", "raw", "-r", "16000", "-c", "1", "-b", "16", "-e", "signed-integer",
-                          reference.string()}));
+  using test::ChildProcess;
+  ASSERT_TRUE(ChildProcess::runToSuccess(
+      "espeak-ng", {"-w", first.string(), "The quick brown fox jumps over the lazy dog by the river."}));
+  ASSERT_TRUE(ChildProcess::runToSuccess("espeak-ng", {"-w", second.string(), "Seven silver swans swim slowly south."}));
+  ASSERT_TRUE(
+      ChildProcess::runToSuccess("sox", {"-n", "-r", "22050", "-c", "1", "-b", "16", pause.string(), "trim", "0", "1.0"}));
+  ASSERT_TRUE(ChildProcess::runToSuccess("sox", {first.string(), pause.string(), second.string(), spoken.string()}));
+  ASSERT_TRUE(ChildProcess::runToSuccess("sox", {spoken.string(), "-t", "raw", "-r", "16000", "-c", "1", "-b", "16",
+                                                 "-e", "signed-integer", reference.string()}));
   const auto referenceSamples = test::samplesOfPcm16(test::readFile(reference));
   ASSERT_FALSE(referenceSamples.empty());
   const fs::path firstReference = folder.path() / "first.raw";
-  ASSERT_TRUE(run("sox", {first.string(), "-t", "raw", "-r", "16000", "-c", "1", "-b", "16", "-e", "signed-integer",
-                          firstReference.string()}));
+  ASSERT_TRUE(ChildProcess::runToSuccess("sox", {first.string(), "-t", "raw", "-r", "16000", "-c", "1", "-b", "16",
+                                                 "-e", "signed-integer", firstReference.string()}));
   const auto firstSentenceSamples = test::samplesOfPcm16(test::readFile(firstReference));
 
   test::PrivatePulseServer server;

@@ -79,6 +79,14 @@ class ChildProcess {
 
   // The program's full path from the folders in PATH, for a program a test names the way a shell would;
   // the bare name when no folder holds it, so that starting it fails with "no such file".
+  // Runs a tool to its end with its output discarded; true when it exited with status 0 in time.
+  static bool runToSuccess(const std::string& programName, const std::vector<std::string>& arguments,
+                           std::chrono::milliseconds timeout = std::chrono::seconds(60)) {
+    ChildProcess process(pathOf(programName), arguments, {}, {}, StandardOutput::discarded);
+    const auto status = process.waitForExit(timeout);
+    return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
+  }
+
   static std::string pathOf(const std::string& programName) {
     const char* searchPath = std::getenv("PATH");
     const std::string folders = searchPath != nullptr ? searchPath : "/usr/local/bin:/usr/bin:/bin";

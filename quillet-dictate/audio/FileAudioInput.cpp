@@ -1,0 +1,88 @@
+#include "quillet-dictate/audio/FileAudioInput.h"
+
+#include <chrono>
+
+namespace quillet::dictate {
+
+FileAudioInput::FileAudioInput(audio::AudioFile file, Pace pace)
+    : file_(std::move(file)), pace_(pace), format_{file_.sampleRate(), file_.channelCount()} {}
+
+FileAudioInput::~FileAudioInput() {
+  stopping_ = true;
+  joinReader();
+}
+
+void FileAudioInput::requestAccess(std::function<void(bool granted)> completion) {
+  if (completion) completion(true);
+}
+
+std::optional<std::string> FileAudioInput::setVoiceProcessingEnabled(bool enabled) {
+  if (enabled) return "voice processing is not available for a file";
+  return std::nullopt;
+}
+
+void FileAudioInput::installTap(std::size_t bufferFrames, Tap tap) {
+  std::lock_guard lock(tapMutex_);
+  bufferFrames_ = bufferFrames == 0 ? 1 : bufferFrames;
+  tap_ = std::move(tap);
+}
+
+void FileAudioInput::removeTap() {
+  std::lock_guard lock(tapMutex_);
+  tap_ = nullptr;
+}
+
+std::optional<std::string> FileAudioInput::start() {
+  if (running_ || reader_.joinable()) return "the file is played only once";
+  running_ = true;
+  reader_ = std::thread([this] { deliverFile(); });
+  return std::nullopt;
+}
+
+void FileAudioInput::stop() {
+  stopping_ = true;
+  joinReader();
+  running_ = false;
+}
+
+// The end handler may stop this input from the reader's own thread, which then cannot join itself.
+void FileAudioInput::joinReader() {
+  if (reader_.joinable() && reader_.get_id() != std::this_thread::get_id()) reader_.join();
+}
+
+void FileAudioInput::deliverFile() {
+  const auto started = std::chrono::steady_clock::now();
+  std::size_t framesDelivered = 0;
+  std::optional<std::string> readError;
+  while (!stopping_) {
+    std::size_t frames = 0;
+    {
+      std::lock_guard lock(tapMutex_);
+      frames = bufferFrames_;
+    }
+    auto block = file_.readFrames(frames);
+    if (auto* error = std::get_if<audio::AudioFileError>(&block)) {
+      readError = error->description;
+      break;
+    }
+    const auto& samples = std::get<audio::AudioSamples>(block);
+    if (samples.frameCount() == 0) break;
+    if (pace_ == Pace::realTime) {
+      // A live microphone hands a buffer over once all of its audio has been heard.
+      std::this_thread::sleep_until(started + std::chrono::duration<double>(
+                                                  double(framesDelivered + samples.frameCount()) / format_.sampleRate));
+    }
+    platform::AudioBuffer buffer;
+    for (const auto& channel : samples.channels) buffer.channels.push_back(channel.data());
+    buffer.frameCount = samples.frameCount();
+    buffer.format = format_;
+    {
+      std::lock_guard lock(tapMutex_);
+      if (tap_) tap_(buffer);
+    }
+    framesDelivered += samples.frameCount();
+  }
+  if (!stopping_ && endHandler_) endHandler_(std::move(readError));
+}
+
+}  // namespace quillet::dictate
