@@ -12,6 +12,7 @@
 #include "platform/fake/MemoryDefaultsStore.h"
 #include "platform/fake/VirtualMainLoop.h"
 #include "platform/linux/curl/CurlHttpClient.h"
+#include "tests/support/CapturedLog.h"
 #include "tests/support/FileContents.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/RecordingHttpClient.h"
@@ -89,10 +90,7 @@ class AIServiceTest : public ::testing::Test {
     return matching;
   }
 
-  std::vector<std::string> logLines() const {
-    std::lock_guard lock(logMutex);
-    return capturedLines;
-  }
+  std::vector<std::string> logLines() const { return capture.lines(); }
 
   test::LoopbackHttpServer server;
   platform::fake::VirtualMainLoop loop;
@@ -102,12 +100,8 @@ class AIServiceTest : public ::testing::Test {
   platform::curl::CurlHttpClient curl;
   test::RecordingHttpClient http{curl};
   test::TemporaryDirectory folder;
-  mutable std::mutex logMutex;
-  std::vector<std::string> capturedLines;
-  VxLog log{folder.path() / "vessio.log", loop, [this](std::string_view line) {
-              std::lock_guard lock(logMutex);
-              capturedLines.emplace_back(line);
-            }};
+  test::CapturedLog capture;
+  VxLog log{folder.path() / "vessio.log", loop, capture.mirror()};
   WorkerPool workers{loop, 3};
   AuthService auth{http, workers, settings};
   AIService ai{http, workers, settings, auth, log, loop};

@@ -18,6 +18,7 @@
 
 #include "platform/fake/VirtualMainLoop.h"
 #include "quillet-dictate/transcription/TranscriptStitching.h"
+#include "tests/support/CapturedLog.h"
 #include "tests/support/TemporaryDirectory.h"
 
 namespace quillet::dictate {
@@ -219,10 +220,7 @@ class ChunkedTranscribeClientTest : public ::testing::Test {
   }
 
   // Logged messages without their time stamps.
-  Strings messages() const {
-    std::lock_guard lock(logMutex);
-    return logged;
-  }
+  Strings messages() const { return capture.messages(); }
 
   // Logged messages that begin with `prefix`.
   Strings messagesStartingWith(std::string_view prefix) const {
@@ -235,15 +233,8 @@ class ChunkedTranscribeClientTest : public ::testing::Test {
 
   platform::fake::VirtualMainLoop loop;
   test::TemporaryDirectory folder;
-  mutable std::mutex logMutex;
-  Strings logged;
-  VxLog log{folder.path() / "vessio.log", loop, [this](std::string_view line) {
-              // "[HH:mm:ss.SSS] message\n"
-              line.remove_prefix(line.find("] ") + 2);
-              line.remove_suffix(1);
-              std::lock_guard lock(logMutex);
-              logged.emplace_back(line);
-            }};
+  test::CapturedLog capture;
+  VxLog log{folder.path() / "vessio.log", loop, capture.mirror()};
   ScriptedTranscriber transcriber;
   Strings events;
   std::shared_ptr<ChunkedTranscribeClient> client = makeClient();

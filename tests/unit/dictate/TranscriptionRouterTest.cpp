@@ -12,6 +12,7 @@
 #include "platform/fake/MemoryDefaultsStore.h"
 #include "platform/fake/VirtualMainLoop.h"
 #include "platform/linux/curl/CurlHttpClient.h"
+#include "tests/support/CapturedLog.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/RecordingHttpClient.h"
 #include "tests/support/TemporaryDirectory.h"
@@ -84,17 +85,7 @@ class TranscriptionRouterTest : public ::testing::Test {
     return matching;
   }
 
-  std::vector<std::string> logLines() const {
-    std::lock_guard lock(logMutex);
-    return capturedLines;
-  }
-
-  bool logged(const std::string& message) const {
-    for (const auto& line : logLines()) {
-      if (line.ends_with("] " + message + "\n")) return true;
-    }
-    return false;
-  }
+  bool logged(const std::string& message) const { return capture.contains(message); }
 
   test::LoopbackHttpServer server;
   test::LoopbackHttpServer localServer;
@@ -105,12 +96,8 @@ class TranscriptionRouterTest : public ::testing::Test {
   platform::curl::CurlHttpClient curl;
   test::RecordingHttpClient http{curl};
   test::TemporaryDirectory folder;
-  mutable std::mutex logMutex;
-  std::vector<std::string> capturedLines;
-  VxLog log{folder.path() / "vessio.log", loop, [this](std::string_view line) {
-              std::lock_guard lock(logMutex);
-              capturedLines.emplace_back(line);
-            }};
+  test::CapturedLog capture;
+  VxLog log{folder.path() / "vessio.log", loop, capture.mirror()};
   std::optional<std::string> voicePort = std::to_string(localServer.port());
 
   // The on-device recogniser's scripted answers, one per attempt, and when each attempt ran.
