@@ -1,6 +1,8 @@
 #pragma once
 
 #include <chrono>
+#include <cmath>
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <variant>
@@ -17,6 +19,11 @@ struct HttpRequest {
   // A total deadline for the whole exchange, from connecting to the last byte of the answer.
   std::chrono::milliseconds timeout{std::chrono::seconds(30)};
 };
+
+// A deadline given in seconds, as the callers' tables give them, to the nearest millisecond.
+inline std::chrono::milliseconds timeoutOfSeconds(double seconds) {
+  return std::chrono::milliseconds(static_cast<std::int64_t>(std::llround(seconds * 1000)));
+}
 
 // What the server answered, whatever the status.
 struct HttpResponse {

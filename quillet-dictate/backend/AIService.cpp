@@ -12,10 +12,6 @@ namespace quillet::dictate {
 
 namespace {
 
-std::chrono::milliseconds millisecondsOf(double seconds) {
-  return std::chrono::milliseconds(std::int64_t(std::llround(seconds * 1000)));
-}
-
 bool isExpiredSession(const AIOutcome<std::string>& outcome) {
   const auto* failure = std::get_if<AIFailure>(&outcome);
   const VessioError* error = failure != nullptr ? failure->vessioError() : nullptr;
@@ -61,7 +57,7 @@ AIOutcome<std::string> AIService::sendFunctionCall(const FunctionCall& call) con
   request.headers = {{backend::header::kContentType, "application/json"},
                      {backend::header::kAuthorization, backend::header::kBearerPrefix + settings_.supabaseAccessToken.get()}};
   request.body = call.body.dump();
-  request.timeout = millisecondsOf(call.timeoutSeconds);
+  request.timeout = platform::timeoutOfSeconds(call.timeoutSeconds);
 
   auto result = http_.send(request);
   if (auto* transport = std::get_if<platform::HttpTransportError>(&result)) return AIFailure{std::move(*transport)};
@@ -117,7 +113,7 @@ std::optional<bool> AIService::requestAiCleanupPreference() const {
   request.url = std::move(*url);
   request.headers = {{backend::header::kApiKey, settings_.supabaseAnonKey.get()},
                      {backend::header::kAuthorization, backend::header::kBearerPrefix + accessToken}};
-  request.timeout = millisecondsOf(kPreferenceTimeoutSeconds);
+  request.timeout = platform::timeoutOfSeconds(kPreferenceTimeoutSeconds);
 
   const auto result = http_.send(request);
   if (const auto* transport = std::get_if<platform::HttpTransportError>(&result)) {

@@ -12,6 +12,21 @@ void MultipartBody::addPart(const std::vector<std::string>& headerLines, std::st
   body_.append(kLineEnd).append(content).append(kLineEnd);
 }
 
+AIOutcome<platform::HttpResponse> MultipartBody::post(platform::HttpClient& http, std::string url,
+                                                     std::vector<std::pair<std::string, std::string>> headers,
+                                                     double timeoutSeconds) && {
+  platform::HttpRequest request;
+  request.method = "POST";
+  request.url = std::move(url);
+  request.headers = std::move(headers);
+  request.headers.emplace_back("Content-Type", contentType());
+  request.body = std::move(*this).finish();
+  request.timeout = platform::timeoutOfSeconds(timeoutSeconds);
+  auto result = http.send(request);
+  if (auto* transport = std::get_if<platform::HttpTransportError>(&result)) return AIFailure{std::move(*transport)};
+  return std::get<platform::HttpResponse>(std::move(result));
+}
+
 std::string MultipartBody::finish() && {
   body_.append("--").append(boundary_).append("--").append(kLineEnd);
   return std::move(body_);

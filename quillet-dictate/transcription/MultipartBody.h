@@ -2,7 +2,11 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+#include "platform/HttpClient.h"
+#include "quillet-dictate/backend/AIFailure.h"
 
 namespace quillet::dictate {
 
@@ -20,6 +24,12 @@ class MultipartBody {
 
   // The finished body; parts cannot be added afterwards.
   [[nodiscard]] std::string finish() &&;
+
+  // Sends the finished body as one POST with its content type after `headers`; blocking, for a worker.
+  // A transport failure comes back as the failure it is.
+  [[nodiscard]] AIOutcome<platform::HttpResponse> post(platform::HttpClient& http, std::string url,
+                                                       std::vector<std::pair<std::string, std::string>> headers,
+                                                       double timeoutSeconds) &&;
 
  private:
   std::string boundary_;

@@ -21,10 +21,6 @@ constexpr const char* kWhisperProvider = "whisper";
 constexpr const char* kMuseRequestPart = R"({"audioEncoding":"WAV","model":"muse-voice-transcribe-1.0"})";
 constexpr std::size_t kErrorBodyPrefixBytes = 160;
 
-std::chrono::milliseconds millisecondsOf(double seconds) {
-  return std::chrono::milliseconds(std::int64_t(std::llround(seconds * 1000)));
-}
-
 std::string_view bytesAsText(const std::vector<std::uint8_t>& bytes) {
   return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
@@ -228,7 +224,7 @@ AIOutcome<std::string> MuseTranscriber::requestKey(int& status) const {
   request.url = std::move(*url);
   request.headers = {{backend::header::kAuthorization, backend::header::kBearerPrefix + accessToken},
                      {backend::header::kApiKey, settings_.supabaseAnonKey.get()}};
-  request.timeout = millisecondsOf(kKeyTimeoutSeconds);
+  request.timeout = platform::timeoutOfSeconds(kKeyTimeoutSeconds);
   auto result = http_.send(request);
   if (auto* transport = std::get_if<platform::HttpTransportError>(&result)) return AIFailure{std::move(*transport)};
   auto& response = std::get<platform::HttpResponse>(result);
@@ -263,15 +259,10 @@ AIOutcome<std::string> MuseTranscriber::upload(const std::vector<std::uint8_t>& 
   body.addPart({R"(Content-Disposition: form-data; name="request")", "Content-Type: application/json"}, kMuseRequestPart);
   body.addPart({R"(Content-Disposition: form-data; name="audio"; filename="chunk.wav")", "Content-Type: audio/wav"},
                bytesAsText(wav));
-  platform::HttpRequest request;
-  request.method = "POST";
-  request.url = batchURL_;
-  request.headers = {{backend::header::kAuthorization, backend::header::kBearerPrefix + key},
-                     {backend::header::kContentType, body.contentType()}};
-  request.body = std::move(body).finish();
-  request.timeout = millisecondsOf(kUploadTimeoutSeconds);
-  auto result = http_.send(request);
-  if (auto* transport = std::get_if<platform::HttpTransportError>(&result)) return AIFailure{std::move(*transport)};
+  auto result = std::move(body).post(http_, batchURL_,
+                                     {{backend::header::kAuthorization, backend::header::kBearerPrefix + key}},
+                                     kUploadTimeoutSeconds);
+  if (auto* failure = std::get_if<AIFailure>(&result)) return std::move(*failure);
   const auto& response = std::get<platform::HttpResponse>(result);
   if (response.status != backend::status::kSuccess) return AIFailure{uploadRefused("muse", response.status, response.body)};
   return parseTranscript(response.body);
@@ -282,16 +273,10 @@ AIOutcome<std::string> MuseTranscriber::uploadWhisper(const std::vector<std::uin
   MultipartBody body("ql-whisper-" + text::newUuidString());
   body.addPart({R"(Content-Disposition: form-data; name="audio"; filename="chunk.wav")", "Content-Type: audio/wav"},
                bytesAsText(wav));
-  platform::HttpRequest request;
-  request.method = "POST";
-  request.url = url;
   // This provider's scheme name is written in lower case.
-  request.headers = {{backend::header::kAuthorization, "bearer " + key},
-                     {backend::header::kContentType, body.contentType()}};
-  request.body = std::move(body).finish();
-  request.timeout = millisecondsOf(kUploadTimeoutSeconds);
-  auto result = http_.send(request);
-  if (auto* transport = std::get_if<platform::HttpTransportError>(&result)) return AIFailure{std::move(*transport)};
+  auto result = std::move(body).post(http_, url, {{backend::header::kAuthorization, "bearer " + key}},
+                                     kUploadTimeoutSeconds);
+  if (auto* failure = std::get_if<AIFailure>(&result)) return std::move(*failure);
   const auto& response = std::get<platform::HttpResponse>(result);
   if (response.status != backend::status::kSuccess) {
     return AIFailure{uploadRefused("whisper", response.status, response.body)};

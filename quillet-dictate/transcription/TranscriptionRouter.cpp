@@ -155,15 +155,8 @@ AIOutcome<std::string> TranscriptionRouter::localWhisperText(const std::vector<s
                bytesAsText(wav));
   body.addPart({R"(Content-Disposition: form-data; name="temperature")"}, "0");
   body.addPart({R"(Content-Disposition: form-data; name="response_format")"}, "json");
-  platform::HttpRequest request;
-  request.method = "POST";
-  request.url = std::move(*url);
-  request.headers = {{"Content-Type", body.contentType()}};
-  request.body = std::move(body).finish();
-  request.timeout = std::chrono::milliseconds(std::int64_t(kLocalServerTimeoutSeconds * 1000));
-
-  auto result = engines_.http.send(request);
-  if (auto* transport = std::get_if<platform::HttpTransportError>(&result)) return AIFailure{std::move(*transport)};
+  auto result = std::move(body).post(engines_.http, std::move(*url), {}, kLocalServerTimeoutSeconds);
+  if (auto* failure = std::get_if<AIFailure>(&result)) return std::move(*failure);
   const auto& response = std::get<platform::HttpResponse>(result);
   if (response.status != 200) {
     return AIFailure{VessioError::api("local whisper http " + std::to_string(response.status))};
