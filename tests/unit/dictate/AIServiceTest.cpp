@@ -12,7 +12,7 @@
 #include "platform/fake/MemoryDefaultsStore.h"
 #include "platform/fake/VirtualMainLoop.h"
 #include "platform/linux/curl/CurlHttpClient.h"
-#include "tests/support/CapturedLog.h"
+#include "tests/support/BackendStandIn.h"
 #include "tests/support/FileContents.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/RecordingHttpClient.h"
@@ -21,13 +21,12 @@
 namespace quillet::dictate {
 namespace {
 
-constexpr const char* kAnonKey = "anon-key-test";
 constexpr const char* kCleanupPath = "/functions/v1/dictate-cleanup";
 constexpr const char* kPreferencePath = "/rest/v1/user_preferences";
 
 const std::string kTranscript = "so um we shipped the build on friday";
 
-class AIServiceTest : public ::testing::Test {
+class AIServiceTest : public ::testing::Test, protected test::BackendStandIn {
  protected:
   AIServiceTest() {
     settings.supabaseAccessToken.set("old-access");
@@ -82,26 +81,8 @@ class AIServiceTest : public ::testing::Test {
                   "application/json");
   }
 
-  std::vector<test::RecordedRequest> requestsTo(std::string_view pathPrefix) const {
-    std::vector<test::RecordedRequest> matching;
-    for (auto& request : server.requests()) {
-      if (request.target.starts_with(pathPrefix)) matching.push_back(request);
-    }
-    return matching;
-  }
-
   std::vector<std::string> logLines() const { return capture.lines(); }
 
-  test::LoopbackHttpServer server;
-  platform::fake::VirtualMainLoop loop;
-  platform::fake::MemoryDefaultsStore store;
-  NotificationCenter notifications;
-  SettingsManager settings{store, notifications, SettingsDefaults{server.url(""), kAnonKey}};
-  platform::curl::CurlHttpClient curl;
-  test::RecordingHttpClient http{curl};
-  test::TemporaryDirectory folder;
-  test::CapturedLog capture;
-  VxLog log{folder.path() / "vessio.log", loop, capture.mirror()};
   WorkerPool workers{loop, 3};
   AuthService auth{http, workers, settings};
   AIService ai{http, workers, settings, auth, log, loop};

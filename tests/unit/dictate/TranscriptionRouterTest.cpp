@@ -12,7 +12,7 @@
 #include "platform/fake/MemoryDefaultsStore.h"
 #include "platform/fake/VirtualMainLoop.h"
 #include "platform/linux/curl/CurlHttpClient.h"
-#include "tests/support/CapturedLog.h"
+#include "tests/support/BackendStandIn.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/RecordingHttpClient.h"
 #include "tests/support/TemporaryDirectory.h"
@@ -20,7 +20,6 @@
 namespace quillet::dictate {
 namespace {
 
-constexpr const char* kAnonKey = "anon-key-test";
 constexpr const char* kKeyPath = "/functions/v1/muse-key";
 constexpr const char* kBatchPath = "/v1/asr/transcribe";
 constexpr const char* kWhisperPath = "/whisper/v1/audio";
@@ -54,7 +53,7 @@ std::string sentBody(const test::RecordingHttpClient& http, const std::string& u
   return {};
 }
 
-class TranscriptionRouterTest : public ::testing::Test {
+class TranscriptionRouterTest : public ::testing::Test, protected test::BackendStandIn {
  protected:
   TranscriptionRouterTest() { settings.supabaseAccessToken.set("access-1"); }
 
@@ -77,27 +76,9 @@ class TranscriptionRouterTest : public ::testing::Test {
 
   void answerMuse(int status, const std::string& body) { server.answer("POST", kBatchPath, status, body, "application/json"); }
 
-  std::vector<test::RecordedRequest> requestsTo(std::string_view path) const {
-    std::vector<test::RecordedRequest> matching;
-    for (auto& request : server.requests()) {
-      if (request.target == path) matching.push_back(request);
-    }
-    return matching;
-  }
-
   bool logged(const std::string& message) const { return capture.contains(message); }
 
-  test::LoopbackHttpServer server;
   test::LoopbackHttpServer localServer;
-  platform::fake::VirtualMainLoop loop;
-  platform::fake::MemoryDefaultsStore store;
-  NotificationCenter notifications;
-  SettingsManager settings{store, notifications, SettingsDefaults{server.url(""), kAnonKey}};
-  platform::curl::CurlHttpClient curl;
-  test::RecordingHttpClient http{curl};
-  test::TemporaryDirectory folder;
-  test::CapturedLog capture;
-  VxLog log{folder.path() / "vessio.log", loop, capture.mirror()};
   std::optional<std::string> voicePort = std::to_string(localServer.port());
 
   // The on-device recogniser's scripted answers, one per attempt, and when each attempt ran.
