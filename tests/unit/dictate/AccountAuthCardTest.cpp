@@ -15,6 +15,7 @@
 #include "platform/fake/VirtualMainLoop.h"
 #include "platform/linux/curl/CurlHttpClient.h"
 #include "tests/support/LoopbackHttpServer.h"
+#include "tests/support/RepeatedText.h"
 
 namespace quillet::dictate {
 namespace {
@@ -43,11 +44,7 @@ class AnswerGate {
   bool open_ = false;
 };
 
-std::string repeated(std::string_view piece, int count) {
-  std::string text;
-  for (int index = 0; index < count; ++index) text += piece;
-  return text;
-}
+using test::repeated;
 
 // What a view would read from the card on each change.
 struct Snapshot {

@@ -20,17 +20,14 @@
 #include "quillet-dictate/transcription/TranscriptStitching.h"
 #include "tests/support/CapturedLog.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "tests/support/RepeatedText.h"
 
 namespace quillet::dictate {
 namespace {
 
 using Strings = std::vector<std::string>;
 
-std::string repeated(std::string_view piece, std::size_t times) {
-  std::string text;
-  for (std::size_t i = 0; i < times; ++i) text += piece;
-  return text;
-}
+using test::repeated;
 
 // "e" followed by a combining acute accent: one user-perceived character, two code points, three bytes.
 constexpr std::string_view kDecomposedEAcute = "e\u0301";

@@ -14,17 +14,14 @@
 #include "common/text/UnicodeText.h"
 #include "quillet-dictate/backend/AIPromptTemplate.h"
 #include "quillet-dictate/backend/CleanupMode.h"
+#include "tests/support/RepeatedText.h"
 
 namespace quillet::dictate {
 namespace {
 
 using Tokens = std::vector<std::string>;
 
-std::string repeated(std::string_view piece, std::size_t times) {
-  std::string text;
-  for (std::size_t index = 0; index < times; ++index) text += piece;
-  return text;
-}
+using test::repeated;
 
 constexpr std::string_view kMumbledInput = "so um we shipped the build on friday";
 constexpr std::string_view kPolishedOutput = "We shipped the build on Friday.";
