@@ -11,6 +11,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include "common/text/IcuText.h"
+
 namespace quillet::text {
 namespace {
 
@@ -22,15 +24,6 @@ int32_t icuLength(std::string_view utf8) {
   return static_cast<int32_t>(utf8.size());
 }
 
-icu::UnicodeString decoded(std::string_view utf8) {
-  return icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), icuLength(utf8)));
-}
-
-std::string encoded(const icu::UnicodeString& text) {
-  std::string utf8;
-  text.toUTF8String(utf8);
-  return utf8;
-}
 
 // Creating a character break iterator loads rule data, so each thread builds one once and every
 // traversal works on its own clone: traversals may then nest or throw without disturbing another.
@@ -67,7 +60,19 @@ void forEachBoundaryPair(std::string_view utf8, Visit visit) {
 
 }  // namespace
 
-std::string lowercased(std::string_view utf8) { return encoded(decoded(utf8).toLower(icu::Locale::getRoot())); }
+icu::UnicodeString decodedUtf8(std::string_view utf8) {
+  return icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), icuLength(utf8)));
+}
+
+std::string encodedUtf8(const icu::UnicodeString& text) {
+  std::string utf8;
+  text.toUTF8String(utf8);
+  return utf8;
+}
+
+std::string lowercased(std::string_view utf8) {
+  return encodedUtf8(decodedUtf8(utf8).toLower(icu::Locale::getRoot()));
+}
 
 std::size_t characterCount(std::string_view utf8) {
   std::size_t count = 0;
@@ -80,7 +85,7 @@ void forEachCharacter(std::string_view utf8, const std::function<void(std::strin
 }
 
 std::string trimmedWhitespaceAndNewlines(std::string_view utf8) {
-  const icu::UnicodeString text = decoded(utf8);
+  const icu::UnicodeString text = decodedUtf8(utf8);
   int32_t begin = 0;
   int32_t end = text.length();
   while (begin < end && u_isUWhiteSpace(text.char32At(begin))) begin = text.moveIndex32(begin, 1);
@@ -89,7 +94,7 @@ std::string trimmedWhitespaceAndNewlines(std::string_view utf8) {
     if (!u_isUWhiteSpace(text.char32At(last))) break;
     end = last;
   }
-  return encoded(text.tempSubStringBetween(begin, end));
+  return encodedUtf8(text.tempSubStringBetween(begin, end));
 }
 
 bool isValidUTF8(std::string_view utf8) {
@@ -101,6 +106,6 @@ bool isValidUTF8(std::string_view utf8) {
   return U_SUCCESS(status) || status == U_BUFFER_OVERFLOW_ERROR;
 }
 
-std::size_t utf16Length(std::string_view utf8) { return static_cast<std::size_t>(decoded(utf8).length()); }
+std::size_t utf16Length(std::string_view utf8) { return static_cast<std::size_t>(decodedUtf8(utf8).length()); }
 
 }  // namespace quillet::text

@@ -8,24 +8,16 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <limits>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <utility>
 
+#include "common/text/IcuText.h"
 #include "common/text/UnicodeText.h"
 
 namespace quillet::dictate {
 namespace {
-
-// ICU measures text with int32_t; longer text would be silently cut short, so it is refused.
-icu::UnicodeString decoded(std::string_view utf8) {
-  if (utf8.size() > static_cast<std::size_t>(std::numeric_limits<int32_t>::max())) {
-    throw std::length_error("transcript longer than ICU can address");
-  }
-  return icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
-}
 
 void throwOnFailure(UErrorCode status, const char* what) {
   if (U_FAILURE(status)) throw std::runtime_error(std::string(what) + ": " + u_errorName(status));
@@ -69,9 +61,9 @@ Rule compiled(const RuleText& text) {
   UParseError where{};
   UErrorCode status = U_ZERO_ERROR;
   std::unique_ptr<const icu::RegexPattern> pattern(
-      icu::RegexPattern::compile(decoded(text.pattern), text.flags, where, status));
+      icu::RegexPattern::compile(text::decodedUtf8(text.pattern), text.flags, where, status));
   throwOnFailure(status, "transcript cleanup pattern");
-  return Rule{std::move(pattern), decoded(text.replacement)};
+  return Rule{std::move(pattern), text::decodedUtf8(text.replacement)};
 }
 
 // Compiled once; a RegexPattern is immutable, so every thread shares them and brings its own matchers.
@@ -94,11 +86,9 @@ icu::UnicodeString replacedEveryMatch(const Rule& rule, const icu::UnicodeString
 }
 
 std::string withRulesApplied(std::string_view utf8) {
-  icu::UnicodeString text = decoded(utf8);
+  icu::UnicodeString text = text::decodedUtf8(utf8);
   for (const Rule& rule : rules()) text = replacedEveryMatch(rule, text);
-  std::string result;
-  text.toUTF8String(result);
-  return result;
+  return text::encodedUtf8(text);
 }
 
 bool isSentenceEnd(std::string_view character) {
@@ -120,7 +110,7 @@ std::string capitaliseSentenceStarts(std::string_view text, bool startsSentence)
       capitalPending = isSentenceEnd(character);
       return;
     }
-    icu::UnicodeString decodedCharacter = decoded(character);
+    icu::UnicodeString decodedCharacter = text::decodedUtf8(character);
     const UChar32 leading = decodedCharacter.char32At(0);
     if (u_isalpha(leading) && (capitalPending || u_isULowercase(leading))) {
       // The whole character, combining marks included; its upper-case form may be longer ("ß" becomes "SS").
