@@ -9,12 +9,16 @@ packages=(
   # runtime libraries
   qt6-base-dev libsqlite3-dev nlohmann-json3-dev
   libpulse-dev libsoxr-dev libfftw3-dev libicu-dev libcurl4-openssl-dev libsndfile1-dev
+  # X11: the frontmost window, global input events and synthetic keys; AT-SPI2 for other applications' fields
+  libx11-dev libxi-dev libxtst-dev libatspi2.0-dev
   # on-device speech recognition and its US English model
   libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # real-component tests: a private sound server fed with synthetic speech
   pulseaudio pulseaudio-utils espeak-ng sox
+  # real-component tests: a private X display with the accessibility bus and a GTK application
+  xvfb at-spi2-core python3-gi gir1.2-gtk-3.0
   # HTTP stand-ins for the backend and speech services
   libcpp-httplib-dev openssl
 )

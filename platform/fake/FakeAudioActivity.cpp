@@ -1,0 +1,1 @@
+#include "platform/fake/FakeAudioActivity.h"

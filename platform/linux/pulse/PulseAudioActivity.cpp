@@ -1,0 +1,1 @@
+#include "platform/linux/pulse/PulseAudioActivity.h"

@@ -1,0 +1,1 @@
+#include "platform/linux/x11/X11Workspace.h"

@@ -1,0 +1,1 @@
+#include "quillet-presence/AppMonitor.h"
