@@ -24,38 +24,11 @@
 #include "tests/support/FileContents.h"
 #include "tests/support/PrivatePulseServer.h"
 #include "tests/support/TemporaryDirectory.h"
+#include "bench/ThreadAccounting.h"
 
 namespace {
 
 using namespace quillet;
-
-// CPU seconds of each thread of this process by thread name, from the scheduler's nanosecond account.
-std::map<std::string, double> threadCpuSeconds() {
-  std::map<std::string, double> byName;
-  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-    std::string name = test::readFile(task.path() / "comm");
-    if (!name.empty() && name.back() == '\n') name.pop_back();
-    std::istringstream fields(test::readFile(task.path() / "schedstat"));
-    unsigned long long runNanoseconds = 0;
-    fields >> runNanoseconds;
-    byName[name] += double(runNanoseconds) / 1e9;
-  }
-  return byName;
-}
-
-// Times each thread of this process was woken after blocking, by thread name.
-std::map<std::string, long long> threadWakeUps() {
-  std::map<std::string, long long> byName;
-  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-    std::string name = test::readFile(task.path() / "comm");
-    if (!name.empty() && name.back() == '\n') name.pop_back();
-    const std::string status = test::readFile(task.path() / "status");
-    const std::string label = "voluntary_ctxt_switches:";
-    const auto at = status.find(label);
-    if (at != std::string::npos) byName[name] += std::stoll(status.substr(at + label.size()));
-  }
-  return byName;
-}
 
 double processCpuSeconds() {
   rusage usage{};
@@ -106,21 +79,19 @@ int main() {
   // steady state is measured over the middle eight seconds of the recording.
   constexpr double kMeasuredSeconds = 8;
   std::this_thread::sleep_for(std::chrono::seconds(1));
-  const auto threadsBefore = threadCpuSeconds();
-  const auto wakeUpsBefore = threadWakeUps();
+  const auto before = bench::ThreadAccounting::of("/proc/self");
   std::this_thread::sleep_for(std::chrono::duration<double>(kMeasuredSeconds));
-  const auto threadsAfter = threadCpuSeconds();
-  const auto wakeUpsAfter = threadWakeUps();
+  const auto after = bench::ThreadAccounting::of("/proc/self");
   player.join();
   streamer->stop();
   loop.runUntil([] { return false; }, std::chrono::milliseconds(200));
   const double sessionCpu = processCpuSeconds() - cpuBefore;
 
   double pathCpu = 0;
-  for (const auto& [name, cpu] : threadsAfter) {
-    const double used = cpu - (threadsBefore.count(name) != 0 ? threadsBefore.at(name) : 0.0);
-    const auto wakeUps = (wakeUpsAfter.count(name) != 0 ? wakeUpsAfter.at(name) : 0) -
-                         (wakeUpsBefore.count(name) != 0 ? wakeUpsBefore.at(name) : 0);
+  for (const auto& [name, cpu] : after.cpuSeconds) {
+    const double used = cpu - (before.cpuSeconds.count(name) != 0 ? before.cpuSeconds.at(name) : 0.0);
+    const auto wakeUps = (after.wakeUps.count(name) != 0 ? after.wakeUps.at(name) : 0) -
+                         (before.wakeUps.count(name) != 0 ? before.wakeUps.at(name) : 0);
     std::printf("  thread %-16s %.2f ms CPU and %.0f wake-ups per second of audio\n", name.c_str(),
                 used * 1000.0 / kMeasuredSeconds, double(wakeUps) / kMeasuredSeconds);
     // The main thread only waits here; the agent's path is the audio and analysis threads.
