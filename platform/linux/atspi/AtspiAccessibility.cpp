@@ -1,0 +1,1 @@
+#include "platform/linux/atspi/AtspiAccessibility.h"

@@ -1,0 +1,1 @@
+// Placeholder: tests land with the component.
