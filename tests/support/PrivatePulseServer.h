@@ -18,9 +18,9 @@
 
 namespace quillet::test {
 
-// A PulseAudio daemon of one test's own, living in its own runtime folder: a null output "speaker" and a
-// virtual microphone "virtual_mic", the default input, which hears whatever plays into the sink "mic_feed".
-// Nothing of it reaches this process's environment; the destructor ends it.
+// A PulseAudio daemon of one test's own, living in its own runtime folder: a null output "speaker", the default
+// output, and a virtual microphone "virtual_mic", the default input, which hears whatever plays into the sink
+// "mic_feed". Nothing of it reaches this process's environment; the destructor ends it.
 class PrivatePulseServer {
  public:
   // The virtual microphone's format as the server reports it.
@@ -29,19 +29,18 @@ class PrivatePulseServer {
     int channelCount = 2;
   };
 
+  // Whether the microphone's feed also plays on the speaker all along. That keeps the null sinks rendering in
+  // real time, but it is a stream that never stops playing; tests watching which devices are in use go without.
+  enum class FeedLoopback { playing, absent };
+
   PrivatePulseServer() : PrivatePulseServer(Microphone{}) {}
 
   // Starts the daemon and waits until it answers; throws with the daemon's log when it does not.
   // Without a microphone the server has no device at all, since every output brings its monitor as an input.
-  explicit PrivatePulseServer(std::optional<Microphone> microphone)
+  explicit PrivatePulseServer(std::optional<Microphone> microphone, FeedLoopback loopback = FeedLoopback::playing)
       : socket_(folder_.path() / "native"), logFile_(folder_.path() / "pulseaudio.log") {
-    const auto script = folder_.path() / "startup.pa";
-    writeFile(script, startupScript(microphone));
-    daemon_ = std::make_unique<ChildProcess>(ChildProcess::pathOf("pulseaudio"), daemonArguments(script),
-                                             privateEnvironment(), inheritedSettings());
-    if (!waitUntilAnswering()) {
-      throw std::runtime_error("the private PulseAudio daemon did not start; its log:\n" + log());
-    }
+    writeFile(script(), startupScript(microphone, loopback));
+    start();
   }
 
   ~PrivatePulseServer() {
@@ -90,6 +89,19 @@ class PrivatePulseServer {
     daemon_->waitForExit();
   }
 
+  // Starts the daemon again after kill(), at the same address and with the same devices, as a desktop
+  // restarting its sound server does.
+  void restart() {
+    daemon_.reset();
+    start();
+  }
+
+  // A recorder of the default input, running until the test ends it (or lets it go).
+  [[nodiscard]] std::unique_ptr<ChildProcess> startRecording() const { return helper("parecord", {"--raw"}); }
+
+  // A player of a quiet tone lasting minutes into the default output, running until the test ends it.
+  [[nodiscard]] std::unique_ptr<ChildProcess> startPlaying() const { return helper("paplay", {longTone().string()}); }
+
   // Freezes the daemon, the way a hung server looks to its clients: connections stay open, nothing answers.
   void freeze() { daemon_->sendSignal(SIGSTOP); }
   void thaw() { daemon_->sendSignal(SIGCONT); }
@@ -108,7 +120,7 @@ class PrivatePulseServer {
   // starts. The loopback keeps asking for a few milliseconds, and suspending the sink once restarts its
   // clock from there. The loopback listens to the sink's monitor, not to the virtual microphone, so the
   // microphone's own latency is still set by the streams recording it alone.
-  [[nodiscard]] std::string startupScript(const std::optional<Microphone>& microphone) const {
+  [[nodiscard]] std::string startupScript(const std::optional<Microphone>& microphone, FeedLoopback loopback) const {
     std::string script = "load-module module-native-protocol-unix auth-anonymous=1 socket=" + quoted(socket_) + "\n";
     if (microphone) {
       script += "load-module module-null-sink sink_name=speaker\n";
@@ -117,7 +129,9 @@ class PrivatePulseServer {
       script += "load-module module-remap-source master=mic_feed.monitor source_name=virtual_mic\n";
       // The loopback keeps the null sink rendering in real time; asking for more latency than the
       // recorder does leaves the virtual mic's pace to the recorder, as with a real microphone.
-      script += "load-module module-loopback source=mic_feed.monitor sink=speaker latency_msec=40\n";
+      if (loopback == FeedLoopback::playing) {
+        script += "load-module module-loopback source=mic_feed.monitor sink=speaker latency_msec=40\n";
+      }
       script += "suspend-sink mic_feed 1\nsuspend-sink mic_feed 0\n";
       script += "set-default-sink speaker\n";
       script += "set-default-source virtual_mic\n";
@@ -171,6 +185,27 @@ class PrivatePulseServer {
   static bool succeeded(ChildProcess& helper) {
     const auto status = helper.waitForExit(helperTimeout);
     return status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
+  }
+
+  [[nodiscard]] std::filesystem::path script() const { return folder_.path() / "startup.pa"; }
+
+  void start() {
+    daemon_ = std::make_unique<ChildProcess>(ChildProcess::pathOf("pulseaudio"), daemonArguments(script()),
+                                             privateEnvironment(), inheritedSettings());
+    if (!waitUntilAnswering()) {
+      throw std::runtime_error("the private PulseAudio daemon did not start; its log:\n" + log());
+    }
+  }
+
+  // Made once per server by sox: low-rate mono, so that minutes of it stay small.
+  [[nodiscard]] std::filesystem::path longTone() const {
+    const auto file = folder_.path() / "long-tone.wav";
+    if (!std::filesystem::exists(file) &&
+        !ChildProcess::runToSuccess("sox", {"-n", "-r", "8000", "-c", "1", "-b", "16", file.string(), "synth", "300",
+                                            "sine", "440", "gain", "-30"})) {
+      throw std::runtime_error("sox could not make a long tone");
+    }
+    return file;
   }
 
   bool waitUntilAnswering() {

@@ -15,6 +15,8 @@
 #include <iostream>
 #include <limits>
 
+#include "platform/linux/pulse/PulseContext.h"
+
 namespace quillet::platform::pulse {
 
 namespace {
@@ -46,11 +48,7 @@ void release(pa_context* context, pa_stream* stream) {
     pa_stream_disconnect(stream);
     pa_stream_unref(stream);
   }
-  if (context != nullptr) {
-    pa_context_set_state_callback(context, nullptr, nullptr);
-    pa_context_disconnect(context);
-    pa_context_unref(context);
-  }
+  releaseContext(context);
 }
 
 // The loop's own thread already holds the lock inside every callback, and a tap runs inside one.
@@ -227,18 +225,9 @@ void PulseAudioInput::streamReadable(pa_stream* stream, std::size_t /*bytes*/, v
 }
 
 pa_context* PulseAudioInput::connect(std::string& error) {
-  pa_context* context = pa_context_new(pa_threaded_mainloop_get_api(mainloop_), applicationName_.c_str());
-  if (context == nullptr) {
-    error = "cannot create a connection to the sound server";
-    return nullptr;
-  }
-  pa_context_set_state_callback(context, contextStateChanged, this);
-  // Without NOAUTOSPAWN a missing server would be started for us, which is the desktop's decision, not ours.
-  if (pa_context_connect(context, server_.empty() ? nullptr : server_.c_str(), PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-    error = "cannot reach the sound server (" + errorText(context) + ")";
-    release(context, nullptr);
-    return nullptr;
-  }
+  pa_context* context = beginConnecting(pa_threaded_mainloop_get_api(mainloop_), server_, applicationName_,
+                                        contextStateChanged, this, error);
+  if (context == nullptr) return nullptr;
   const bool settled = waitFor(context, [context] {
     const pa_context_state_t state = pa_context_get_state(context);
     return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
