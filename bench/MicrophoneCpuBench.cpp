@@ -39,7 +39,10 @@ double processCpuSeconds() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char* argv[]) {
+  // "--device-paced": the virtual microphone hands over audio at the pace this program asks for, as a
+  // sound card does; by default a loopback keeps it in small real-time blocks whatever is asked.
+  const bool devicePaced = argc > 1 && std::string(argv[1]) == "--device-paced";
   constexpr double kSeconds = 10;
   test::TemporaryDirectory folder;
   const auto sound = folder.path() / "voice.wav";
@@ -56,7 +59,9 @@ int main() {
     }
   }
 
-  test::PrivatePulseServer server;
+  test::PrivatePulseServer server(test::PrivatePulseServer::Microphone{},
+                                  devicePaced ? test::PrivatePulseServer::FeedLoopback::absent
+                                              : test::PrivatePulseServer::FeedLoopback::playing);
   platform::pulse::PulseAudioInput input(server.serverAddress(), "quillet-bench");
   platform::fake::VirtualMainLoop loop;
   platform::fake::FakeUrlOpener opener;

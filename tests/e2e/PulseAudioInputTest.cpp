@@ -378,17 +378,48 @@ TEST(PulseAudioInputTest, TapMayStopRecordingOrRemoveItselfFromInsideItsCall) {
   input.stop();
 }
 
-TEST(PulseAudioInputTest, AsksTheServerForSmallFragmentsSoTheLastWordIsNotHeldBack) {
+TEST(PulseAudioInputTest, AsksTheServerForFragmentsOfOneTapBufferRatherThanItsLongBursts) {
   PrivatePulseServer server;
   const auto idle = server.configuredLatency("virtual_mic");
   ASSERT_TRUE(idle.has_value());
   PulseAudioInput input(server.serverAddress(), kApplicationName);
+  Recording recording;
+  input.installTap(kBufferFrames, recording.tap());
   ASSERT_EQ(input.start(), std::nullopt);
-  const auto recording = server.configuredLatency("virtual_mic");
-  ASSERT_TRUE(recording.has_value());
-  EXPECT_LE(*recording, std::chrono::milliseconds(50)) << "the server was left to deliver in its own large bursts";
-  EXPECT_LT(*recording, *idle);
+  const auto whileRecording = server.configuredLatency("virtual_mic");
+  ASSERT_TRUE(whileRecording.has_value());
+  // One tap buffer of 4096 frames at 48 kHz lasts 85 ms: the audio thread wakes about once per buffer.
+  EXPECT_LE(*whileRecording, std::chrono::milliseconds(100)) << "the server was left to deliver in its own large bursts";
+  EXPECT_GE(*whileRecording, std::chrono::milliseconds(40)) << "fragments much shorter than a tap buffer wake the thread for nothing";
+  EXPECT_LT(*whileRecording, *idle);
+  input.removeTap();
   input.stop();
+}
+
+TEST(PulseAudioInputTest, EndingRightAfterTheLastSoundStillHandsAllOfItOver) {
+  static const struct {
+    const char* order;
+    bool stopFirst;
+  } cases[] = {{"removeTap, then stop", false}, {"stop, then removeTap", true}};
+  test::TemporaryDirectory folder;
+  const fs::path tone = makeTone(folder.path(), 0.5, {440, 440});
+  PrivatePulseServer server;
+  PulseAudioInput input(server.serverAddress(), kApplicationName);
+  for (const auto& ending : cases) {
+    SCOPED_TRACE(ending.order);
+    Recording recording;
+    input.installTap(kBufferFrames, recording.tap());
+    ASSERT_EQ(input.start(), std::nullopt);
+    // The player has just drained; ending now asks the server for whatever it has not sent yet.
+    ASSERT_TRUE(server.play(tone)) << server.log();
+    if (ending.stopFirst) input.stop();
+    input.removeTap();
+    input.stop();
+    const Captured captured = recording.snapshot();
+    ASSERT_EQ(captured.channels.size(), 2U);
+    expectWholeSine(captured.channels.front(), 440, 0.5);
+    EXPECT_NEAR(findTone(captured.channels.front()).seconds, 0.5, 0.001) << "the tone's end was cut";
+  }
 }
 
 TEST(PulseAudioInputTest, EachOfSeveralStopStartCyclesHearsTheMicrophone) {

@@ -23,11 +23,24 @@ namespace {
 
 // Long enough for a busy desktop server, short enough that a stuck one reads as an error rather than a hang.
 constexpr pa_usec_t answerTimeout = 3 * PA_USEC_PER_SEC;
+static_assert(answerTimeout == 3'000'000, "waitFor's default in the header");
 constexpr const char* answerTimeoutText = "3 seconds";
 
-// Left to itself the server hands record streams their audio in two-second bursts; small fragments keep
-// the last spoken word within a few tens of milliseconds of the tap.
-constexpr pa_usec_t fragmentDuration = 20 * PA_USEC_PER_MSEC;
+// Left to itself the server hands record streams their audio in two-second bursts. Fragments as long as
+// one tap buffer wake the audio thread once per buffer, which is all the tap needs; stop() fetches what
+// the device still holds, so the last spoken word is not held back by the longer fragments.
+constexpr pa_usec_t shortestFragment = 20 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t longestFragment = 100 * PA_USEC_PER_MSEC;
+// While the tail is fetched: small enough that the last audio comes at once.
+constexpr pa_usec_t tailFragment = 5 * PA_USEC_PER_MSEC;
+// What stop() waits at most for the tail, so a stalled device cannot hold it up.
+constexpr pa_usec_t tailTimeout = 60 * PA_USEC_PER_MSEC;
+
+pa_usec_t fragmentDuration(std::size_t bufferFrames, std::uint32_t sampleRate) {
+  if (bufferFrames == 0 || sampleRate == 0) return shortestFragment;
+  const auto tapDuration = pa_usec_t(double(bufferFrames) * double(PA_USEC_PER_SEC) / double(sampleRate));
+  return std::clamp(tapDuration, shortestFragment, longestFragment);
+}
 
 constexpr const char* defaultSourceName = "@DEFAULT_SOURCE@";
 constexpr const char* streamName = "recording";
@@ -156,6 +169,7 @@ void PulseAudioInput::installTap(std::size_t bufferFrames, Tap tap) {
 
 void PulseAudioInput::removeTap() {
   LoopLock lock(mainloop_, callersWaiting_);
+  if (!insideTap()) collectTail();
   detachTap();
 }
 
@@ -199,6 +213,7 @@ void PulseAudioInput::stop() {
     retireSession();
     return;
   }
+  collectTail();
   endSession();
 }
 
@@ -298,7 +313,9 @@ std::optional<std::string> PulseAudioInput::openStream(const SourceFacts& source
   attributes.tlength = serverChooses;
   attributes.prebuf = serverChooses;
   attributes.minreq = serverChooses;
-  attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(fragmentDuration, &streamFormat));
+  attributes.fragsize =
+      static_cast<std::uint32_t>(pa_usec_to_bytes(fragmentDuration(bufferFrames_, streamFormat.rate), &streamFormat));
+  framesRead_ = 0;
 
   // Audio that arrives while this call still waits for the stream to settle is kept.
   capturing_ = true;
@@ -318,9 +335,9 @@ std::optional<std::string> PulseAudioInput::openStream(const SourceFacts& source
 }
 
 template <typename Done>
-bool PulseAudioInput::waitFor(pa_context* context, Done done) {
+bool PulseAudioInput::waitFor(pa_context* context, Done done, pa_usec_t timeout) {
   Deadline deadline{mainloop_, false};
-  pa_time_event* timer = pa_context_rttime_new(context, pa_rtclock_now() + answerTimeout, deadlinePassed, &deadline);
+  pa_time_event* timer = pa_context_rttime_new(context, pa_rtclock_now() + timeout, deadlinePassed, &deadline);
   while (!done() && !deadline.passed) pa_threaded_mainloop_wait(mainloop_);
   pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop_);
   if (timer != nullptr) api->time_free(timer);
@@ -361,6 +378,45 @@ void PulseAudioInput::releaseRetired() {
 }
 
 // The connection is left for stop or the next start to release: this runs inside its own callbacks.
+// The device may still hold up to one fragment the server has not sent. The stream's clock says how much
+// audio exists up to this instant; with small fragments asked for, the server sends the rest at once.
+void PulseAudioInput::collectTail() {
+  pa_stream* stream = stream_;
+  if (stream == nullptr || !capturing_ || !tap_ || pa_stream_get_state(stream) != PA_STREAM_READY) return;
+
+  struct TimingAnswer {
+    pa_threaded_mainloop* mainloop = nullptr;
+    bool answered = false;
+    bool succeeded = false;
+  } timing{mainloop_};
+  pa_operation* update = pa_stream_update_timing_info(
+      stream,
+      [](pa_stream* /*stream*/, int success, void* userdata) {
+        auto* answer = static_cast<TimingAnswer*>(userdata);
+        answer->answered = true;
+        answer->succeeded = success != 0;
+        pa_threaded_mainloop_signal(answer->mainloop, 0);
+      },
+      &timing);
+  if (update == nullptr) return;
+  waitFor(context_, [&] { return timing.answered || stream_ != stream; }, tailTimeout);
+  // An answer that never came must not call back into this frame later.
+  pa_operation_cancel(update);
+  pa_operation_unref(update);
+  pa_usec_t captured = 0;
+  if (stream_ != stream || !timing.succeeded || pa_stream_get_time(stream, &captured) < 0) return;
+
+  const pa_sample_spec* format = pa_stream_get_sample_spec(stream);
+  const auto capturedFrames = std::uint64_t(double(captured) * double(format->rate) / double(PA_USEC_PER_SEC));
+  if (framesRead_ >= capturedFrames) return;
+  pa_buffer_attr attributes = *pa_stream_get_buffer_attr(stream);
+  attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(tailFragment, format));
+  if (pa_operation* shrink = pa_stream_set_buffer_attr(stream, &attributes, nullptr, nullptr)) {
+    pa_operation_unref(shrink);
+  }
+  waitFor(context_, [&] { return stream_ != stream || framesRead_ >= capturedFrames; }, tailTimeout);
+}
+
 void PulseAudioInput::reportLoss(const std::string& what) {
   capturing_ = false;
   rememberFormat(std::nullopt);
@@ -378,6 +434,7 @@ void PulseAudioInput::readAvailable(pa_stream* stream) {
     const void* data = nullptr;
     std::size_t bytes = 0;
     if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) return;
+    framesRead_ += bytes / frameBytes;
     if (capturing_) append(data, bytes / frameBytes);
     if (stream == stream_) pa_stream_drop(stream);
   }

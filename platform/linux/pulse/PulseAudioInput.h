@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -58,8 +59,10 @@ class PulseAudioInput final : public AudioInput {
   pa_context* connect(std::string& error);
   std::optional<SourceFacts> defaultSource(pa_context* context, std::string& error);
   std::optional<std::string> openStream(const SourceFacts& source);
+  // Waits on the loop until `done` holds or the timeout passes (the server's answer time by default).
   template <typename Done>
-  bool waitFor(pa_context* context, Done done);
+  bool waitFor(pa_context* context, Done done, std::uint64_t timeoutMicroseconds = 3'000'000);
+  void collectTail();
   void endSession();
   void retireSession();
   void forgetSession();
@@ -98,6 +101,8 @@ class PulseAudioInput final : public AudioInput {
   std::size_t pendingFrames_ = 0;
   AudioFormat pendingFormat_;
   std::vector<float> interleaved_;
+  // Frames the server has sent on the current stream, holes included.
+  std::uint64_t framesRead_ = 0;
   AudioBuffer delivery_;
 
   std::atomic<bool> running_ = false;
