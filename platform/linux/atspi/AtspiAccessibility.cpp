@@ -1,1 +1,871 @@
 #include "platform/linux/atspi/AtspiAccessibility.h"
+
+#include <atspi/atspi.h>
+#include <dbus/dbus.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <utility>
+
+#include "platform/linux/atspi/AtspiRoleMapping.h"
+
+namespace quillet::platform::atspi {
+
+namespace {
+
+constexpr std::string_view kApplicationRootPath = "/org/a11y/atspi/accessible/root";
+// Bounds for the search of a focused element: deep enough for web pages, small enough for huge trees.
+constexpr int kFocusSearchDepth = 32;
+constexpr int kFocusSearchElements = 2000;
+constexpr int kChildrenLimit = 2000;
+constexpr int kApplicationsLimit = 512;
+constexpr int kAncestorLimit = 64;
+// How often a main loop that does not iterate GLib drains AT-SPI's pending events.
+constexpr double kDrainInterval = 0.05;
+
+// ---- GLib ownership -------------------------------------------------------------------------------
+
+struct GObjectUnref {
+  void operator()(void* object) const {
+    if (object != nullptr) g_object_unref(object);
+  }
+};
+template <class T>
+using GObjectPointer = std::unique_ptr<T, GObjectUnref>;
+
+struct GFree {
+  void operator()(void* memory) const { g_free(memory); }
+};
+template <class T>
+using GMemory = std::unique_ptr<T, GFree>;
+
+struct HashTableUnref {
+  void operator()(GHashTable* table) const {
+    if (table != nullptr) g_hash_table_unref(table);
+  }
+};
+using HashTablePointer = std::unique_ptr<GHashTable, HashTableUnref>;
+
+// The GError a libatspi call may set, freed with it.
+class CallError {
+ public:
+  CallError() = default;
+  ~CallError() {
+    if (error_ != nullptr) g_error_free(error_);
+  }
+  CallError(const CallError&) = delete;
+  CallError& operator=(const CallError&) = delete;
+
+  GError** out() { return &error_; }
+  [[nodiscard]] bool failed() const { return error_ != nullptr; }
+  [[nodiscard]] std::string message() const { return error_ != nullptr ? error_->message : "unknown failure"; }
+
+ private:
+  GError* error_ = nullptr;
+};
+
+std::optional<std::string> takeText(gchar* owned) {
+  GMemory<gchar> text(owned);
+  if (!text) return std::nullopt;
+  return std::string(text.get());
+}
+
+// ---- Elements ------------------------------------------------------------------------------------
+
+// One AT-SPI object: its application's bus name and its object path name it for as long as it lives.
+class AtspiElementReference final : public AccessibilityElementReference {
+ public:
+  // Takes over one reference of `accessible`.
+  explicit AtspiElementReference(AtspiAccessible* accessible) : accessible_(accessible) {
+    const AtspiObject& object = accessible->parent;
+    if (object.app != nullptr && object.app->bus_name != nullptr) busName_ = object.app->bus_name;
+    if (object.path != nullptr) path_ = object.path;
+  }
+
+  [[nodiscard]] bool sameElement(const AccessibilityElementReference& other) const override {
+    const auto* atspi = dynamic_cast<const AtspiElementReference*>(&other);
+    return atspi != nullptr && atspi->busName_ == busName_ && atspi->path_ == path_;
+  }
+
+  [[nodiscard]] AtspiAccessible* accessible() const { return accessible_.get(); }
+  [[nodiscard]] const std::string& busName() const { return busName_; }
+  [[nodiscard]] bool isApplicationRoot() const { return path_ == kApplicationRootPath; }
+  [[nodiscard]] bool sameApplication(const AtspiElementReference& other) const { return busName_ == other.busName_; }
+
+ private:
+  GObjectPointer<AtspiAccessible> accessible_;
+  std::string busName_;
+  std::string path_;
+};
+
+AccessibilityElement takeElement(AtspiAccessible* owned) {
+  if (owned == nullptr) return {};
+  return AccessibilityElement(std::make_shared<AtspiElementReference>(owned));
+}
+
+AccessibilityElement borrowElement(AtspiAccessible* borrowed) {
+  if (borrowed == nullptr) return {};
+  return takeElement(static_cast<AtspiAccessible*>(g_object_ref(borrowed)));
+}
+
+const AtspiElementReference* referenceOf(const AccessibilityElement& element) {
+  return dynamic_cast<const AtspiElementReference*>(element.reference());
+}
+
+// ---- Text offsets --------------------------------------------------------------------------------
+
+// AT-SPI counts text offsets in Unicode characters, AX in UTF-16 units: a character beyond the
+// Basic Multilingual Plane is one of the first and two of the second.
+std::int64_t utf16WidthOf(gunichar character) { return character > 0xFFFF ? 2 : 1; }
+
+std::int64_t utf16OffsetOf(const std::string& text, std::int64_t characterOffset) {
+  std::int64_t units = 0;
+  std::int64_t characters = 0;
+  for (const char* cursor = text.c_str(); *cursor != '\0' && characters < characterOffset;
+       cursor = g_utf8_next_char(cursor), ++characters) {
+    units += utf16WidthOf(g_utf8_get_char(cursor));
+  }
+  return units;
+}
+
+// The character offset of a UTF-16 offset; an offset inside a surrogate pair moves to the start of its
+// character, or past it when `roundUp`. Nothing when the offset lies beyond the text.
+std::optional<std::int64_t> characterOffsetOf(const std::string& text, std::int64_t utf16Offset, bool roundUp) {
+  if (utf16Offset < 0) return std::nullopt;
+  std::int64_t units = 0;
+  std::int64_t characters = 0;
+  const char* cursor = text.c_str();
+  while (units < utf16Offset && *cursor != '\0') {
+    const std::int64_t width = utf16WidthOf(g_utf8_get_char(cursor));
+    if (units + width > utf16Offset && !roundUp) break;
+    units += width;
+    ++characters;
+    cursor = g_utf8_next_char(cursor);
+  }
+  if (units < utf16Offset && *cursor == '\0') return std::nullopt;
+  return characters;
+}
+
+struct CharacterRange {
+  gint start = 0;
+  gint end = 0;
+};
+
+std::optional<CharacterRange> characterRangeOf(const std::string& text, const AXTextRange& range) {
+  if (range.length < 0) return std::nullopt;
+  const auto start = characterOffsetOf(text, range.location, false);
+  const auto end = characterOffsetOf(text, range.location + range.length, true);
+  if (!start || !end) return std::nullopt;
+  return CharacterRange{static_cast<gint>(*start), static_cast<gint>(*end)};
+}
+
+// ---- Reading one element -------------------------------------------------------------------------
+
+bool hasState(AtspiAccessible* accessible, AtspiStateType state) {
+  GObjectPointer<AtspiStateSet> states(atspi_accessible_get_state_set(accessible));
+  return states && atspi_state_set_contains(states.get(), state);
+}
+
+AtspiRole roleOf(AtspiAccessible* accessible) {
+  CallError error;
+  return atspi_accessible_get_role(accessible, error.out());
+}
+
+GObjectPointer<AtspiAccessible> parentOf(AtspiAccessible* accessible) {
+  CallError error;
+  return GObjectPointer<AtspiAccessible>(atspi_accessible_get_parent(accessible, error.out()));
+}
+
+std::optional<std::string> objectAttribute(AtspiAccessible* accessible, const char* name) {
+  CallError error;
+  HashTablePointer attributes(atspi_accessible_get_attributes(accessible, error.out()));
+  if (!attributes) return std::nullopt;
+  const auto* value = static_cast<const char*>(g_hash_table_lookup(attributes.get(), name));
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
+AXRoleMapping axRoleOfAccessible(AtspiAccessible* accessible) {
+  AtspiRoleFacts facts;
+  facts.role = roleOf(accessible);
+  GObjectPointer<AtspiStateSet> states(atspi_accessible_get_state_set(accessible));
+  if (states) {
+    facts.editable = atspi_state_set_contains(states.get(), ATSPI_STATE_EDITABLE);
+    facts.multiLine = atspi_state_set_contains(states.get(), ATSPI_STATE_MULTI_LINE);
+  }
+  if (roleDependsOnPlacement(facts.role)) {
+    const auto parent = parentOf(accessible);
+    facts.topLevel = parent && roleOf(parent.get()) == ATSPI_ROLE_APPLICATION;
+  }
+  if (roleMayBeSearchInput(facts.role)) facts.searchInput = objectAttribute(accessible, "text-input-type") == "search";
+  return axRoleOf(facts);
+}
+
+std::optional<std::string> fullTextOf(AtspiText* text) {
+  CallError error;
+  const gint count = atspi_text_get_character_count(text, error.out());
+  if (error.failed() || count < 0) return std::nullopt;
+  CallError textError;
+  return takeText(atspi_text_get_text(text, 0, count, textError.out()));
+}
+
+std::optional<std::string> textOf(AtspiAccessible* accessible) {
+  GObjectPointer<AtspiText> text(atspi_accessible_get_text_iface(accessible));
+  if (!text) return std::nullopt;
+  return fullTextOf(text.get());
+}
+
+std::optional<AXAttributeValue> valueOf(AtspiAccessible* accessible) {
+  if (auto text = textOf(accessible)) return *text;
+  GObjectPointer<AtspiValue> value(atspi_accessible_get_value_iface(accessible));
+  if (!value) return std::nullopt;
+  CallError error;
+  const double current = atspi_value_get_current_value(value.get(), error.out());
+  if (error.failed()) return std::nullopt;
+  return current;
+}
+
+std::optional<AXTextRange> selectedTextRangeOf(AtspiAccessible* accessible) {
+  GObjectPointer<AtspiText> text(atspi_accessible_get_text_iface(accessible));
+  if (!text) return std::nullopt;
+  const auto content = fullTextOf(text.get());
+  if (!content) return std::nullopt;
+  CallError countError;
+  if (atspi_text_get_n_selections(text.get(), countError.out()) > 0) {
+    CallError error;
+    GMemory<AtspiRange> selection(atspi_text_get_selection(text.get(), 0, error.out()));
+    if (selection) {
+      const auto start = utf16OffsetOf(*content, std::min(selection->start_offset, selection->end_offset));
+      const auto end = utf16OffsetOf(*content, std::max(selection->start_offset, selection->end_offset));
+      return AXTextRange{start, end - start};
+    }
+  }
+  CallError caretError;
+  const gint caret = atspi_text_get_caret_offset(text.get(), caretError.out());
+  if (caretError.failed() || caret < 0) return std::nullopt;
+  return AXTextRange{utf16OffsetOf(*content, caret), 0};
+}
+
+std::optional<AXRect> extentsOf(AtspiAccessible* accessible) {
+  GObjectPointer<AtspiComponent> component(atspi_accessible_get_component_iface(accessible));
+  if (!component) return std::nullopt;
+  CallError error;
+  GMemory<AtspiRect> extents(atspi_component_get_extents(component.get(), ATSPI_COORD_TYPE_SCREEN, error.out()));
+  if (!extents || error.failed()) return std::nullopt;
+  return AXRect{{double(extents->x), double(extents->y)}, {double(extents->width), double(extents->height)}};
+}
+
+AXElementList childrenOf(AtspiAccessible* accessible) {
+  CallError countError;
+  const gint count = std::min(atspi_accessible_get_child_count(accessible, countError.out()), kChildrenLimit);
+  AXElementList children;
+  for (gint index = 0; index < count; ++index) {
+    CallError error;
+    if (auto child = takeElement(atspi_accessible_get_child_at_index(accessible, index, error.out())); !child.isNone()) {
+      children.push_back(std::move(child));
+    }
+  }
+  return children;
+}
+
+// The application's parent is the desktop, which AX does not show.
+std::optional<AXAttributeValue> axParentOf(AtspiAccessible* accessible) {
+  auto parent = parentOf(accessible);
+  if (!parent || roleOf(parent.get()) == ATSPI_ROLE_DESKTOP_FRAME) return std::nullopt;
+  return takeElement(parent.release());
+}
+
+GObjectPointer<AtspiAccessible> firstFocusedByCollection(AtspiAccessible* application) {
+  GObjectPointer<AtspiCollection> collection(atspi_accessible_get_collection_iface(application));
+  if (!collection) return nullptr;
+  GObjectPointer<AtspiStateSet> focused(atspi_state_set_new(nullptr));
+  atspi_state_set_add(focused.get(), ATSPI_STATE_FOCUSED);
+  GObjectPointer<AtspiMatchRule> rule(atspi_match_rule_new(focused.get(), ATSPI_Collection_MATCH_ALL, nullptr,
+                                                           ATSPI_Collection_MATCH_ALL, nullptr,
+                                                           ATSPI_Collection_MATCH_ALL, nullptr,
+                                                           ATSPI_Collection_MATCH_ALL, FALSE));
+  CallError error;
+  GArray* matches =
+      atspi_collection_get_matches(collection.get(), rule.get(), ATSPI_Collection_SORT_ORDER_CANONICAL, 1, TRUE, error.out());
+  if (matches == nullptr) return nullptr;
+  GObjectPointer<AtspiAccessible> found;
+  for (guint index = 0; index < matches->len; ++index) {
+    auto* match = g_array_index(matches, AtspiAccessible*, index);
+    if (!found) {
+      found.reset(match);
+    } else if (match != nullptr) {
+      g_object_unref(match);
+    }
+  }
+  g_array_free(matches, TRUE);
+  return found;
+}
+
+// Breadth first, active windows first, skipping the insides of elements that manage huge numbers of
+// descendants (tables, long lists), within fixed bounds.
+GObjectPointer<AtspiAccessible> firstFocusedByWalk(AtspiAccessible* application) {
+  std::deque<std::pair<GObjectPointer<AtspiAccessible>, int>> queue;
+  CallError countError;
+  const gint windows = std::min(atspi_accessible_get_child_count(application, countError.out()), kChildrenLimit);
+  for (gint index = 0; index < windows; ++index) {
+    CallError error;
+    GObjectPointer<AtspiAccessible> window(atspi_accessible_get_child_at_index(application, index, error.out()));
+    if (!window) continue;
+    if (hasState(window.get(), ATSPI_STATE_ACTIVE)) {
+      queue.emplace_front(std::move(window), 1);
+    } else {
+      queue.emplace_back(std::move(window), 1);
+    }
+  }
+  for (int visited = 0; !queue.empty() && visited < kFocusSearchElements; ++visited) {
+    auto [element, depth] = std::move(queue.front());
+    queue.pop_front();
+    GObjectPointer<AtspiStateSet> states(atspi_accessible_get_state_set(element.get()));
+    if (states && atspi_state_set_contains(states.get(), ATSPI_STATE_FOCUSED)) return std::move(element);
+    if (depth >= kFocusSearchDepth || (states && atspi_state_set_contains(states.get(), ATSPI_STATE_MANAGES_DESCENDANTS))) {
+      continue;
+    }
+    CallError error;
+    const gint count = std::min(atspi_accessible_get_child_count(element.get(), error.out()), kChildrenLimit);
+    for (gint index = 0; index < count; ++index) {
+      CallError childError;
+      GObjectPointer<AtspiAccessible> child(atspi_accessible_get_child_at_index(element.get(), index, childError.out()));
+      if (child) queue.emplace_back(std::move(child), depth + 1);
+    }
+  }
+  return nullptr;
+}
+
+// The top-level window holding `accessible`: its ancestor whose parent is the application.
+GObjectPointer<AtspiAccessible> windowAround(AtspiAccessible* accessible) {
+  GObjectPointer<AtspiAccessible> current(static_cast<AtspiAccessible*>(g_object_ref(accessible)));
+  for (int step = 0; step < kAncestorLimit && current; ++step) {
+    auto parent = parentOf(current.get());
+    if (!parent) return nullptr;
+    if (roleOf(parent.get()) == ATSPI_ROLE_APPLICATION) return current;
+    current = std::move(parent);
+  }
+  return nullptr;
+}
+
+GObjectPointer<AtspiAccessible> activeWindowOf(AtspiAccessible* application) {
+  CallError countError;
+  const gint count = std::min(atspi_accessible_get_child_count(application, countError.out()), kChildrenLimit);
+  for (gint index = 0; index < count; ++index) {
+    CallError error;
+    GObjectPointer<AtspiAccessible> window(atspi_accessible_get_child_at_index(application, index, error.out()));
+    if (window && hasState(window.get(), ATSPI_STATE_ACTIVE)) return window;
+  }
+  return nullptr;
+}
+
+std::optional<AXAttributeValue> boundsForRange(AtspiAccessible* accessible, const AXTextRange& range) {
+  GObjectPointer<AtspiText> text(atspi_accessible_get_text_iface(accessible));
+  if (!text) return std::nullopt;
+  const auto content = fullTextOf(text.get());
+  if (!content) return std::nullopt;
+  const auto characters = characterRangeOf(*content, range);
+  if (!characters) return std::nullopt;
+  CallError error;
+  GMemory<AtspiRect> bounds(
+      atspi_text_get_range_extents(text.get(), characters->start, characters->end, ATSPI_COORD_TYPE_SCREEN, error.out()));
+  if (!bounds || error.failed()) return std::nullopt;
+  return AXRect{{double(bounds->x), double(bounds->y)}, {double(bounds->width), double(bounds->height)}};
+}
+
+std::optional<AXAttributeValue> attributedStringForRange(AtspiAccessible* accessible, const AXTextRange& range) {
+  GObjectPointer<AtspiText> text(atspi_accessible_get_text_iface(accessible));
+  if (!text) return std::nullopt;
+  const auto content = fullTextOf(text.get());
+  if (!content) return std::nullopt;
+  const auto characters = characterRangeOf(*content, range);
+  if (!characters) return std::nullopt;
+  CallError textError;
+  const auto piece = takeText(atspi_text_get_text(text.get(), characters->start, characters->end, textError.out()));
+  if (!piece) return std::nullopt;
+  AXAttributedText attributed{*piece, std::nullopt, std::nullopt};
+  gint runStart = 0;
+  gint runEnd = 0;
+  CallError runError;
+  HashTablePointer attributes(
+      atspi_text_get_attribute_run(text.get(), characters->start, TRUE, &runStart, &runEnd, runError.out()));
+  if (attributes) {
+    if (const auto* family = static_cast<const char*>(g_hash_table_lookup(attributes.get(), "family-name"))) {
+      attributed.fontFamily = family;
+    }
+    if (const auto* size = static_cast<const char*>(g_hash_table_lookup(attributes.get(), "size"))) {
+      attributed.fontSize = g_ascii_strtod(size, nullptr);
+    }
+  }
+  return attributed;
+}
+
+AXResult writeValue(AtspiAccessible* accessible, const AXAttributeValue& value) {
+  const auto* text = std::get_if<std::string>(&value);
+  if (text == nullptr) return AXResult::failure(AXErrorKind::illegalArgument, "AXValue takes text");
+  GObjectPointer<AtspiEditableText> editable(atspi_accessible_get_editable_text_iface(accessible));
+  if (!editable || !hasState(accessible, ATSPI_STATE_EDITABLE)) {
+    return AXResult::failure(AXErrorKind::notSettable, "the element's text is not editable");
+  }
+  CallError error;
+  const gboolean written = atspi_editable_text_set_text_contents(editable.get(), text->c_str(), error.out());
+  if (!written || error.failed()) return AXResult::failure(AXErrorKind::cannotComplete, error.message());
+  return AXResult::success();
+}
+
+// ---- Session bus ---------------------------------------------------------------------------------
+
+std::optional<bool> statusFlag(DBusConnection* session, const char* property, int timeoutMilliseconds) {
+  DBusMessage* call =
+      dbus_message_new_method_call("org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Get");
+  if (call == nullptr) return std::nullopt;
+  const char* interface = "org.a11y.Status";
+  dbus_message_append_args(call, DBUS_TYPE_STRING, &interface, DBUS_TYPE_STRING, &property, DBUS_TYPE_INVALID);
+  DBusError error;
+  dbus_error_init(&error);
+  DBusMessage* reply = dbus_connection_send_with_reply_and_block(session, call, timeoutMilliseconds, &error);
+  dbus_message_unref(call);
+  dbus_error_free(&error);
+  if (reply == nullptr) return std::nullopt;
+  std::optional<bool> flag;
+  DBusMessageIter iterator;
+  DBusMessageIter variant;
+  if (dbus_message_iter_init(reply, &iterator) && dbus_message_iter_get_arg_type(&iterator) == DBUS_TYPE_VARIANT) {
+    dbus_message_iter_recurse(&iterator, &variant);
+    if (dbus_message_iter_get_arg_type(&variant) == DBUS_TYPE_BOOLEAN) {
+      dbus_bool_t value = FALSE;
+      dbus_message_iter_get_basic(&variant, &value);
+      flag = value != FALSE;
+    }
+  }
+  dbus_message_unref(reply);
+  return flag;
+}
+
+// Runs `use` on a private connection to the session bus, so that a session bus going away never ends
+// this process (the shared connection would exit on disconnect); false without a session bus.
+bool withSessionBus(const std::function<void(DBusConnection*)>& use) {
+  DBusError error;
+  dbus_error_init(&error);
+  DBusConnection* session = dbus_bus_get_private(DBUS_BUS_SESSION, &error);
+  dbus_error_free(&error);
+  if (session == nullptr) return false;
+  dbus_connection_set_exit_on_disconnect(session, FALSE);
+  use(session);
+  dbus_connection_close(session);
+  dbus_connection_unref(session);
+  return true;
+}
+
+// Whether the desktop has switched assistive technologies on: the AT-SPI bus launcher answers on the
+// session bus and its status says enabled (or a screen reader runs). Toolkits other than GTK only
+// expose their trees when it does.
+bool accessibilityEnabled(int timeoutMilliseconds) {
+  bool enabled = false;
+  withSessionBus([&](DBusConnection* session) {
+    enabled = statusFlag(session, "IsEnabled", timeoutMilliseconds).value_or(false) ||
+              statusFlag(session, "ScreenReaderEnabled", timeoutMilliseconds).value_or(false);
+  });
+  return enabled;
+}
+
+// Whether libatspi will find the accessibility bus: given in the environment, or handed out by the
+// bus launcher on the session bus.
+bool accessibilityBusKnown(int timeoutMilliseconds) {
+  if (const char* address = std::getenv("AT_SPI_BUS_ADDRESS"); address != nullptr && *address != '\0') return true;
+  bool known = false;
+  withSessionBus([&](DBusConnection* session) {
+    DBusMessage* call = dbus_message_new_method_call("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress");
+    if (call == nullptr) return;
+    DBusError error;
+    dbus_error_init(&error);
+    DBusMessage* reply = dbus_connection_send_with_reply_and_block(session, call, timeoutMilliseconds, &error);
+    dbus_message_unref(call);
+    const char* address = nullptr;
+    known = reply != nullptr && dbus_message_get_args(reply, &error, DBUS_TYPE_STRING, &address, DBUS_TYPE_INVALID) &&
+            address != nullptr && *address != '\0';
+    if (reply != nullptr) dbus_message_unref(reply);
+    dbus_error_free(&error);
+  });
+  return known;
+}
+
+std::optional<int> processIdOfBusName(const std::string& busName, int timeoutMilliseconds) {
+  DBusConnection* bus = atspi_get_a11y_bus();
+  if (bus == nullptr || busName.empty()) return std::nullopt;
+  DBusMessage* call = dbus_message_new_method_call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                                   "GetConnectionUnixProcessID");
+  if (call == nullptr) return std::nullopt;
+  const char* name = busName.c_str();
+  dbus_message_append_args(call, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID);
+  DBusError error;
+  dbus_error_init(&error);
+  DBusMessage* reply = dbus_connection_send_with_reply_and_block(bus, call, timeoutMilliseconds, &error);
+  dbus_message_unref(call);
+  dbus_uint32_t processId = 0;
+  const bool answered = reply != nullptr && dbus_message_get_args(reply, &error, DBUS_TYPE_UINT32, &processId, DBUS_TYPE_INVALID);
+  if (reply != nullptr) dbus_message_unref(reply);
+  dbus_error_free(&error);
+  if (!answered) return std::nullopt;
+  return static_cast<int>(processId);
+}
+
+struct EventFree {
+  void operator()(AtspiEvent* event) const { g_boxed_free(ATSPI_TYPE_EVENT, event); }
+};
+
+}  // namespace
+
+// ---- Implementation ------------------------------------------------------------------------------
+
+class AtspiAccessibility::Implementation {
+ public:
+  struct ObserverState {
+    int processId = 0;
+    AccessibilityObserver::Callback callback;
+    std::vector<std::pair<AccessibilityElement, std::string>> registrations;
+  };
+
+  Implementation(MainLoop& mainLoop, std::chrono::milliseconds callTimeout)
+      : mainLoop_(mainLoop), timeoutMilliseconds_(static_cast<int>(callTimeout.count())) {}
+
+  ~Implementation() {
+    drain_.cancel();
+    if (listener_) {
+      for (const auto* type : kEventTypes) {
+        CallError error;
+        atspi_event_listener_deregister(listener_.get(), type, error.out());
+      }
+    }
+  }
+
+  Implementation(const Implementation&) = delete;
+  Implementation& operator=(const Implementation&) = delete;
+
+  bool isTrusted() { return accessibilityEnabled(timeoutMilliseconds_) && connect(); }
+
+  // Connects libatspi once. A failed first connection leaves libatspi unusable for the life of the
+  // process (later calls abort), so it is only tried once the accessibility bus is known.
+  bool connect() {
+    if (connected_ || connectionFailed_) return connected_;
+    if (!accessibilityBusKnown(timeoutMilliseconds_)) return false;
+    const int status = atspi_init();
+    connected_ = status == 0 || status == 1;
+    connectionFailed_ = !connected_;
+    // Without a zero start-up allowance libatspi waits up to 15 s on applications it has just met.
+    if (connected_) atspi_set_timeout(timeoutMilliseconds_, 0);
+    return connected_;
+  }
+
+  // The element behind a handle, once connected; null for handles of other adapters.
+  AtspiAccessible* accessibleOf(const AccessibilityElement& element) {
+    const auto* reference = referenceOf(element);
+    if (reference == nullptr || !connect()) return nullptr;
+    return reference->accessible();
+  }
+
+  std::optional<int> processIdOf(const std::string& busName) {
+    // Unique bus names are never reused, so an answer stays true.
+    if (const auto known = processIds_.find(busName); known != processIds_.end()) return known->second;
+    const auto processId = processIdOfBusName(busName, timeoutMilliseconds_);
+    if (processId) processIds_[busName] = *processId;
+    return processId;
+  }
+
+  AccessibilityElement applicationElement(int processId) {
+    if (!connect()) return {};
+    GObjectPointer<AtspiAccessible> desktop(atspi_get_desktop(0));
+    if (!desktop) return {};
+    CallError countError;
+    const gint count = std::min(atspi_accessible_get_child_count(desktop.get(), countError.out()), kApplicationsLimit);
+    for (gint index = 0; index < count; ++index) {
+      CallError error;
+      auto application = takeElement(atspi_accessible_get_child_at_index(desktop.get(), index, error.out()));
+      const auto* reference = referenceOf(application);
+      if (reference != nullptr && processIdOf(reference->busName()) == processId) return application;
+    }
+    return {};
+  }
+
+  std::optional<AXAttributeValue> focusedElementOf(AtspiAccessible* application) {
+    if (roleOf(application) != ATSPI_ROLE_APPLICATION) return std::nullopt;
+    const auto* reference = referenceOf(borrowElement(application));
+    if (reference != nullptr) {
+      if (const auto last = lastFocused_.find(reference->busName()); last != lastFocused_.end()) {
+        auto candidate = last->second;
+        const auto* lastReference = referenceOf(candidate);
+        if (lastReference != nullptr && hasState(lastReference->accessible(), ATSPI_STATE_FOCUSED)) return candidate;
+      }
+    }
+    auto found = firstFocusedByCollection(application);
+    if (!found) found = firstFocusedByWalk(application);
+    if (!found) return std::nullopt;
+    return takeElement(found.release());
+  }
+
+  std::optional<AXAttributeValue> focusedWindowOf(AtspiAccessible* application) {
+    if (roleOf(application) != ATSPI_ROLE_APPLICATION) return std::nullopt;
+    if (auto active = activeWindowOf(application)) return takeElement(active.release());
+    const auto focused = focusedElementOf(application);
+    const auto* element = focused ? std::get_if<AccessibilityElement>(&*focused) : nullptr;
+    const auto* reference = element != nullptr ? referenceOf(*element) : nullptr;
+    if (reference == nullptr) return std::nullopt;
+    auto window = windowAround(reference->accessible());
+    if (!window) return std::nullopt;
+    return takeElement(window.release());
+  }
+
+  std::optional<AXAttributeValue> attribute(AtspiAccessible* accessible, std::string_view name) {
+    if (name == AXAttribute::role) return std::string(axRoleOfAccessible(accessible).role);
+    if (name == AXAttribute::subrole) {
+      const auto subrole = axRoleOfAccessible(accessible).subrole;
+      if (subrole.empty()) return std::nullopt;
+      return std::string(subrole);
+    }
+    if (name == AXAttribute::value) return valueOf(accessible);
+    if (name == AXAttribute::selectedTextRange) {
+      if (auto range = selectedTextRangeOf(accessible)) return *range;
+      return std::nullopt;
+    }
+    if (name == AXAttribute::numberOfCharacters) {
+      const auto text = textOf(accessible);
+      if (!text) return std::nullopt;
+      return static_cast<double>(utf16OffsetOf(*text, g_utf8_strlen(text->c_str(), -1)));
+    }
+    if (name == AXAttribute::placeholderValue) {
+      if (auto placeholder = objectAttribute(accessible, "placeholder-text")) return *placeholder;
+      return std::nullopt;
+    }
+    if (name == AXAttribute::focused) return hasState(accessible, ATSPI_STATE_FOCUSED);
+    if (name == AXAttribute::focusedUIElement) return focusedElementOf(accessible);
+    if (name == AXAttribute::focusedWindow) return focusedWindowOf(accessible);
+    if (name == AXAttribute::children) return childrenOf(accessible);
+    if (name == AXAttribute::parent) return axParentOf(accessible);
+    if (name == AXAttribute::position || name == AXAttribute::size) {
+      const auto extents = extentsOf(accessible);
+      if (!extents) return std::nullopt;
+      if (name == AXAttribute::position) return extents->origin;
+      return extents->size;
+    }
+    if (name == AXAttribute::title) {
+      CallError error;
+      if (auto title = takeText(atspi_accessible_get_name(accessible, error.out()))) return *title;
+      return std::nullopt;
+    }
+    if (name == AXAttribute::description) {
+      CallError error;
+      if (auto description = takeText(atspi_accessible_get_description(accessible, error.out()))) return *description;
+      return std::nullopt;
+    }
+    return std::nullopt;
+  }
+
+  std::vector<std::string> attributeNames(AtspiAccessible* accessible) {
+    std::vector<std::string> names{std::string(AXAttribute::role), std::string(AXAttribute::title),
+                                   std::string(AXAttribute::description), std::string(AXAttribute::focused),
+                                   std::string(AXAttribute::children)};
+    const auto addWhenPresent = [&](std::string_view name) {
+      if (attribute(accessible, name)) names.emplace_back(name);
+    };
+    for (const auto name : {AXAttribute::subrole, AXAttribute::parent, AXAttribute::placeholderValue}) addWhenPresent(name);
+    if (GObjectPointer<AtspiComponent> component(atspi_accessible_get_component_iface(accessible)); component) {
+      names.emplace_back(AXAttribute::position);
+      names.emplace_back(AXAttribute::size);
+    }
+    GObjectPointer<AtspiText> text(atspi_accessible_get_text_iface(accessible));
+    GObjectPointer<AtspiValue> value(atspi_accessible_get_value_iface(accessible));
+    if (text || value) names.emplace_back(AXAttribute::value);
+    if (text) {
+      names.emplace_back(AXAttribute::selectedTextRange);
+      names.emplace_back(AXAttribute::numberOfCharacters);
+    }
+    if (roleOf(accessible) == ATSPI_ROLE_APPLICATION) {
+      names.emplace_back(AXAttribute::focusedUIElement);
+      names.emplace_back(AXAttribute::focusedWindow);
+    }
+    return names;
+  }
+
+  std::unique_ptr<AccessibilityObserver> createObserver(int processId, AccessibilityObserver::Callback callback);
+
+ private:
+  class Observer;
+  static constexpr const char* kEventTypes[] = {"object:state-changed:focused", "object:text-changed"};
+
+  void startListening() {
+    if (listener_) return;
+    listener_.reset(atspi_event_listener_new(&Implementation::onEvent, this, nullptr));
+    for (const auto* type : kEventTypes) {
+      CallError error;
+      atspi_event_listener_register(listener_.get(), type, error.out());
+    }
+    drain_ = mainLoop_.every(kDrainInterval, [this] {
+      // Inside a GLib dispatch the main loop is GLib's, which services AT-SPI by itself.
+      if (g_main_depth() > 0) {
+        drain_.cancel();
+        return;
+      }
+      while (g_main_context_iteration(nullptr, FALSE)) {
+      }
+    });
+  }
+
+  static void onEvent(AtspiEvent* event, void* implementation) {
+    std::unique_ptr<AtspiEvent, EventFree> owned(event);
+    static_cast<Implementation*>(implementation)->route(*event);
+  }
+
+  void route(const AtspiEvent& event) {
+    const std::string_view type = event.type != nullptr ? event.type : "";
+    std::string_view notification;
+    if (type.starts_with("object:state-changed:focused")) {
+      if (event.detail1 == 0) return;
+      notification = AXNotification::focusedUIElementChanged;
+    } else if (type.starts_with("object:text-changed")) {
+      notification = AXNotification::valueChanged;
+    } else {
+      return;
+    }
+    const auto element = borrowElement(event.source);
+    const auto* source = referenceOf(element);
+    if (source == nullptr) return;
+    if (notification == AXNotification::focusedUIElementChanged) lastFocused_[source->busName()] = element;
+    const auto processId = processIdOf(source->busName());
+    if (!processId) return;
+    for (const auto& weakState : observers_) {
+      const auto state = weakState.lock();
+      if (!state || state->processId != *processId) continue;
+      const bool registered = std::any_of(state->registrations.begin(), state->registrations.end(), [&](const auto& entry) {
+        const auto* target = referenceOf(entry.first);
+        return entry.second == notification && target != nullptr &&
+               (target->sameElement(*source) || (target->isApplicationRoot() && target->sameApplication(*source)));
+      });
+      if (!registered) continue;
+      mainLoop_.post([weakState, element, name = std::string(notification)] {
+        if (const auto live = weakState.lock()) live->callback(element, name);
+      });
+    }
+  }
+
+  MainLoop& mainLoop_;
+  int timeoutMilliseconds_;
+  bool connected_ = false;
+  bool connectionFailed_ = false;
+  std::map<std::string, int> processIds_;
+  std::map<std::string, AccessibilityElement> lastFocused_;
+  std::vector<std::weak_ptr<ObserverState>> observers_;
+  GObjectPointer<AtspiEventListener> listener_;
+  Timer drain_;
+};
+
+class AtspiAccessibility::Implementation::Observer final : public AccessibilityObserver {
+ public:
+  Observer(Implementation& owner, std::shared_ptr<ObserverState> state) : owner_(owner), state_(std::move(state)) {}
+
+  AXResult add(const AccessibilityElement& element, std::string_view notification) override {
+    if (notification != AXNotification::focusedUIElementChanged && notification != AXNotification::valueChanged) {
+      return AXResult::failure(AXErrorKind::attributeUnsupported, "unsupported notification " + std::string(notification));
+    }
+    const auto* reference = referenceOf(element);
+    if (reference == nullptr || owner_.processIdOf(reference->busName()) != state_->processId) {
+      return AXResult::failure(AXErrorKind::invalidElement, "element is not part of the observed application");
+    }
+    auto& registrations = state_->registrations;
+    const auto registered = std::find_if(registrations.begin(), registrations.end(), [&](const auto& entry) {
+      return entry.first == element && entry.second == notification;
+    });
+    if (registered == registrations.end()) registrations.emplace_back(element, std::string(notification));
+    return AXResult::success();
+  }
+
+  void remove(const AccessibilityElement& element, std::string_view notification) override {
+    std::erase_if(state_->registrations,
+                  [&](const auto& entry) { return entry.first == element && entry.second == notification; });
+  }
+
+ private:
+  Implementation& owner_;
+  std::shared_ptr<ObserverState> state_;
+};
+
+std::unique_ptr<AccessibilityObserver> AtspiAccessibility::Implementation::createObserver(
+    int processId, AccessibilityObserver::Callback callback) {
+  if (!connect()) return nullptr;
+  startListening();
+  auto state = std::make_shared<ObserverState>();
+  state->processId = processId;
+  state->callback = std::move(callback);
+  std::erase_if(observers_, [](const auto& weakState) { return weakState.expired(); });
+  observers_.push_back(state);
+  return std::make_unique<Observer>(*this, std::move(state));
+}
+
+// ---- The port ------------------------------------------------------------------------------------
+
+AtspiAccessibility::AtspiAccessibility(MainLoop& mainLoop, std::chrono::milliseconds callTimeout)
+    : implementation_(std::make_unique<Implementation>(mainLoop, callTimeout)) {}
+
+AtspiAccessibility::~AtspiAccessibility() = default;
+
+bool AtspiAccessibility::isTrusted() { return implementation_->isTrusted(); }
+
+AccessibilityElement AtspiAccessibility::applicationElement(int processId) {
+  return implementation_->applicationElement(processId);
+}
+
+std::optional<int> AtspiAccessibility::processId(const AccessibilityElement& element) {
+  const auto* reference = referenceOf(element);
+  if (reference == nullptr || implementation_->accessibleOf(element) == nullptr) return std::nullopt;
+  return implementation_->processIdOf(reference->busName());
+}
+
+std::optional<AXAttributeValue> AtspiAccessibility::attribute(const AccessibilityElement& element, std::string_view name) {
+  auto* accessible = implementation_->accessibleOf(element);
+  if (accessible == nullptr) return std::nullopt;
+  return implementation_->attribute(accessible, name);
+}
+
+std::vector<std::string> AtspiAccessibility::attributeNames(const AccessibilityElement& element) {
+  auto* accessible = implementation_->accessibleOf(element);
+  if (accessible == nullptr) return {};
+  return implementation_->attributeNames(accessible);
+}
+
+bool AtspiAccessibility::isAttributeSettable(const AccessibilityElement& element, std::string_view name) {
+  auto* accessible = implementation_->accessibleOf(element);
+  if (accessible == nullptr || name != AXAttribute::value) return false;
+  GObjectPointer<AtspiEditableText> editable(atspi_accessible_get_editable_text_iface(accessible));
+  return editable && hasState(accessible, ATSPI_STATE_EDITABLE);
+}
+
+AXResult AtspiAccessibility::setAttribute(const AccessibilityElement& element, std::string_view name,
+                                          const AXAttributeValue& value) {
+  auto* accessible = implementation_->accessibleOf(element);
+  if (accessible == nullptr) return AXResult::failure(AXErrorKind::invalidElement, "no accessible element");
+  if (name != AXAttribute::value) {
+    return AXResult::failure(AXErrorKind::attributeUnsupported, std::string(name) + " cannot be written over AT-SPI");
+  }
+  return writeValue(accessible, value);
+}
+
+std::optional<AXAttributeValue> AtspiAccessibility::parameterizedAttribute(const AccessibilityElement& element,
+                                                                           std::string_view name,
+                                                                           const AXAttributeValue& parameter) {
+  auto* accessible = implementation_->accessibleOf(element);
+  const auto* range = std::get_if<AXTextRange>(&parameter);
+  if (accessible == nullptr || range == nullptr) return std::nullopt;
+  if (name == AXParameterizedAttribute::boundsForRange) return boundsForRange(accessible, *range);
+  if (name == AXParameterizedAttribute::attributedStringForRange) return attributedStringForRange(accessible, *range);
+  return std::nullopt;
+}
+
+std::unique_ptr<AccessibilityObserver> AtspiAccessibility::createObserver(int processId,
+                                                                          AccessibilityObserver::Callback callback) {
+  return implementation_->createObserver(processId, std::move(callback));
+}
+
+}  // namespace quillet::platform::atspi
