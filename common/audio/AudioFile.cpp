@@ -9,16 +9,16 @@
 #include <system_error>
 #include <utility>
 
+#include "common/audio/MonoMix.h"
+
 namespace quillet::audio {
 
 std::vector<float> AudioSamples::mixedToMono() const {
-  if (channels.size() == 1) return channels.front();
-  std::vector<float> mono(frameCount(), 0.0f);
-  if (channels.empty()) return mono;
-  const float weight = 1.0f / float(channels.size());
-  for (const auto& channel : channels) {
-    for (std::size_t frame = 0; frame < mono.size(); ++frame) mono[frame] += channel[frame] * weight;
-  }
+  std::vector<const float*> starts;
+  starts.reserve(channels.size());
+  for (const auto& channel : channels) starts.push_back(channel.data());
+  std::vector<float> mono;
+  mixDownToMono(starts, frameCount(), mono);
   return mono;
 }
 

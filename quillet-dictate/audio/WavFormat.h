@@ -1,32 +1,10 @@
 #pragma once
 
-#include <array>
-#include <cstdint>
-#include <span>
-#include <vector>
+#include "common/audio/WavFormat.h"
 
 namespace quillet::dictate {
 
-// The one audio format every transcription path receives: a canonical 44-byte
-// RIFF/WAVE header, then 16-bit little-endian mono PCM at 16 kHz.
-struct WavFormat {
-  static constexpr std::uint32_t kSampleRate = 16000;
-  static constexpr std::uint16_t kChannelCount = 1;
-  static constexpr std::uint16_t kBitsPerSample = 16;
-  static constexpr std::uint32_t kHeaderSize = 44;
-
-  // The WAV file holding `pcmInt16LE` unchanged after the header.
-  static std::vector<std::uint8_t> buildWAV(std::span<const std::uint8_t> pcmInt16LE);
-
-  // Square root of the mean of (sample / 32767)², 0 for fewer than two bytes.
-  static float normalizedRMS(std::span<const std::uint8_t> pcmInt16LE);
-
-  // Whole samples in `byteCount` bytes of payload, in seconds.
-  static double durationSeconds(std::size_t byteCount);
-
-  // One integer as little-endian bytes.
-  static std::array<std::uint8_t, 4> uint32LE(std::uint32_t value);
-  static std::array<std::uint8_t, 2> uint16LE(std::uint16_t value);
-};
+// Dictation chunks use the WAV format shared with the capture helper.
+using audio::WavFormat;
 
 }  // namespace quillet::dictate

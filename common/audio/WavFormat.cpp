@@ -1,10 +1,10 @@
-#include "quillet-dictate/audio/WavFormat.h"
+#include "common/audio/WavFormat.h"
 
+#include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <string_view>
 
-namespace quillet::dictate {
+namespace quillet::audio {
 
 std::array<std::uint8_t, 4> WavFormat::uint32LE(std::uint32_t value) {
   return {std::uint8_t(value & 0xFF), std::uint8_t((value >> 8) & 0xFF), std::uint8_t((value >> 16) & 0xFF),
@@ -15,16 +15,11 @@ std::array<std::uint8_t, 2> WavFormat::uint16LE(std::uint16_t value) {
   return {std::uint8_t(value & 0xFF), std::uint8_t(value >> 8)};
 }
 
-std::vector<std::uint8_t> WavFormat::buildWAV(std::span<const std::uint8_t> pcmInt16LE) {
-  const auto payloadSize = std::uint32_t(pcmInt16LE.size());
+std::array<std::uint8_t, WavFormat::kHeaderSize> WavFormat::header(std::uint32_t payloadSize) {
   constexpr std::uint16_t blockAlign = kChannelCount * kBitsPerSample / 8;
-  std::vector<std::uint8_t> wav(kHeaderSize + pcmInt16LE.size());
-  std::size_t offset = 0;
-  const auto put = [&wav, &offset](std::span<const std::uint8_t> bytes) {
-    if (bytes.empty()) return;
-    std::memcpy(wav.data() + offset, bytes.data(), bytes.size());
-    offset += bytes.size();
-  };
+  std::array<std::uint8_t, kHeaderSize> bytes{};
+  auto next = bytes.begin();
+  const auto put = [&next](std::span<const std::uint8_t> part) { next = std::copy(part.begin(), part.end(), next); };
   const auto putText = [&put](std::string_view text) {
     put(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
   };
@@ -41,7 +36,27 @@ std::vector<std::uint8_t> WavFormat::buildWAV(std::span<const std::uint8_t> pcmI
   put(uint16LE(kBitsPerSample));
   putText("data");
   put(uint32LE(payloadSize));
-  put(pcmInt16LE);
+  return bytes;
+}
+
+std::vector<std::uint8_t> WavFormat::buildWAV(std::span<const std::uint8_t> pcmInt16LE) {
+  const auto head = header(std::uint32_t(pcmInt16LE.size()));
+  std::vector<std::uint8_t> wav;
+  wav.reserve(kHeaderSize + pcmInt16LE.size());
+  wav.insert(wav.end(), head.begin(), head.end());
+  wav.insert(wav.end(), pcmInt16LE.begin(), pcmInt16LE.end());
+  return wav;
+}
+
+std::vector<std::uint8_t> WavFormat::buildWAVFromSamples(std::span<const std::int16_t> samples) {
+  const auto head = header(std::uint32_t(samples.size() * 2));
+  std::vector<std::uint8_t> wav;
+  wav.reserve(kHeaderSize + samples.size() * 2);
+  wav.insert(wav.end(), head.begin(), head.end());
+  for (const std::int16_t sample : samples) {
+    const auto bytes = uint16LE(std::uint16_t(sample));
+    wav.insert(wav.end(), bytes.begin(), bytes.end());
+  }
   return wav;
 }
 
@@ -50,7 +65,8 @@ float WavFormat::normalizedRMS(std::span<const std::uint8_t> pcmInt16LE) {
   if (sampleCount == 0) return 0;
   double sumOfSquares = 0;
   for (std::size_t index = 0; index < sampleCount; ++index) {
-    const auto sample = std::int16_t(std::uint16_t(pcmInt16LE[2 * index]) | std::uint16_t(pcmInt16LE[2 * index + 1] << 8));
+    const auto sample =
+        std::int16_t(std::uint16_t(pcmInt16LE[2 * index]) | std::uint16_t(pcmInt16LE[2 * index + 1] << 8));
     const double normalized = double(sample) / 32767.0;
     sumOfSquares += normalized * normalized;
   }
@@ -59,4 +75,4 @@ float WavFormat::normalizedRMS(std::span<const std::uint8_t> pcmInt16LE) {
 
 double WavFormat::durationSeconds(std::size_t byteCount) { return double(byteCount / 2) / double(kSampleRate); }
 
-}  // namespace quillet::dictate
+}  // namespace quillet::audio

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/Clock.h"
+#include "platform/MainLoop.h"
+#include "quillet-capture/CaptureControl.h"
+#include "quillet-capture/CapturePill.h"
+#include "quillet-capture/CaptureSource.h"
+#include "quillet-capture/Deadline.h"
+#include "quillet-capture/DiagnosticSink.h"
+#include "quillet-capture/EventWriter.h"
+#include "quillet-capture/TranscriberFactory.h"
+
+namespace quillet::capture {
+
+// One meeting capture at a time: starts both sources with their transcribers, tears them down with
+// every step bounded, and tells the host "started" and "stopped". Runs on the main loop; its steps
+// wait for sources and event writes, and other commands may run in between.
+class Capture : public std::enable_shared_from_this<Capture> {
+ public:
+  struct StartRequest {
+    std::string meetingId = "unknown";
+    std::string locale = "en-US";
+    std::optional<std::string> appBundleId;
+    std::optional<std::string> stagingDir;
+    bool startPaused = false;
+  };
+
+  // Wraps a transcriber so the raw audio it is given is also written to `file`.
+  using TeeMaker = std::function<std::shared_ptr<Transcriber>(std::shared_ptr<Transcriber> inner,
+                                                             std::filesystem::path file)>;
+
+  struct Services {
+    platform::MainLoop& mainLoop;
+    const platform::Clock& clock;
+    EventWriter& events;
+    const Deadline& deadline;
+    CaptureControl& control;
+    CapturePill& pill;
+    const TranscriberFactory& transcribers;
+    CaptureSourcesFactory makeSources;
+    TeeMaker wrapInTee;
+    DiagnosticSink diagnostics;
+  };
+
+  static constexpr double kSourceStopSeconds = 8;
+
+  static std::shared_ptr<Capture> make(Services services);
+
+  Capture(const Capture&) = delete;
+  Capture& operator=(const Capture&) = delete;
+
+  // Starts a capture, resetting a previous one that is still marked running; never fails (failures
+  // become error events). `done` runs on the main loop once every step has run.
+  void start(StartRequest request, std::function<void()> done = {});
+
+  // Ends the capture, if any, and always answers "stopped" with `reason`.
+  void stop(std::string reason, std::function<void()> done = {});
+
+  // Whether a capture is marked running.
+  [[nodiscard]] bool isRunning() const { return captureStartedAt_.has_value(); }
+
+ private:
+  explicit Capture(Services services);
+
+  struct Starting;
+
+  void teardown(std::string reason, bool emitStopped, std::function<void()> done);
+  void stopSource(std::shared_ptr<CaptureSource> source, const char* label, const char* name,
+                  const std::string& reason, std::function<void()> next);
+  void startSources(const std::shared_ptr<Starting>& starting);
+  void microphoneStarted(const std::shared_ptr<Starting>& starting, const std::optional<CaptureError>& failure);
+  void startSystemAudio(const std::shared_ptr<Starting>& starting);
+  void systemAudioStarted(const std::shared_ptr<Starting>& starting, const std::optional<CaptureError>& failure);
+  void finishStart(const std::shared_ptr<Starting>& starting);
+  // Writes `event` and continues with `next` on the main loop once it is out.
+  void emitThen(Event event, std::function<void()> next);
+  // A callback for any thread that runs `step` on the main loop, with its arguments, while this
+  // capture still exists.
+  template <typename Step>
+  auto onMainLoop(Step step);
+  [[nodiscard]] bool isCurrent(std::uint64_t generation) const { return generation == generation_; }
+
+  Services services_;
+  std::shared_ptr<CaptureSource> micCapture_;
+  std::shared_ptr<CaptureSource> sysCapture_;
+  std::optional<CaptureStart> captureStartedAt_;
+  // Changes at every start and every teardown, so a start that was interrupted by a stop knows
+  // that its sources are no longer its to start.
+  std::uint64_t generation_ = 0;
+};
+
+}  // namespace quillet::capture
