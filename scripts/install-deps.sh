@@ -10,7 +10,7 @@ packages=(
   qt6-base-dev libsqlite3-dev nlohmann-json3-dev
   libpulse-dev libsoxr-dev libfftw3-dev libicu-dev libcurl4-openssl-dev libsndfile1-dev
   # X11: the frontmost window, global input events and synthetic keys; AT-SPI2 for other applications' fields
-  libx11-dev libxi-dev libxtst-dev libatspi2.0-dev
+  libx11-dev libxcb1-dev libxi-dev libxtst-dev libatspi2.0-dev
   # on-device speech recognition and its US English model
   libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us
   # tests and benchmarks

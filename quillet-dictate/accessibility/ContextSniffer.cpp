@@ -1,0 +1,149 @@
+#include "quillet-dictate/accessibility/ContextSniffer.h"
+
+#include <algorithm>
+#include <array>
+#include <utility>
+
+#include "common/text/UnicodeText.h"
+
+namespace quillet::dictate {
+
+namespace {
+
+using platform::AccessibilityElement;
+using platform::AXAttribute;
+using AppHint = PageContext::AppHint;
+
+struct HintEntry {
+  std::string_view bundleId;
+  AppHint hint;
+};
+
+constexpr std::array<HintEntry, 26> kHints = {{
+    {"com.apple.mail", AppHint::mail},
+    {"com.microsoft.Outlook", AppHint::mail},
+    {"com.readdle.smartemail-Mac", AppHint::mail},
+    {"com.superhuman.electron", AppHint::mail},
+    {"com.tinyspeck.slackmacgap", AppHint::chat},
+    {"com.apple.MobileSMS", AppHint::chat},
+    {"com.hnc.Discord", AppHint::chat},
+    {"com.microsoft.teams2", AppHint::chat},
+    {"com.anthropic.claudefordesktop", AppHint::chat},
+    {"com.openai.chat", AppHint::chat},
+    {"com.google.Gemini", AppHint::chat},
+    {"ai.perplexity.mac", AppHint::chat},
+    {"com.apple.Safari", AppHint::browser},
+    {"com.google.Chrome", AppHint::browser},
+    {"com.microsoft.edgemac", AppHint::browser},
+    {"company.thebrowser.Browser", AppHint::browser},
+    {"org.mozilla.firefox", AppHint::browser},
+    {"com.apple.Notes", AppHint::doc},
+    {"notion.id", AppHint::doc},
+    {"com.apple.iWork.Pages", AppHint::doc},
+    {"com.microsoft.Word", AppHint::doc},
+    {"com.todesktop.230313mzl4w4u92", AppHint::code},
+    {"com.microsoft.VSCode", AppHint::code},
+    {"dev.zed.Zed", AppHint::code},
+    {"com.apple.dt.Xcode", AppHint::code},
+    {"com.codeium.windsurf", AppHint::code},
+}};
+
+bool isOneOf(std::string_view role, std::initializer_list<std::string_view> roles) {
+  return std::find(roles.begin(), roles.end(), role) != roles.end();
+}
+
+}  // namespace
+
+ContextSniffer::ContextSniffer(Dependencies dependencies)
+    : dependencies_(std::move(dependencies)), reading_(dependencies_.accessibility) {}
+
+PageContext::AppHint ContextSniffer::classify(std::string_view bundleId) {
+  for (const auto& entry : kHints) {
+    if (entry.bundleId == bundleId) return entry.hint;
+  }
+  return AppHint::generic;
+}
+
+PageContext ContextSniffer::capture() {
+  PageContext context;
+  context.bundleID = dependencies_.currentBundleID ? dependencies_.currentBundleID() : std::string();
+  context.appHint = classify(context.bundleID);
+
+  std::optional<AccessibilityElement> window;
+  const AccessibilityElement current = dependencies_.currentElement ? dependencies_.currentElement() : AccessibilityElement();
+  if (!current.isNone()) window = rootWindow(current);
+  if (!window) window = frontmostWindow();
+  if (!window) return context;
+
+  VisibleTextBuffer buffer;
+  std::size_t visited = 0;
+  walk(*window, buffer, visited);
+
+  const std::string normalized = VisibleTextBuffer::normalized(buffer.text());
+  std::size_t kept = 0;
+  text::forEachCharacter(normalized, [&](std::string_view character) {
+    if (kept++ < PageContext::maxCharacters) context.text.append(character);
+  });
+  context.isEmpty = context.text.empty();
+  return context;
+}
+
+std::optional<AccessibilityElement> ContextSniffer::rootWindow(const AccessibilityElement& element) {
+  AccessibilityElement candidate = element;
+  for (int climbed = 0;; ++climbed) {
+    if (reading_.roleOf(candidate) == "AXWindow") return candidate;
+    if (climbed == maxLevelsToWindow) return std::nullopt;
+    auto parent = dependencies_.accessibility.typedAttribute<AccessibilityElement>(candidate, AXAttribute::parent);
+    if (!parent || parent->isNone()) return std::nullopt;
+    candidate = std::move(*parent);
+  }
+}
+
+std::optional<AccessibilityElement> ContextSniffer::frontmostWindow() {
+  const auto frontmost = dependencies_.workspace.frontmostApplication();
+  if (!frontmost) return std::nullopt;
+  const auto application = dependencies_.accessibility.applicationElement(frontmost->processId);
+  if (application.isNone()) return std::nullopt;
+  auto window = dependencies_.accessibility.typedAttribute<AccessibilityElement>(application, AXAttribute::focusedWindow);
+  if (!window || window->isNone()) return std::nullopt;
+  return window;
+}
+
+bool ContextSniffer::isFull(const VisibleTextBuffer& buffer, std::size_t visited) {
+  return buffer.characterCount() >= PageContext::maxCharacters || visited >= maxVisitedElements;
+}
+
+void ContextSniffer::walk(const AccessibilityElement& element, VisibleTextBuffer& buffer, std::size_t& visited) {
+  if (isFull(buffer, visited)) return;
+  ++visited;
+  appendOwnText(element, buffer);
+  const auto children = dependencies_.accessibility.typedAttribute<platform::AXElementList>(element, AXAttribute::children);
+  if (!children) return;
+  for (const auto& child : *children) {
+    walk(child, buffer, visited);
+    if (isFull(buffer, visited)) return;
+  }
+}
+
+void ContextSniffer::appendOwnText(const AccessibilityElement& element, VisibleTextBuffer& buffer) {
+  const auto role = dependencies_.accessibility.typedAttribute<std::string>(element, AXAttribute::role);
+  if (!role || role->empty()) return;
+  if (isOneOf(*role, {"AXStaticText", "AXTextField", "AXTextArea"})) {
+    // A password field's value never leaves this process, whatever its application exposes.
+    if (*role == "AXTextField" && reading_.subroleOf(element) == "AXSecureTextField") return;
+    if (const auto value = reading_.textOf(element); !value.empty()) buffer.append(value);
+    return;
+  }
+  if (isOneOf(*role, {"AXWebArea", "AXLink", "AXButton", "AXCheckBox", "AXRadioButton"})) {
+    if (const auto title = reading_.stringAttribute(AXAttribute::title, element); !title.empty()) buffer.append(title);
+    return;
+  }
+  if (const auto value = reading_.textOf(element); text::characterCount(value) > 1) {
+    buffer.append(value);
+  } else if (const auto description = reading_.stringAttribute(AXAttribute::description, element);
+             text::characterCount(description) > 2) {
+    buffer.append(description);
+  }
+}
+
+}  // namespace quillet::dictate

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/Accessibility.h"
+#include "platform/Workspace.h"
+#include "quillet-dictate/accessibility/ElementReading.h"
+#include "quillet-dictate/accessibility/PageContext.h"
+#include "quillet-dictate/accessibility/VisibleTextBuffer.h"
+
+namespace quillet::dictate {
+
+// Reads the visible text of the window the user works in through its accessibility tree, bounded
+// in size and effort, for replies drafted from what is on screen. Reads nothing but the tree.
+// Main thread only; each capture reads the tree afresh.
+class ContextSniffer {
+ public:
+  static constexpr std::size_t maxVisitedElements = 2500;
+  static constexpr int maxLevelsToWindow = 20;
+
+  struct Dependencies {
+    platform::Accessibility& accessibility;
+    platform::Workspace& workspace;
+    // The focus tracker's current editable element ("no element" when none) and its application's identifier.
+    std::function<platform::AccessibilityElement()> currentElement;
+    std::function<std::string()> currentBundleID;
+  };
+
+  explicit ContextSniffer(Dependencies dependencies);
+
+  // The focused window's text, the application's identifier and its kind.
+  [[nodiscard]] PageContext capture();
+
+  // The kind of application for an identifier; exact, case-sensitive matches.
+  [[nodiscard]] static PageContext::AppHint classify(std::string_view bundleId);
+
+ private:
+  std::optional<platform::AccessibilityElement> rootWindow(const platform::AccessibilityElement& element);
+  std::optional<platform::AccessibilityElement> frontmostWindow();
+  void walk(const platform::AccessibilityElement& element, VisibleTextBuffer& buffer, std::size_t& visited);
+  void appendOwnText(const platform::AccessibilityElement& element, VisibleTextBuffer& buffer);
+  [[nodiscard]] static bool isFull(const VisibleTextBuffer& buffer, std::size_t visited);
+
+  Dependencies dependencies_;
+  ElementReading reading_;
+};
+
+}  // namespace quillet::dictate

@@ -1,0 +1,60 @@
+#include "quillet-dictate/accessibility/PasteChord.h"
+
+#include <algorithm>
+#include <array>
+
+namespace quillet::dictate {
+
+namespace {
+
+// The identities terminals get on Linux: the table of application identities leaves them their own
+// desktop-file id or executable name, so each terminal is listed under the names it may go by.
+constexpr std::array<std::string_view, 45> kTerminalIds = {
+    "org.gnome.Terminal", "gnome-terminal", "gnome-terminal-server",   // GNOME Terminal
+    "org.gnome.Console", "kgx",                                          // GNOME Console
+    "org.gnome.Ptyxis", "ptyxis", "ptyxis-agent",                        // Ptyxis
+    "org.kde.konsole", "konsole",                                        // Konsole
+    "org.kde.yakuake", "yakuake",                                        // Yakuake
+    "xterm", "uxterm", "debian-xterm", "debian-uxterm",                  // xterm
+    "Alacritty", "org.alacritty.Alacritty",                              // Alacritty
+    "kitty", "net.kovidgoyal.kitty",                                     // kitty
+    "com.gexperts.Tilix", "tilix",                                       // Tilix
+    "terminator",                                                        // Terminator
+    "org.wezfurlong.wezterm", "wezterm", "wezterm-gui",                  // WezTerm
+    "xfce4-terminal", "org.xfce.terminal",                               // XFCE Terminal
+    "foot", "footclient", "org.codeberg.dnkl.foot", "org.codeberg.dnkl.footclient",  // foot
+    "mate-terminal",                                                     // MATE Terminal
+    "lxterminal",                                                        // LXTerminal
+    "qterminal", "org.lxqt.QTerminal",                                   // QTerminal
+    "terminology",                                                       // Terminology
+    "com.raggesilver.BlackBox", "blackbox",                              // Black Box
+    "com.mitchellh.ghostty", "ghostty",                                  // Ghostty
+    "guake",                                                             // Guake
+    "tilda",                                                             // Tilda
+    "st", "st-256color",                                                 // st
+};
+
+bool equalIgnoringAsciiCase(std::string_view left, std::string_view right) {
+  const auto lower = [](char character) {
+    return character >= 'A' && character <= 'Z' ? static_cast<char>(character - 'A' + 'a') : character;
+  };
+  return left.size() == right.size() &&
+         std::equal(left.begin(), left.end(), right.begin(), [&](char a, char b) { return lower(a) == lower(b); });
+}
+
+}  // namespace
+
+bool isTerminalEmulator(std::string_view bundleId) {
+  // Identities are matched without regard to ASCII case, as the identity table matches Linux names.
+  return std::any_of(kTerminalIds.begin(), kTerminalIds.end(),
+                     [&](std::string_view terminal) { return equalIgnoringAsciiCase(terminal, bundleId); });
+}
+
+platform::KeyChord pasteChordFor(std::string_view bundleId) {
+  if (isTerminalEmulator(bundleId)) {
+    return {{platform::ModifierKey::control, platform::ModifierKey::shift}, "v"};
+  }
+  return {{platform::ModifierKey::control}, "v"};
+}
+
+}  // namespace quillet::dictate
