@@ -6,27 +6,34 @@
 
 namespace quillet {
 
-SerialQueue::SerialQueue(std::string label) : label_(std::move(label)), thread_([this] { runLoop(); }) {
+SerialQueue::SerialQueue(std::string label)
+    : label_(std::move(label)), thread_([state = state_] { runLoop(state); }) {
   // Thread names are limited to 15 characters; keep the end, where labels differ.
   const std::string name = label_.size() > 15 ? label_.substr(label_.size() - 15) : label_;
   pthread_setname_np(thread_.native_handle(), name.c_str());
 }
 
 SerialQueue::~SerialQueue() {
+  const bool fromOwnThread = std::this_thread::get_id() == thread_.get_id();
   {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
+    std::lock_guard lock(state_->mutex);
+    state_->stopping = true;
+    if (fromOwnThread) state_->blocks.clear();
   }
-  wake_.notify_all();
-  thread_.join();
+  state_->wake.notify_all();
+  if (fromOwnThread) {
+    thread_.detach();
+  } else {
+    thread_.join();
+  }
 }
 
 void SerialQueue::async(std::function<void()> block) {
   {
-    std::lock_guard lock(mutex_);
-    blocks_.push_back(std::move(block));
+    std::lock_guard lock(state_->mutex);
+    state_->blocks.push_back(std::move(block));
   }
-  wake_.notify_one();
+  state_->wake.notify_one();
 }
 
 void SerialQueue::drain() {
@@ -36,16 +43,16 @@ void SerialQueue::drain() {
   finished.wait();
 }
 
-void SerialQueue::runLoop() {
+void SerialQueue::runLoop(const std::shared_ptr<State>& state) {
   for (;;) {
     std::function<void()> block;
     {
-      std::unique_lock lock(mutex_);
-      wake_.wait(lock, [this] { return stopping_ || !blocks_.empty(); });
+      std::unique_lock lock(state->mutex);
+      state->wake.wait(lock, [&state] { return state->stopping || !state->blocks.empty(); });
       // Blocks queued before destruction still run, so nothing posted is silently lost.
-      if (blocks_.empty()) return;
-      block = std::move(blocks_.front());
-      blocks_.pop_front();
+      if (state->blocks.empty()) return;
+      block = std::move(state->blocks.front());
+      state->blocks.pop_front();
     }
     block();
   }

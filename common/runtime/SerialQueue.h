@@ -5,6 +5,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <memory>
 #include <thread>
 
 namespace quillet {
@@ -13,6 +14,9 @@ namespace quillet {
 class SerialQueue {
  public:
   explicit SerialQueue(std::string label);
+  // Runs what is queued, then ends the thread. Destroyed by one of its own blocks (its owner's last
+  // reference went away there), it cannot wait for itself: the rest of the queue is dropped, since it
+  // could only reach an owner that is being destroyed.
   ~SerialQueue();
 
   SerialQueue(const SerialQueue&) = delete;
@@ -27,13 +31,18 @@ class SerialQueue {
   [[nodiscard]] const std::string& label() const { return label_; }
 
  private:
-  void runLoop();
+  // Shared with the thread, which may outlive the queue when the queue is destroyed by one of its own blocks.
+  struct State {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<std::function<void()>> blocks;
+    bool stopping = false;
+  };
+
+  static void runLoop(const std::shared_ptr<State>& state);
 
   std::string label_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<std::function<void()>> blocks_;
-  bool stopping_ = false;
+  std::shared_ptr<State> state_ = std::make_shared<State>();
   std::thread thread_;
 };
 

@@ -16,6 +16,7 @@
 #include "platform/linux/identity/ProcessAppIdentity.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/FileContents.h"
+#include "tests/support/JsonLines.h"
 #include "tests/support/PrivatePulseServer.h"
 #include "tests/support/TemporaryDirectory.h"
 
@@ -26,9 +27,6 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 using test::ChildProcess;
 using test::PrivatePulseServer;
-
-// Generous: the program polls every 1.5 s, and a loaded machine may take a while to start a player.
-constexpr auto kPatience = std::chrono::seconds(20);
 
 // The presence program with a desktop of the test's own: its sound server, no display, one browser.
 class PresenceProcess {
@@ -53,33 +51,20 @@ class PresenceProcess {
 
   // Every whole line written so far. Standard error shares the pipe, so anything the program
   // writes besides its protocol lines shows up here and fails the JSON checks.
-  std::vector<std::string> lines() {
-    process_->waitForStandardError(std::string(1, '\0'), std::chrono::milliseconds(50));
-    std::vector<std::string> result;
-    std::istringstream text(process_->standardErrorText());
-    for (std::string line; std::getline(text, line);) {
-      if (!text.eof()) result.push_back(line);
-    }
-    return result;
-  }
+  std::vector<std::string> lines() { return reader_.lines(); }
 
   // The first line after the first `after` ones that satisfies `wanted`, parsed; nothing on timeout.
   std::optional<json> waitForLine(std::size_t after, const std::function<bool(const json&)>& wanted) {
-    const auto deadline = std::chrono::steady_clock::now() + kPatience;
-    while (std::chrono::steady_clock::now() < deadline) {
-      const auto all = lines();
-      for (std::size_t index = after; index < all.size(); ++index) {
-        const json line = json::parse(all[index], nullptr, false);
-        if (!line.is_discarded() && wanted(line)) return line;
-      }
-    }
-    return std::nullopt;
+    return reader_.waitFor(after, wanted);
   }
 
   ChildProcess& process() { return *process_; }
 
  private:
   std::unique_ptr<ChildProcess> process_;
+  test::JsonLineReader reader_{
+      [this] { process_->waitForStandardError(std::string(1, '\0'), std::chrono::milliseconds(50)); },
+      [this]() -> const std::string& { return process_->standardErrorText(); }};
 };
 
 bool contains(const json& array, const std::string& value) {

@@ -13,6 +13,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -29,7 +30,12 @@ class ChildProcess {
 
   // Where the child's standard output goes: helpers whose output nobody reads write into /dev/null
   // rather than into the test's own output; a helper whose answer is read writes it where standard error goes.
-  enum class StandardOutput { inherited, discarded, withStandardError };
+  // `separate` gives standard output a pipe of its own, read with waitForStandardOutput(), as a host
+  // reading a protocol on standard output and diagnostics on standard error does.
+  enum class StandardOutput { inherited, discarded, withStandardError, separate };
+
+  // Whether the test writes the child's standard input (writeStandardInput) or the child reads nothing.
+  enum class StandardInput { empty, piped };
 
   // Starts `program` with `arguments`; `environment` is laid over this process's environment,
   // and names in `removed` are taken out of it.
@@ -38,19 +44,36 @@ class ChildProcess {
       : ChildProcess(program, arguments, environment, removed, StandardOutput::inherited) {}
 
   ChildProcess(const std::string& program, const std::vector<std::string>& arguments, const Environment& environment,
-               const std::vector<std::string>& removed, StandardOutput standardOutput) {
+               const std::vector<std::string>& removed, StandardOutput standardOutput,
+               StandardInput standardInput = StandardInput::empty) {
     int errorPipe[2];
     if (::pipe2(errorPipe, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
-    standardError_ = errorPipe[0];
+    standardError_.descriptor = errorPipe[0];
+    int outputPipe[2] = {-1, -1};
+    if (standardOutput == StandardOutput::separate && ::pipe2(outputPipe, O_CLOEXEC) != 0) {
+      throw std::system_error(errno, std::generic_category(), "pipe");
+    }
+    standardOutput_.descriptor = outputPipe[0];
+    int inputPipe[2] = {-1, -1};
+    if (standardInput == StandardInput::piped && ::pipe2(inputPipe, O_CLOEXEC) != 0) {
+      throw std::system_error(errno, std::generic_category(), "pipe");
+    }
+    standardInput_ = inputPipe[1];
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, errorPipe[1], STDERR_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (standardInput == StandardInput::piped) {
+      posix_spawn_file_actions_adddup2(&actions, inputPipe[0], STDIN_FILENO);
+    } else {
+      posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    }
     if (standardOutput == StandardOutput::discarded) {
       posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     } else if (standardOutput == StandardOutput::withStandardError) {
       posix_spawn_file_actions_adddup2(&actions, errorPipe[1], STDOUT_FILENO);
+    } else if (standardOutput == StandardOutput::separate) {
+      posix_spawn_file_actions_adddup2(&actions, outputPipe[1], STDOUT_FILENO);
     }
 
     std::vector<std::string> argumentStrings{program};
@@ -63,6 +86,8 @@ class ChildProcess {
                                      environmentPointers.data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(errorPipe[1]);
+    if (outputPipe[1] >= 0) ::close(outputPipe[1]);
+    if (inputPipe[0] >= 0) ::close(inputPipe[0]);
     if (result != 0) throw std::system_error(result, std::generic_category(), "posix_spawn " + program);
   }
 
@@ -71,7 +96,9 @@ class ChildProcess {
       ::kill(pid_, SIGKILL);
       ::waitpid(pid_, nullptr, 0);
     }
-    if (standardError_ >= 0) ::close(standardError_);
+    standardError_.close();
+    standardOutput_.close();
+    closeStandardInput();
   }
 
   ChildProcess(const ChildProcess&) = delete;
@@ -103,24 +130,36 @@ class ChildProcess {
 
   // Reads standard error until it contains `text`; answers false on timeout or end of stream.
   bool waitForStandardError(const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (standardErrorText_.find(text) == std::string::npos) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return false;
-      pollfd descriptor{standardError_, POLLIN, 0};
-      if (::poll(&descriptor, 1, int(left.count())) <= 0) continue;
-      char buffer[4096];
-      const ssize_t count = ::read(standardError_, buffer, sizeof buffer);
-      if (count <= 0) return false;
-      standardErrorText_.append(buffer, std::size_t(count));
-    }
-    return true;
+    return standardError_.waitFor(text, timeout);
   }
 
   // Reads standard error to its end (the process and its children have closed it) and answers all of it.
   const std::string& readStandardErrorToEnd(std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
-    waitForStandardError(std::string(1, '\0'), timeout);
-    return standardErrorText_;
+    standardError_.waitFor(std::string(1, '\0'), timeout);
+    return standardError_.text;
+  }
+
+  // The same for a separate standard output.
+  bool waitForStandardOutput(const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+    return standardOutput_.waitFor(text, timeout);
+  }
+  [[nodiscard]] const std::string& standardOutputText() const { return standardOutput_.text; }
+
+  // Writes to a piped standard input; false when the child no longer reads it.
+  bool writeStandardInput(std::string_view bytes) {
+    while (!bytes.empty() && standardInput_ >= 0) {
+      const ssize_t written = ::write(standardInput_, bytes.data(), bytes.size());
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) return false;
+      bytes.remove_prefix(std::size_t(written));
+    }
+    return bytes.empty();
+  }
+
+  // Ends the child's standard input, as a host that goes away does.
+  void closeStandardInput() {
+    if (standardInput_ >= 0) ::close(standardInput_);
+    standardInput_ = -1;
   }
 
   void sendSignal(int signal) const { ::kill(pid_, signal); }
@@ -141,7 +180,7 @@ class ChildProcess {
     return exitStatus_;
   }
 
-  [[nodiscard]] const std::string& standardErrorText() const { return standardErrorText_; }
+  [[nodiscard]] const std::string& standardErrorText() const { return standardError_.text; }
   [[nodiscard]] pid_t pid() const { return pid_; }
 
  private:
@@ -166,9 +205,37 @@ class ChildProcess {
     return pointers;
   }
 
+  // One of the child's output streams and what has been read of it so far.
+  struct Stream {
+    int descriptor = -1;
+    std::string text;
+
+    // Reads until `wanted` has arrived; false on timeout or end of stream.
+    bool waitFor(const std::string& wanted, std::chrono::milliseconds timeout) {
+      const auto deadline = std::chrono::steady_clock::now() + timeout;
+      while (text.find(wanted) == std::string::npos) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || descriptor < 0) return false;
+        pollfd ready{descriptor, POLLIN, 0};
+        if (::poll(&ready, 1, int(left.count())) <= 0) continue;
+        char buffer[4096];
+        const ssize_t count = ::read(descriptor, buffer, sizeof buffer);
+        if (count <= 0) return false;
+        text.append(buffer, std::size_t(count));
+      }
+      return true;
+    }
+
+    void close() {
+      if (descriptor >= 0) ::close(descriptor);
+      descriptor = -1;
+    }
+  };
+
   pid_t pid_ = -1;
-  int standardError_ = -1;
-  std::string standardErrorText_;
+  Stream standardError_;
+  Stream standardOutput_;
+  int standardInput_ = -1;
   std::optional<int> exitStatus_;
 };
 

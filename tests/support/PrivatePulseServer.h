@@ -65,6 +65,12 @@ class PrivatePulseServer {
     return succeeded(*helper("paplay", {"--device=mic_feed", soundFile.string()}));
   }
 
+  // Plays a sound file on the speaker, as a meeting application playing the other side's voice does;
+  // returns once it has played.
+  bool playOnSpeaker(const std::filesystem::path& soundFile) {
+    return succeeded(*helper("paplay", {"--device=speaker", soundFile.string()}));
+  }
+
   // Makes `sourceName` the server's default input, as a user picking another microphone does.
   bool setDefaultSource(const std::string& sourceName) {
     return succeeded(*helper("pactl", {"set-default-source", sourceName}));

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
 #include <set>
 #include <thread>
 #include <vector>
@@ -41,6 +44,29 @@ TEST(SerialQueueTest, BlocksQueuedBeforeDestructionStillRun) {
     for (int index = 0; index < 50; ++index) queue.async([&] { ++ran; });
   }
   EXPECT_EQ(ran.load(), 50);
+}
+
+}  // namespace
+}  // namespace quillet
+
+namespace quillet {
+namespace {
+
+TEST(SerialQueueTest, MayBeDestroyedByOneOfItsOwnBlocks) {
+  // An owner whose last reference goes away in work on its own queue destroys the queue from there.
+  auto queue = std::make_unique<SerialQueue>("test.self-destroy");
+  std::promise<void> destroyed;
+  std::promise<void> bothQueued;
+  std::atomic<bool> laterBlockRan = false;
+  queue->async([&] {
+    bothQueued.get_future().wait();
+    queue.reset();
+    destroyed.set_value();
+  });
+  queue->async([&] { laterBlockRan = true; });
+  bothQueued.set_value();
+  ASSERT_EQ(destroyed.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_FALSE(laterBlockRan) << "work queued for an owner being destroyed must not run";
 }
 
 }  // namespace
