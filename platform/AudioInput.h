@@ -57,6 +57,15 @@ class AudioInput {
   virtual std::optional<std::string> start() = 0;
   virtual void stop() = 0;
   [[nodiscard]] virtual bool isRunning() const = 0;
+
+  // Told when recording stopped by itself because the input changed under it: the default input is now
+  // another device, or the sound server dropped the recording. The tap stays installed; the owner installs
+  // it again for the new format and starts anew.
+  using ConfigurationChanged = std::function<void()>;
+
+  // `handler` runs on the input's own audio thread and must not call back into the input; empty to stop
+  // hearing of changes. An input whose configuration cannot change (a file) never calls it.
+  virtual void setConfigurationChangeHandler(ConfigurationChanged handler) { static_cast<void>(handler); }
 };
 
 }  // namespace quillet::platform

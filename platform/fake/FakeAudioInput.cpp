@@ -45,12 +45,41 @@ bool FakeAudioInput::tapInstalled() const {
 }
 
 std::optional<std::string> FakeAudioInput::start() {
-  if (startError) return startError;
+  ++startCount;
+  std::optional<std::string> error = startError;
+  if (!nextStartResults.empty()) {
+    error = nextStartResults.front();
+    nextStartResults.pop_front();
+  }
+  if (error) return error;
   running = true;
   return std::nullopt;
 }
 
-void FakeAudioInput::stop() { running = false; }
+void FakeAudioInput::stop() {
+  ++stopCount;
+  running = false;
+}
+
+void FakeAudioInput::setConfigurationChangeHandler(ConfigurationChanged handler) {
+  std::lock_guard lock(mutex_);
+  configurationChanged_ = std::move(handler);
+}
+
+bool FakeAudioInput::hasConfigurationChangeHandler() const {
+  std::lock_guard lock(mutex_);
+  return configurationChanged_ != nullptr;
+}
+
+void FakeAudioInput::changeConfiguration() {
+  running = false;
+  ConfigurationChanged handler;
+  {
+    std::lock_guard lock(mutex_);
+    handler = configurationChanged_;
+  }
+  if (handler) handler();
+}
 
 void FakeAudioInput::deliver(const std::vector<std::vector<float>>& channels) {
   Tap tap;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <deque>
 #include <mutex>
 #include <span>
 #include <vector>
@@ -21,11 +22,15 @@ class FakeAudioInput final : public AudioInput {
   std::optional<std::string> start() override;
   void stop() override;
   bool isRunning() const override { return running; }
+  void setConfigurationChangeHandler(ConfigurationChanged handler) override;
 
   // Plays one buffer of per-channel samples (all channels the same length) if a tap is installed and running.
   void deliver(const std::vector<std::vector<float>>& channels);
   // Plays `seconds` of one constant value on every channel, in buffers of `framesPerBuffer`.
   void deliverConstant(float value, double seconds, std::size_t framesPerBuffer);
+
+  // Stops recording by itself, as a device change does, and tells the configuration-change handler.
+  void changeConfiguration();
 
   // Scripted behaviour.
   MicAuthorization authorizationStatus = MicAuthorization::authorized;
@@ -33,6 +38,8 @@ class FakeAudioInput final : public AudioInput {
   bool voiceProcessing = false;
   std::optional<std::string> voiceProcessingError;
   std::optional<std::string> startError;
+  // Answers for the next starts, one each, ahead of `startError`; nothing means the start succeeds.
+  std::deque<std::optional<std::string>> nextStartResults;
   // What requestAccess answers; the completion is kept until answerAccessRequest() when unset.
   std::optional<bool> accessAnswer;
   void answerAccessRequest(bool granted);
@@ -43,11 +50,15 @@ class FakeAudioInput final : public AudioInput {
   std::size_t requestedBufferFrames = 0;
   int tapInstallCount = 0;
   int accessRequestCount = 0;
+  int startCount = 0;
+  int stopCount = 0;
+  bool hasConfigurationChangeHandler() const;
 
  private:
   mutable std::mutex mutex_;
   Tap tap_;
   std::function<void(bool)> pendingAccessCompletion_;
+  ConfigurationChanged configurationChanged_;
 };
 
 }  // namespace quillet::platform::fake

@@ -6,6 +6,7 @@
 #include <pulse/mainloop-api.h>
 #include <pulse/rtclock.h>
 #include <pulse/stream.h>
+#include <pulse/subscribe.h>
 #include <pulse/thread-mainloop.h>
 #include <pulse/timeval.h>
 
@@ -16,6 +17,7 @@
 #include <limits>
 
 #include "platform/linux/pulse/PulseContext.h"
+#include "platform/linux/pulse/ThreadedLoop.h"
 
 namespace quillet::platform::pulse {
 
@@ -64,38 +66,6 @@ void release(pa_context* context, pa_stream* stream) {
   releaseContext(context);
 }
 
-// The loop's own thread already holds the lock inside every callback, and a tap runs inside one.
-// `waiting` counts the callers queueing for the lock, for whom the audio thread steps aside.
-class LoopLock {
- public:
-  LoopLock(pa_threaded_mainloop* mainloop, std::atomic<int>& waiting)
-      : mainloop_(mainloop != nullptr && pa_threaded_mainloop_in_thread(mainloop) == 0 ? mainloop : nullptr) {
-    if (mainloop_ == nullptr) return;
-    ++waiting;
-    pa_threaded_mainloop_lock(mainloop_);
-    --waiting;
-  }
-  ~LoopLock() {
-    if (mainloop_ != nullptr) pa_threaded_mainloop_unlock(mainloop_);
-  }
-  LoopLock(const LoopLock&) = delete;
-  LoopLock& operator=(const LoopLock&) = delete;
-
- private:
-  pa_threaded_mainloop* mainloop_;
-};
-
-struct Deadline {
-  pa_threaded_mainloop* mainloop = nullptr;
-  bool passed = false;
-};
-
-void deadlinePassed(pa_mainloop_api* /*api*/, pa_time_event* /*event*/, const timeval* /*time*/, void* userdata) {
-  auto* deadline = static_cast<Deadline*>(userdata);
-  deadline->passed = true;
-  pa_threaded_mainloop_signal(deadline->mainloop, 0);
-}
-
 }  // namespace
 
 struct PulseAudioInput::SourceFacts {
@@ -106,6 +76,29 @@ struct PulseAudioInput::SourceFacts {
 
   [[nodiscard]] AudioFormat format() const {
     return AudioFormat{double(sampleFormat.rate), int(sampleFormat.channels)};
+  }
+};
+
+struct PulseAudioInput::ServerCallbacks {
+  static void changed(pa_context* context, pa_subscription_event_type_t /*event*/, std::uint32_t /*index*/,
+                      void* userdata) {
+    auto* self = static_cast<PulseAudioInput*>(userdata);
+    if (context != self->context_ || !self->running_) return;
+    if (pa_operation* query = pa_context_get_server_info(context, answered, self)) pa_operation_unref(query);
+  }
+
+  // A recording keeps the source it was opened on; a new default input means the user picked another
+  // microphone, which the owner follows by starting again.
+  static void answered(pa_context* context, const pa_server_info* info, void* userdata) {
+    auto* self = static_cast<PulseAudioInput*>(userdata);
+    if (context != self->context_ || !self->running_ || info == nullptr || info->default_source_name == nullptr) {
+      return;
+    }
+    if (self->sessionSourceName_ == info->default_source_name) return;
+    writeDiagnostic(std::string("the default input is now \"") + info->default_source_name + "\"; recording stopped");
+    // Inside the connection's own callback: it is released once the loop has left it.
+    self->retireSession();
+    self->reportConfigurationChange();
   }
 };
 
@@ -126,7 +119,7 @@ PulseAudioInput::PulseAudioInput(std::string server, std::string applicationName
 PulseAudioInput::~PulseAudioInput() {
   if (mainloop_ == nullptr) return;
   {
-    LoopLock lock(mainloop_, callersWaiting_);
+    LoopLock lock(mainloop_, &callersWaiting_);
     endSession();
     releaseRetired();
     tap_ = nullptr;
@@ -161,14 +154,14 @@ std::optional<std::string> PulseAudioInput::setVoiceProcessingEnabled(bool enabl
 }
 
 void PulseAudioInput::installTap(std::size_t bufferFrames, Tap tap) {
-  LoopLock lock(mainloop_, callersWaiting_);
+  LoopLock lock(mainloop_, &callersWaiting_);
   detachTap();
   bufferFrames_ = std::max<std::size_t>(bufferFrames, 1);
   tap_ = std::move(tap);
 }
 
 void PulseAudioInput::removeTap() {
-  LoopLock lock(mainloop_, callersWaiting_);
+  LoopLock lock(mainloop_, &callersWaiting_);
   if (!insideTap()) collectTail();
   detachTap();
 }
@@ -180,7 +173,7 @@ std::optional<std::string> PulseAudioInput::start() {
     return "recording cannot start from inside the tap";
   }
   std::lock_guard serialized(startMutex_);
-  LoopLock lock(mainloop_, callersWaiting_);
+  LoopLock lock(mainloop_, &callersWaiting_);
   if (running_) return std::nullopt;
   endSession();
 
@@ -202,13 +195,15 @@ std::optional<std::string> PulseAudioInput::start() {
     return failure;
   }
   rememberFormat(sessionFormat_);
+  sessionSourceName_ = source->name;
   running_ = true;
+  watchDefaultSource();
   return std::nullopt;
 }
 
 void PulseAudioInput::stop() {
   if (mainloop_ == nullptr) return;
-  LoopLock lock(mainloop_, callersWaiting_);
+  LoopLock lock(mainloop_, &callersWaiting_);
   if (insideTap()) {
     retireSession();
     return;
@@ -218,6 +213,11 @@ void PulseAudioInput::stop() {
 }
 
 bool PulseAudioInput::isRunning() const { return running_; }
+
+void PulseAudioInput::setConfigurationChangeHandler(ConfigurationChanged handler) {
+  LoopLock lock(mainloop_, &callersWaiting_);
+  configurationChanged_ = std::move(handler);
+}
 
 void PulseAudioInput::contextStateChanged(pa_context* context, void* userdata) {
   auto* self = static_cast<PulseAudioInput*>(userdata);
@@ -336,12 +336,7 @@ std::optional<std::string> PulseAudioInput::openStream(const SourceFacts& source
 
 template <typename Done>
 bool PulseAudioInput::waitFor(pa_context* context, Done done, pa_usec_t timeout) {
-  Deadline deadline{mainloop_, false};
-  pa_time_event* timer = pa_context_rttime_new(context, pa_rtclock_now() + timeout, deadlinePassed, &deadline);
-  while (!done() && !deadline.passed) pa_threaded_mainloop_wait(mainloop_);
-  pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop_);
-  if (timer != nullptr) api->time_free(timer);
-  return done();
+  return waitOnLoop(mainloop_, context, done, timeout);
 }
 
 void PulseAudioInput::endSession() {
@@ -417,10 +412,28 @@ void PulseAudioInput::collectTail() {
   waitFor(context_, [&] { return stream_ != stream || framesRead_ >= capturedFrames; }, tailTimeout);
 }
 
+// Subscribing before asking leaves no gap: a change after the answer arrives as an event after it.
+void PulseAudioInput::watchDefaultSource() {
+  pa_context_set_subscribe_callback(context_, ServerCallbacks::changed, this);
+  if (pa_operation* subscription = pa_context_subscribe(context_, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr)) {
+    pa_operation_unref(subscription);
+  }
+  if (pa_operation* query = pa_context_get_server_info(context_, ServerCallbacks::answered, this)) {
+    pa_operation_unref(query);
+  }
+}
+
 void PulseAudioInput::reportLoss(const std::string& what) {
   capturing_ = false;
   rememberFormat(std::nullopt);
-  if (running_.exchange(false)) writeDiagnostic(what + "; recording stopped");
+  if (running_.exchange(false)) {
+    writeDiagnostic(what + "; recording stopped");
+    reportConfigurationChange();
+  }
+}
+
+void PulseAudioInput::reportConfigurationChange() {
+  if (configurationChanged_) configurationChanged_();
 }
 
 void PulseAudioInput::readAvailable(pa_stream* stream) {
@@ -503,7 +516,7 @@ std::optional<AudioFormat> PulseAudioInput::probeFormat() {
     std::lock_guard lock(formatMutex_);
     return format_;
   }
-  LoopLock lock(mainloop_, callersWaiting_);
+  LoopLock lock(mainloop_, &callersWaiting_);
   std::string ignored;
   std::optional<AudioFormat> format;
   if (pa_context* context = connect(ignored)) {

@@ -46,6 +46,8 @@ class PulseAudioInput final : public AudioInput {
   std::optional<std::string> start() override;
   void stop() override;
   [[nodiscard]] bool isRunning() const override;
+  // Told when the default input becomes another source or the server drops the recording.
+  void setConfigurationChangeHandler(ConfigurationChanged handler) override;
 
  private:
   struct SourceFacts;
@@ -54,6 +56,8 @@ class PulseAudioInput final : public AudioInput {
   static void contextStateChanged(pa_context* context, void* userdata);
   static void streamStateChanged(pa_stream* stream, void* userdata);
   static void streamReadable(pa_stream* stream, std::size_t bytes, void* userdata);
+  // The server's change events and answers about its default input, run on the loop's thread.
+  struct ServerCallbacks;
 
   // All of these run with the loop's lock held.
   pa_context* connect(std::string& error);
@@ -67,7 +71,9 @@ class PulseAudioInput final : public AudioInput {
   void retireSession();
   void forgetSession();
   void releaseRetired();
+  void watchDefaultSource();
   void reportLoss(const std::string& what);
+  void reportConfigurationChange();
   void readAvailable(pa_stream* stream);
   void append(const void* data, std::size_t frames);
   void deliverPending();
@@ -92,6 +98,9 @@ class PulseAudioInput final : public AudioInput {
   // Whether audio read from the stream is kept; false once stopped or lost.
   bool capturing_ = false;
   AudioFormat sessionFormat_;
+  // The source the session records, to tell a change of the default input from other server changes.
+  std::string sessionSourceName_;
+  ConfigurationChanged configurationChanged_;
   Tap tap_;
   // Changes with every installTap and removeTap, so a delivery knows whether its tap was replaced.
   unsigned tapGeneration_ = 0;

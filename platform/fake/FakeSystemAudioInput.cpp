@@ -1,0 +1,84 @@
+#include "platform/fake/FakeSystemAudioInput.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace quillet::platform::fake {
+
+std::variant<SystemAudioContent, SystemAudioFailure> FakeSystemAudioInput::shareableContent() { return content; }
+
+std::optional<std::string> FakeSystemAudioInput::start(const SystemAudioScope& scope, AudioFormat format,
+                                                       Output output, Failed failed) {
+  startedScope = scope;
+  startedFormat = format;
+  if (startError) return startError;
+  std::lock_guard lock(mutex_);
+  output_ = std::move(output);
+  failed_ = std::move(failed);
+  return std::nullopt;
+}
+
+void FakeSystemAudioInput::stop(Stopped stopped) {
+  {
+    std::lock_guard lock(mutex_);
+    ++stopCount;
+    output_ = nullptr;
+    failed_ = nullptr;
+    if (holdStop) {
+      heldStop_ = std::move(stopped);
+      return;
+    }
+  }
+  stopped();
+}
+
+void FakeSystemAudioInput::finishHeldStop() {
+  Stopped stopped;
+  {
+    std::lock_guard lock(mutex_);
+    stopped = std::exchange(heldStop_, nullptr);
+  }
+  if (stopped) stopped();
+}
+
+bool FakeSystemAudioInput::recording() const {
+  std::lock_guard lock(mutex_);
+  return output_ != nullptr;
+}
+
+void FakeSystemAudioInput::deliver(const std::vector<std::vector<float>>& channels) {
+  Output output;
+  {
+    std::lock_guard lock(mutex_);
+    output = output_;
+  }
+  if (!output) return;
+  AudioBuffer buffer;
+  buffer.frameCount = channels.empty() ? 0 : channels.front().size();
+  for (const auto& channel : channels) buffer.channels.push_back(channel.data());
+  buffer.format = AudioFormat{startedFormat ? startedFormat->sampleRate : 0, int(channels.size())};
+  output(buffer);
+}
+
+void FakeSystemAudioInput::deliverConstant(float value, double seconds, std::size_t framesPerBuffer) {
+  const int channelCount = startedFormat ? std::max(startedFormat->channelCount, 1) : 2;
+  const double sampleRate = startedFormat ? startedFormat->sampleRate : 48000;
+  auto framesLeft = std::size_t(std::llround(seconds * sampleRate));
+  while (framesLeft > 0) {
+    const std::size_t frames = std::min(framesLeft, framesPerBuffer);
+    deliver(std::vector<std::vector<float>>(std::size_t(channelCount), std::vector<float>(frames, value)));
+    framesLeft -= frames;
+  }
+}
+
+void FakeSystemAudioInput::fail(const std::string& description) {
+  Failed failed;
+  {
+    std::lock_guard lock(mutex_);
+    failed = std::exchange(failed_, nullptr);
+  }
+  if (failed) failed(description);
+}
+
+}  // namespace quillet::platform::fake

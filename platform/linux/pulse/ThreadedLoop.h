@@ -1,0 +1,54 @@
+#pragma once
+
+#include <pulse/context.h>
+#include <pulse/mainloop-api.h>
+#include <pulse/rtclock.h>
+#include <pulse/thread-mainloop.h>
+
+#include <atomic>
+
+namespace quillet::platform::pulse {
+
+// Holds a threaded main loop's lock for a scope. The loop's own thread already holds it inside every callback,
+// so there it takes nothing. `waiting`, when given, counts the callers queueing for the lock, for whom a busy
+// audio thread can step aside.
+class LoopLock {
+ public:
+  explicit LoopLock(pa_threaded_mainloop* mainloop, std::atomic<int>* waiting = nullptr)
+      : mainloop_(mainloop != nullptr && pa_threaded_mainloop_in_thread(mainloop) == 0 ? mainloop : nullptr) {
+    if (mainloop_ == nullptr) return;
+    if (waiting != nullptr) ++*waiting;
+    pa_threaded_mainloop_lock(mainloop_);
+    if (waiting != nullptr) --*waiting;
+  }
+  ~LoopLock() {
+    if (mainloop_ != nullptr) pa_threaded_mainloop_unlock(mainloop_);
+  }
+  LoopLock(const LoopLock&) = delete;
+  LoopLock& operator=(const LoopLock&) = delete;
+
+ private:
+  pa_threaded_mainloop* mainloop_;
+};
+
+// Waits on `mainloop` (its lock held) until `done` holds or `timeout` microseconds pass; answers `done()`.
+// Whatever the waiter waits for must signal the loop when it changes.
+template <typename Done>
+bool waitOnLoop(pa_threaded_mainloop* mainloop, pa_context* context, Done done, pa_usec_t timeout) {
+  struct Deadline {
+    pa_threaded_mainloop* mainloop = nullptr;
+    bool passed = false;
+  } deadline{mainloop, false};
+  auto passed = [](pa_mainloop_api* /*api*/, pa_time_event* /*event*/, const timeval* /*time*/, void* userdata) {
+    auto* reached = static_cast<Deadline*>(userdata);
+    reached->passed = true;
+    pa_threaded_mainloop_signal(reached->mainloop, 0);
+  };
+  pa_time_event* timer = pa_context_rttime_new(context, pa_rtclock_now() + timeout, passed, &deadline);
+  while (!done() && !deadline.passed) pa_threaded_mainloop_wait(mainloop);
+  pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop);
+  if (timer != nullptr) api->time_free(timer);
+  return done();
+}
+
+}  // namespace quillet::platform::pulse

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "quillet-capture/Transcriber.h"
+
+namespace quillet::capture::testing {
+
+// A transcriber a source test scripts: it answers its start as told, notes every buffer's first sample
+// and frame count, and can hold its stop open.
+class ScriptedTranscriber final : public Transcriber {
+ public:
+  void start(Speaker speaker, std::string locale, StartCompletion completion) override {
+    startedAs = {speaker, std::move(locale)};
+    completion(startFailure);
+  }
+  void consume(const platform::AudioBuffer& buffer) override {
+    firstSamples.push_back(buffer.channels.empty() || buffer.frameCount == 0 ? 0.0F : buffer.channels.front()[0]);
+    frames += buffer.frameCount;
+  }
+  void stop(StopCompletion completion) override {
+    ++stops;
+    completion();
+  }
+
+  std::optional<CaptureError> startFailure;
+  std::optional<std::pair<Speaker, std::string>> startedAs;
+  std::vector<float> firstSamples;
+  std::size_t frames = 0;
+  int stops = 0;
+};
+
+}  // namespace quillet::capture::testing
