@@ -2,29 +2,18 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
+#include "platform/SpeechResult.h"
+#include "platform/SpeechStream.h"
+
 namespace quillet::platform {
-
-// Where a result's words lie, in seconds from the start of the audio the recogniser was given.
-struct SpeechTimeRange {
-  double start = 0;
-  double duration = 0;
-
-  bool operator==(const SpeechTimeRange&) const = default;
-};
-
-// One hypothesis of the recogniser: interim ("volatile") ones may still change, final ones will not.
-struct SpeechResult {
-  std::string text;
-  bool isFinal = false;
-  // Nothing when the engine does not know where the words lie.
-  std::optional<SpeechTimeRange> range;
-};
 
 // Mono 16-bit samples at one rate.
 struct SpeechAudio {
@@ -54,6 +43,14 @@ class SpeechRecognizer {
   // description on failure (no model, wrong sample rate, engine failure), possibly after some results.
   virtual std::optional<std::string> recognize(std::string_view locale, const SpeechAudio& audio,
                                                const ResultHandler& onResult) = 0;
+
+  // A stream, or why none could be opened (no model, engine failure).
+  using StreamOpening = std::variant<std::unique_ptr<SpeechStream>, std::string>;
+
+  // Opens a continuous recognition in `locale` taking samples at preferredSampleRate(). May wait for the
+  // model to load, so not from an audio thread. Safe from several threads at once; each stream decodes
+  // on its own thread.
+  virtual StreamOpening openStream(std::string_view locale, SpeechStream::Handlers handlers) = 0;
 };
 
 }  // namespace quillet::platform

@@ -4,7 +4,10 @@
 
 namespace quillet::platform::fake {
 
-std::vector<std::string> ScriptedSpeechRecognizer::installedLocales() const { return locales; }
+std::vector<std::string> ScriptedSpeechRecognizer::installedLocales() const {
+  ++installedLocalesCalls_;
+  return locales;
+}
 
 std::string ScriptedSpeechRecognizer::installHint(std::string_view locale) const {
   return "install the scripted model " + std::string(locale);
@@ -27,6 +30,27 @@ std::optional<std::string> ScriptedSpeechRecognizer::recognize(std::string_view 
   if (duringRecognition) duringRecognition();
   for (const auto& result : script.results) onResult(result);
   return script.failure;
+}
+
+SpeechRecognizer::StreamOpening ScriptedSpeechRecognizer::openStream(std::string_view locale,
+                                                                     SpeechStream::Handlers handlers) {
+  if (streamFailure) return *streamFailure;
+  std::lock_guard lock(mutex_);
+  Script script{streamFinishResults, std::nullopt};
+  if (!scripts_.empty()) {
+    script = std::move(scripts_.front());
+    scripts_.pop_front();
+  }
+  auto control = std::make_shared<ScriptedSpeechStream::Control>(
+      std::string(locale), std::move(handlers), std::move(script.results), std::move(script.failure),
+      streamsAnswerFinish);
+  streams_.push_back(control);
+  return std::make_unique<ScriptedSpeechStream>(control);
+}
+
+std::vector<std::shared_ptr<ScriptedSpeechStream::Control>> ScriptedSpeechRecognizer::streams() const {
+  std::lock_guard lock(mutex_);
+  return streams_;
 }
 
 void ScriptedSpeechRecognizer::enqueue(Script script) {

@@ -1,10 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <atomic>
 #include <deque>
+#include <memory>
 #include <mutex>
 
 #include "platform/SpeechRecognizer.h"
+#include "platform/fake/ScriptedSpeechStream.h"
 
 namespace quillet::platform::fake {
 
@@ -29,22 +32,39 @@ class ScriptedSpeechRecognizer final : public SpeechRecognizer {
   double preferredSampleRate() const override;
   std::optional<std::string> recognize(std::string_view locale, const SpeechAudio& audio,
                                        const ResultHandler& onResult) override;
+  // A scripted stream, or `streamFailure` when set. A queued script, if any, is what the stream delivers when
+  // finished; otherwise streamFinishResults.
+  StreamOpening openStream(std::string_view locale, SpeechStream::Handlers handlers) override;
 
   // Queues the script of a later call; a call with none queued delivers nothing and succeeds.
   void enqueue(Script script);
 
   [[nodiscard]] std::vector<Call> calls() const;
 
+  // Every stream opened so far, oldest first.
+  [[nodiscard]] std::vector<std::shared_ptr<ScriptedSpeechStream::Control>> streams() const;
+
+  // How often installedLocales() was asked.
+  [[nodiscard]] int installedLocalesCalls() const { return installedLocalesCalls_; }
+
   // Scripted behaviour; set before the calls begin.
   std::vector<std::string> locales{"en-US"};
   double sampleRate = 16000;
   // Runs at the start of each call, for tests that look at the world while recognition runs.
   std::function<void()> duringRecognition;
+  // Why openStream() fails, when set.
+  std::optional<std::string> streamFailure;
+  // What a new stream without a queued script delivers when finished (then it ends), and whether streams
+  // answer finish at all.
+  std::vector<SpeechResult> streamFinishResults;
+  bool streamsAnswerFinish = true;
 
  private:
   mutable std::mutex mutex_;
   std::deque<Script> scripts_;
   std::vector<Call> calls_;
+  std::vector<std::shared_ptr<ScriptedSpeechStream::Control>> streams_;
+  mutable std::atomic<int> installedLocalesCalls_{0};
 };
 
 }  // namespace quillet::platform::fake

@@ -1,5 +1,8 @@
 #include "platform/linux/pocketsphinx/PocketSphinxRecognizer.h"
 
+#include "platform/linux/pocketsphinx/DecoderPool.h"
+#include "platform/linux/pocketsphinx/PocketSphinxStream.h"
+
 #include <pocketsphinx.h>
 #include <sphinxbase/cmn.h>
 #include <sphinxbase/err.h>
@@ -8,7 +11,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <condition_variable>
 #include <cstdio>
 #include <system_error>
 #include <utility>
@@ -18,13 +20,6 @@
 namespace quillet::platform::pocketsphinx {
 
 namespace {
-
-// The files of one installed model.
-struct ModelFiles {
-  std::filesystem::path acousticModel;
-  std::filesystem::path languageModel;
-  std::filesystem::path dictionary;
-};
 
 bool isFile(const std::filesystem::path& path) {
   std::error_code ignored;
@@ -74,33 +69,6 @@ std::optional<ModelFiles> modelFilesIn(const std::filesystem::path& root, const 
 void silencePocketSphinxLogging() {
   static std::once_flag once;
   std::call_once(once, [] { err_set_logfp(nullptr); });
-}
-
-// Loading touches PocketSphinx's process-wide state (its log, its argument tables), so one load at a time.
-std::mutex& loadMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-
-struct DecoderDeleter {
-  void operator()(ps_decoder_t* decoder) const { ps_free(decoder); }
-};
-using Decoder = std::unique_ptr<ps_decoder_t, DecoderDeleter>;
-
-struct ConfigDeleter {
-  void operator()(cmd_ln_t* config) const { cmd_ln_free_r(config); }
-};
-
-std::variant<Decoder, std::string> loadDecoder(const ModelFiles& files) {
-  std::lock_guard lock(loadMutex());
-  const std::unique_ptr<cmd_ln_t, ConfigDeleter> config(
-      cmd_ln_init(nullptr, ps_args(), 1, "-hmm", files.acousticModel.c_str(), "-lm", files.languageModel.c_str(),
-                  "-dict", files.dictionary.c_str(), "-samprate", "16000", nullptr));
-  if (!config) return std::string("PocketSphinx refused its configuration");
-  // The decoder keeps its own reference to the configuration.
-  Decoder decoder(ps_init(config.get()));
-  if (!decoder) return "PocketSphinx could not load the model in " + files.acousticModel.parent_path().string();
-  return decoder;
 }
 
 // The span of audio a hypothesis covers: everything fed so far. Word times from PocketSphinx's segments
@@ -182,84 +150,6 @@ std::optional<std::string> decode(ps_decoder_t* decoder, std::span<const std::in
 
 }  // namespace
 
-// The decoders of one model: idle ones wait here between calls.
-class PocketSphinxRecognizer::DecoderPool {
- public:
-  // A decoder lent to one call. It goes back to the pool when kept, otherwise (a failure, an exception
-  // from a result handler) it is freed, since its utterance may be left half done.
-  class Lease {
-   public:
-    Lease(DecoderPool& pool, Decoder decoder) : pool_(pool), decoder_(std::move(decoder)) {}
-    Lease(Lease&& other) noexcept
-        : pool_(other.pool_), decoder_(std::move(other.decoder_)), kept_(std::exchange(other.kept_, false)) {}
-    Lease& operator=(Lease&&) = delete;
-    ~Lease() {
-      if (!decoder_) return;
-      if (kept_) {
-        pool_.giveBack(std::move(decoder_));
-      } else {
-        decoder_.reset();
-        pool_.discard();
-      }
-    }
-
-    [[nodiscard]] ps_decoder_t* decoder() const { return decoder_.get(); }
-    void keep() { kept_ = true; }
-
-   private:
-    DecoderPool& pool_;
-    Decoder decoder_;
-    bool kept_ = false;
-  };
-
-  DecoderPool(ModelFiles files, std::size_t limit) : files_(std::move(files)), limit_(std::max<std::size_t>(limit, 1)) {}
-
-  // An idle decoder, else a new one while under the limit, else the next one given back.
-  std::variant<Lease, std::string> take() {
-    {
-      std::unique_lock lock(mutex_);
-      returned_.wait(lock, [&] { return !idle_.empty() || count_ < limit_; });
-      if (!idle_.empty()) {
-        Decoder decoder = std::move(idle_.back());
-        idle_.pop_back();
-        return Lease(*this, std::move(decoder));
-      }
-      ++count_;
-    }
-    auto loaded = loadDecoder(files_);
-    if (auto* error = std::get_if<std::string>(&loaded)) {
-      discard();
-      return *error;
-    }
-    return Lease(*this, std::move(std::get<Decoder>(loaded)));
-  }
-
- private:
-  void giveBack(Decoder decoder) {
-    {
-      std::lock_guard lock(mutex_);
-      idle_.push_back(std::move(decoder));
-    }
-    returned_.notify_one();
-  }
-
-  // Frees the place of a decoder that is gone, for a new one.
-  void discard() {
-    {
-      std::lock_guard lock(mutex_);
-      --count_;
-    }
-    returned_.notify_one();
-  }
-
-  const ModelFiles files_;
-  const std::size_t limit_;
-  std::mutex mutex_;
-  std::condition_variable returned_;
-  std::vector<Decoder> idle_;
-  std::size_t count_ = 0;  // decoders in existence or being loaded
-};
-
 PocketSphinxRecognizer::PocketSphinxRecognizer(std::filesystem::path modelRoot, std::size_t decoderLimit)
     : modelRoot_(std::move(modelRoot)), decoderLimit_(decoderLimit) {
   silencePocketSphinxLogging();
@@ -304,7 +194,18 @@ std::optional<std::string> PocketSphinxRecognizer::recognize(std::string_view lo
   return failure;
 }
 
-PocketSphinxRecognizer::DecoderPool* PocketSphinxRecognizer::poolFor(std::string_view locale) {
+SpeechRecognizer::StreamOpening PocketSphinxRecognizer::openStream(std::string_view locale,
+                                                                   SpeechStream::Handlers handlers) {
+  DecoderPool* pool = poolFor(locale);
+  if (pool == nullptr) {
+    return "no PocketSphinx model for " + std::string(locale) + " in " + (modelRoot_ / folderOf(locale)).string();
+  }
+  auto taken = pool->take();
+  if (auto* error = std::get_if<std::string>(&taken)) return *error;
+  return std::make_unique<PocketSphinxStream>(std::move(std::get<DecoderPool::Lease>(taken)), std::move(handlers));
+}
+
+DecoderPool* PocketSphinxRecognizer::poolFor(std::string_view locale) {
   std::lock_guard lock(poolsMutex_);
   const auto known = pools_.find(locale);
   if (known != pools_.end()) return known->second.get();

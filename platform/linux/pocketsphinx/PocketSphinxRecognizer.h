@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "platform/SpeechRecognizer.h"
+#include "platform/linux/pocketsphinx/DecoderPool.h"
 
 namespace quillet::platform::pocketsphinx {
 
@@ -26,7 +27,7 @@ class PocketSphinxRecognizer final : public SpeechRecognizer {
 
   explicit PocketSphinxRecognizer(std::filesystem::path modelRoot = kDefaultModelRoot,
                                   std::size_t decoderLimit = kDefaultDecoderLimit);
-  // No call may still be running.
+  // No call may still be running and no stream may still exist.
   ~PocketSphinxRecognizer() override;
 
   PocketSphinxRecognizer(const PocketSphinxRecognizer&) = delete;
@@ -37,9 +38,10 @@ class PocketSphinxRecognizer final : public SpeechRecognizer {
   double preferredSampleRate() const override { return kSampleRate; }
   std::optional<std::string> recognize(std::string_view locale, const SpeechAudio& audio,
                                        const ResultHandler& onResult) override;
+  // Each stream holds one of the locale's decoders until it is destroyed.
+  StreamOpening openStream(std::string_view locale, SpeechStream::Handlers handlers) override;
 
  private:
-  class DecoderPool;
 
   // The pool of `locale`, made on first use; nothing when its model is not installed.
   DecoderPool* poolFor(std::string_view locale);

@@ -1,0 +1,89 @@
+#include "platform/linux/pocketsphinx/DecoderPool.h"
+
+#include <pocketsphinx.h>
+
+#include <algorithm>
+#include <utility>
+
+namespace quillet::platform::pocketsphinx {
+
+namespace {
+
+// Loading touches PocketSphinx's process-wide state (its log, its argument tables), so one load at a time.
+std::mutex& loadMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+struct ConfigDeleter {
+  void operator()(cmd_ln_t* config) const { cmd_ln_free_r(config); }
+};
+
+std::variant<Decoder, std::string> loadDecoder(const ModelFiles& files) {
+  std::lock_guard lock(loadMutex());
+  const std::unique_ptr<cmd_ln_t, ConfigDeleter> config(
+      cmd_ln_init(nullptr, ps_args(), 1, "-hmm", files.acousticModel.c_str(), "-lm", files.languageModel.c_str(),
+                  "-dict", files.dictionary.c_str(), "-samprate", "16000", nullptr));
+  if (!config) return std::string("PocketSphinx refused its configuration");
+  // The decoder keeps its own reference to the configuration.
+  Decoder decoder(ps_init(config.get()));
+  if (!decoder) return "PocketSphinx could not load the model in " + files.acousticModel.parent_path().string();
+  return decoder;
+}
+
+}  // namespace
+
+void DecoderDeleter::operator()(ps_decoder_s* decoder) const { ps_free(decoder); }
+
+DecoderPool::Lease::Lease(Lease&& other) noexcept
+    : pool_(other.pool_), decoder_(std::move(other.decoder_)), kept_(std::exchange(other.kept_, false)) {}
+
+DecoderPool::Lease::~Lease() {
+  if (!decoder_) return;
+  if (kept_) {
+    pool_->giveBack(std::move(decoder_));
+  } else {
+    decoder_.reset();
+    pool_->discard();
+  }
+}
+
+DecoderPool::DecoderPool(ModelFiles files, std::size_t limit)
+    : files_(std::move(files)), limit_(std::max<std::size_t>(limit, 1)) {}
+
+std::variant<DecoderPool::Lease, std::string> DecoderPool::take() {
+  {
+    std::unique_lock lock(mutex_);
+    returned_.wait(lock, [&] { return !idle_.empty() || count_ < limit_; });
+    if (!idle_.empty()) {
+      Decoder decoder = std::move(idle_.back());
+      idle_.pop_back();
+      return Lease(*this, std::move(decoder));
+    }
+    ++count_;
+  }
+  auto loaded = loadDecoder(files_);
+  if (auto* error = std::get_if<std::string>(&loaded)) {
+    discard();
+    return *error;
+  }
+  return Lease(*this, std::move(std::get<Decoder>(loaded)));
+}
+
+void DecoderPool::giveBack(Decoder decoder) {
+  {
+    std::lock_guard lock(mutex_);
+    idle_.push_back(std::move(decoder));
+  }
+  returned_.notify_one();
+}
+
+void DecoderPool::discard() {
+  {
+    std::lock_guard lock(mutex_);
+    --count_;
+  }
+  returned_.notify_one();
+}
+
+}  // namespace quillet::platform::pocketsphinx
