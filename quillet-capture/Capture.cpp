@@ -129,8 +129,12 @@ void Capture::teardown(std::string reason, bool emitStopped, std::function<void(
 void Capture::stopSource(std::shared_ptr<CaptureSource> source, const char* label, const char* name,
                          const std::string& reason, std::function<void()> next) {
   if (!source) return next();
+  // Sources are stopped on the main thread like everything else they do; the deadline only watches.
   services_.deadline.withDeadline(
-      kSourceStopSeconds, label, [source](const Deadline::Finished& finished) { source->stop(finished); },
+      kSourceStopSeconds, label,
+      [source, mainLoop = &services_.mainLoop](const Deadline::Finished& finished) {
+        mainLoop->post([source, finished] { source->stop(finished); });
+      },
       onMainLoop([name = std::string(name), reason, next = std::move(next)](Capture& self, bool finishedInTime) {
         if (!finishedInTime) self.services_.diagnostics("[capture] " + name + " teardown abandoned (" + reason + ")\n");
         next();

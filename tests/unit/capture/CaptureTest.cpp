@@ -1,6 +1,7 @@
 // The capture controller on virtual time: starts, stops, resets, failures and bounded teardowns,
 // with scripted sources and a pipe standing in for the host's end of standard output.
 #include "quillet-capture/Capture.h"
+#include "quillet-capture/OperatingSystemName.h"
 
 #include <gtest/gtest.h>
 
@@ -51,7 +52,7 @@ class ScriptedSource final : public CaptureSource {
 // A transcriber that only records who it is, for checking which ones reached the sources.
 class NamedTranscriber final : public Transcriber {
  public:
-  explicit NamedTranscriber(std::string name) : name(std::move(name)) {}
+  explicit NamedTranscriber(std::string given) : name(std::move(given)) {}
   void start(Speaker, std::string, StartCompletion completion) override { completion(std::nullopt); }
   void consume(const platform::AudioBuffer&) override {}
   void stop(StopCompletion completion) override { completion(); }
@@ -73,6 +74,13 @@ class CountingPill final : public CapturePill {
   bool visible = false;
 };
 
+// A start command with the defaults, changed by `change`.
+Capture::StartRequest startRequest(const std::function<void(Capture::StartRequest&)>& change = {}) {
+  Capture::StartRequest request;
+  if (change) change(request);
+  return request;
+}
+
 struct CaptureFixture {
   platform::fake::VirtualMainLoop loop;
   testing::TestPipe output;
@@ -82,10 +90,7 @@ struct CaptureFixture {
   std::shared_ptr<CaptureControl> control = CaptureControl::make(loop);
   CountingPill pill;
   int transcribersMade = 0;
-  TranscriberFactory transcribers{[](const char*) { return std::optional<std::string>(); },
-                                  {.onDevice = [this](const CaptureStart&) {
-                                    return std::make_shared<NamedTranscriber>("t" + std::to_string(++transcribersMade));
-                                  }}};
+  TranscriberFactory transcribers{[](const char*) { return std::optional<std::string>(); }, numberedVariants()};
   std::vector<std::pair<std::string, std::filesystem::path>> tees;
   std::vector<std::shared_ptr<ScriptedSource>> microphones;
   std::vector<std::shared_ptr<ScriptedSource>> systemAudios;
@@ -106,6 +111,15 @@ struct CaptureFixture {
       },
       diagnostics.sink()});
 
+  // Every transcriber made is named t1, t2, … in the order the controller asks for them.
+  TranscriberFactory::Variants numberedVariants() {
+    TranscriberFactory::Variants variants;
+    variants.onDevice = [this](const CaptureStart&) {
+      return std::make_shared<NamedTranscriber>("t" + std::to_string(++transcribersMade));
+    };
+    return variants;
+  }
+
   // Runs the loop until `done` has been called, following the writer's real thread as it goes.
   void runUntilDone(const std::function<void(std::function<void()>)>& operation) {
     bool finished = false;
@@ -120,7 +134,11 @@ TEST(CaptureTest, StartRunsBothSourcesWithTheirOwnTranscribersThenShowsThePill) 
   CaptureFixture fixture;
   fixture.loop.advance(1.5);
   fixture.runUntilDone([&](auto done) {
-    fixture.capture->start({.meetingId = "m-1", .locale = "fr-FR", .appBundleId = "us.zoom.xos"}, done);
+    fixture.capture->start(startRequest([](auto& request) {
+      request.meetingId = "m-1";
+      request.locale = "fr-FR";
+      request.appBundleId = "us.zoom.xos";
+    }), done);
   });
 
   const json started = fixture.nextEvent();
@@ -158,9 +176,9 @@ TEST(CaptureTest, StopWithoutACaptureStillAnswersStopped) {
 
 TEST(CaptureTest, SecondStartResetsTheFirstSilentlyAndTakesThePauseFlagFromTheCommand) {
   CaptureFixture fixture;
-  fixture.runUntilDone([&](auto done) { fixture.capture->start({.startPaused = true}, done); });
+  fixture.runUntilDone([&](auto done) { fixture.capture->start(startRequest([](auto& request) { request.startPaused = true; }), done); });
   EXPECT_TRUE(fixture.control->paused());
-  fixture.runUntilDone([&](auto done) { fixture.capture->start({.startPaused = false}, done); });
+  fixture.runUntilDone([&](auto done) { fixture.capture->start(startRequest(), done); });
   EXPECT_FALSE(fixture.control->paused());
 
   EXPECT_EQ(fixture.nextEvent()["type"], "started");
@@ -183,7 +201,7 @@ TEST(CaptureTest, FailedSourcesAreReportedAndTheCaptureGoesOn) {
     microphone.startFailure = CaptureError::fromPlatform("no input device");
     systemAudio.startFailure = CaptureError::fromPlatform("no output monitor");
   };
-  fixture.runUntilDone([&](auto done) { fixture.capture->start({}, done); });
+  fixture.runUntilDone([&](auto done) { fixture.capture->start(startRequest(), done); });
   EXPECT_EQ(fixture.nextEvent()["type"], "started");
   EXPECT_EQ(fixture.nextEvent(),
             json::parse(R"({"type":"error","code":"PERMISSION_DENIED","message":"mic start failed: no input device","fatal":true})"));
@@ -201,7 +219,7 @@ TEST(CaptureTest, FailedSourcesAreReportedAndTheCaptureGoesOn) {
 TEST(CaptureTest, HungMicrophoneStopIsAbandonedAfterEightSecondsAndStoppedIsStillWritten) {
   CaptureFixture fixture;
   fixture.prepareSources = [](ScriptedSource& microphone, ScriptedSource&) { microphone.stopHangs = true; };
-  fixture.runUntilDone([&](auto done) { fixture.capture->start({}, done); });
+  fixture.runUntilDone([&](auto done) { fixture.capture->start(startRequest(), done); });
   ASSERT_EQ(fixture.nextEvent()["type"], "started");
 
   bool stopped = false;
@@ -228,7 +246,7 @@ TEST(CaptureTest, StagingFolderWrapsEachTranscriberInATeeAndAnEmptyOneDoesNot) {
   for (const auto& testCase : cases) {
     SCOPED_TRACE(testCase.stagingDir);
     CaptureFixture fixture;
-    fixture.runUntilDone([&](auto done) { fixture.capture->start({.stagingDir = testCase.stagingDir}, done); });
+    fixture.runUntilDone([&](auto done) { fixture.capture->start(startRequest([&](auto& request) { request.stagingDir = testCase.stagingDir; }), done); });
     if (!testCase.tees) {
       EXPECT_TRUE(fixture.tees.empty());
       continue;
@@ -243,7 +261,7 @@ TEST(CaptureTest, StopDuringAStartLeavesTheRestOfThatStartUndone) {
   CaptureFixture fixture;
   fixture.prepareSources = [](ScriptedSource& microphone, ScriptedSource&) { microphone.holdStart = true; };
   bool startDone = false;
-  fixture.capture->start({}, [&] { startDone = true; });
+  fixture.capture->start(startRequest(), [&] { startDone = true; });
   ASSERT_TRUE(fixture.loop.runUntil([&] { return !fixture.microphones.empty() && fixture.microphones[0]->starts == 1; }));
   fixture.runUntilDone([&](auto done) { fixture.capture->stop("command", done); });
   EXPECT_EQ(fixture.microphones[0]->stops, 1);
@@ -258,7 +276,7 @@ TEST(CaptureTest, StopDuringAStartLeavesTheRestOfThatStartUndone) {
 
 TEST(CaptureTest, CallEndedBySilenceHidesThePillAndStopsWithItsReason) {
   CaptureFixture fixture;
-  fixture.runUntilDone([&](auto done) { fixture.capture->start({}, done); });
+  fixture.runUntilDone([&](auto done) { fixture.capture->start(startRequest(), done); });
   ASSERT_EQ(fixture.nextEvent()["type"], "started");
   ASSERT_TRUE(fixture.callEnded);
   fixture.callEnded();
@@ -302,6 +320,25 @@ TEST(TranscriberFactoryTest, VariantMissingFromTheBuildFailsItsStartSayingWhatTo
   ASSERT_TRUE(failure.has_value());
   EXPECT_NE(failure->description().find("QL_CAPTURE_ENGINE=whisper"), std::string::npos) << failure->description();
   EXPECT_TRUE(factory.capabilities("Linux").supportedLocales.empty()) << "no locales without a recogniser";
+}
+
+TEST(OperatingSystemNameTest, PrettyNameWithItsVersionFromOsRelease) {
+  static const struct {
+    const char* osRelease;
+    const char* name;
+  } cases[] = {
+      {"PRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nNAME=\"Debian GNU/Linux\"\nVERSION_ID=\"12\"\n"
+       "VERSION=\"12 (bookworm)\"\n",
+       "Debian GNU/Linux 12 (bookworm)"},
+      {"NAME=Arch\\ Linux\nPRETTY_NAME='Arch Linux'\nBUILD_ID=rolling\n", "Arch Linux"},
+      {"PRETTY_NAME=\"Fedora Linux\"\nVERSION_ID=40\n", "Fedora Linux 40"},
+      {"# comment\nNAME=\"Say \\\"hi\\\"\"\n", "Say \"hi\""},
+      {"", ""},
+  };
+  for (const auto& testCase : cases) {
+    EXPECT_EQ(operatingSystemNameFrom(testCase.osRelease), testCase.name) << testCase.osRelease;
+  }
+  EXPECT_FALSE(operatingSystemName("/nonexistent/os-release").empty()) << "falls back to the kernel";
 }
 
 }  // namespace

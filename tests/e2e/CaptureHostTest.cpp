@@ -1,0 +1,208 @@
+// Starts the real quillet-capture as the host does: commands on its standard input, events read
+// from its standard output, a private sound server for the microphone and the meeting's audio.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+#include <sndfile.h>
+
+#include "tests/support/ChildProcess.h"
+#include "tests/support/JsonLines.h"
+#include "tests/support/PrivatePulseServer.h"
+#include "tests/support/SpokenSample.h"
+#include "tests/support/TemporaryDirectory.h"
+
+namespace quillet {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using test::ChildProcess;
+using test::PrivatePulseServer;
+
+// The capture program with its own home, temporary folder and sound server; no display, so the pill
+// draws offscreen.
+class CaptureProcess {
+ public:
+  CaptureProcess(const PrivatePulseServer& server, const fs::path& home, const std::string& engine = "whisper") {
+    fs::create_directories(home / "tmp");
+    fs::create_directories(home / "runtime");
+    process_ = std::make_unique<ChildProcess>(
+        QUILLET_CAPTURE_BINARY, std::vector<std::string>{},
+        ChildProcess::Environment{{"PULSE_SERVER", server.serverAddress()},
+                                  {"HOME", home.string()},
+                                  {"XDG_CONFIG_HOME", (home / "config").string()},
+                                  {"XDG_RUNTIME_DIR", (home / "runtime").string()},
+                                  {"TMPDIR", (home / "tmp").string()},
+                                  {"QT_QPA_PLATFORM", "offscreen"},
+                                  {"QL_CAPTURE_ENGINE", engine},
+                                  // Short pauses cut the spoken sentences into pieces of their own.
+                                  {"QL_VAD_SILENCE_MS", "400"},
+                                  {"QL_VAD_MIN_SPEECH_MS", "500"}},
+        std::vector<std::string>{"DISPLAY", "WAYLAND_DISPLAY", "PULSE_SINK", "PULSE_SOURCE", "DBUS_SESSION_BUS_ADDRESS"},
+        ChildProcess::StandardOutput::separate, ChildProcess::StandardInput::piped);
+  }
+
+  bool send(const std::string& line) { return process_->writeStandardInput(line + "\n"); }
+
+  std::vector<std::string> lines() { return reader_.lines(); }
+
+  std::optional<json> waitFor(std::size_t after, const std::function<bool(const json&)>& wanted,
+                              std::chrono::seconds patience = std::chrono::seconds(30)) {
+    return reader_.waitFor(after, wanted, patience);
+  }
+
+  std::optional<json> waitForType(std::size_t after, const std::string& type) {
+    return waitFor(after, [&type](const json& line) { return line["type"] == type; });
+  }
+
+  ChildProcess& process() { return *process_; }
+
+  [[nodiscard]] std::string diagnostics() {
+    process_->waitForStandardError(std::string(1, '\0'), std::chrono::milliseconds(10));
+    return process_->standardErrorText();
+  }
+
+ private:
+  std::unique_ptr<ChildProcess> process_;
+  test::JsonLineReader reader_{
+      [this] { process_->waitForStandardOutput(std::string(1, '\0'), std::chrono::milliseconds(50)); },
+      [this]() -> const std::string& { return process_->standardOutputText(); }};
+};
+
+struct SoundFile {
+  int sampleRate = 0;
+  int channels = 0;
+  sf_count_t frames = 0;
+  double peak = 0;
+};
+
+SoundFile readSoundFile(const fs::path& path) {
+  SF_INFO info{};
+  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+  if (file == nullptr) return {};
+  std::vector<short> samples(std::size_t(info.frames * info.channels));
+  sf_readf_short(file, samples.data(), info.frames);
+  sf_close(file);
+  double peak = 0;
+  for (const short sample : samples) peak = std::max(peak, std::abs(double(sample)) / 32768.0);
+  return {info.samplerate, info.channels, info.frames, peak};
+}
+
+fs::path spokenSample(const fs::path& folder, const std::string& name, const std::vector<std::string>& sentences) {
+  const fs::path sample = folder / name;
+  if (!test::makeSpokenSample(folder, sentences, 1.0, sample)) throw std::runtime_error("espeak-ng or sox failed");
+  return sample;
+}
+
+TEST(CaptureHostTest, MeetingSpeechOnBothSidesBecomesAudioFilesAndStagingRecordings) {
+  test::TemporaryDirectory home;
+  const fs::path you = spokenSample(home.path(), "you.wav", {"Good morning everyone.", "Let us begin the review."});
+  const fs::path others = spokenSample(home.path(), "others.wav", {"Thanks for joining the call today."});
+  PrivatePulseServer server(PrivatePulseServer::Microphone{}, PrivatePulseServer::FeedLoopback::absent);
+  CaptureProcess capture(server, home.path());
+
+  const auto lines = capture.lines();
+  const auto ready = capture.waitForType(0, "ready");
+  ASSERT_TRUE(ready) << capture.diagnostics();
+  EXPECT_EQ(json::parse(capture.lines().front())["type"], "ready") << "ready must come first";
+  EXPECT_EQ((*ready)["capabilities"]["transcriber"], "whisper");
+  EXPECT_EQ((*ready)["capabilities"]["supportedLocales"], json::array({"*"}));
+  EXPECT_FALSE((*ready)["capabilities"]["macOSVersion"].get<std::string>().empty());
+
+  const fs::path staging = home.path() / "staging";
+  ASSERT_TRUE(capture.send(json{{"cmd", "start"}, {"meetingId", "weekly"}, {"stagingDir", staging.string()}}.dump()));
+  ASSERT_TRUE(capture.waitForType(1, "started")) << capture.diagnostics();
+  // Both sides must be listening before anyone speaks.
+  ASSERT_TRUE(capture.process().waitForStandardError("[capture] started meeting=weekly")) << capture.diagnostics();
+
+  std::thread speaker([&] { server.playOnSpeaker(others); });
+  ASSERT_TRUE(server.play(you)) << server.log();
+  speaker.join();
+
+  for (const char* side : {"you", "others"}) {
+    SCOPED_TRACE(side);
+    const auto audio = capture.waitFor(0, [side](const json& line) { return line["type"] == "audio" && line["speaker"] == side; });
+    ASSERT_TRUE(audio) << capture.diagnostics();
+    const fs::path wav = (*audio)["wavPath"].get<std::string>();
+    EXPECT_TRUE(wav.is_absolute());
+    const SoundFile file = readSoundFile(wav);
+    EXPECT_EQ(file.sampleRate, 16000);
+    EXPECT_EQ(file.channels, 1);
+    EXPECT_GT(file.peak, 0.05) << "the file holds no speech";
+    EXPECT_LT((*audio)["start"].get<long long>(), (*audio)["end"].get<long long>());
+  }
+
+  const std::size_t beforeStop = capture.lines().size();
+  ASSERT_TRUE(capture.send(R"({"cmd":"stop"})"));
+  const auto stopped = capture.waitForType(beforeStop, "stopped");
+  ASSERT_TRUE(stopped) << capture.diagnostics();
+  EXPECT_EQ((*stopped)["reason"], "command");
+  // The staging recordings hold the whole of each side: at least the speech that was played.
+  const SoundFile mic = readSoundFile(staging / "mic.wav");
+  const SoundFile system = readSoundFile(staging / "system.wav");
+  EXPECT_EQ(mic.sampleRate, 16000);
+  EXPECT_GT(double(mic.frames) / 16000, 3.0);
+  EXPECT_GT(mic.peak, 0.05);
+  EXPECT_GT(double(system.frames) / 16000, 2.0);
+  EXPECT_GT(system.peak, 0.05);
+}
+
+TEST(CaptureHostTest, BadLinesAreAnsweredOneByOneAndRestartsAndEndOfInputAreHandledAsAHostExpects) {
+  test::TemporaryDirectory home;
+  PrivatePulseServer server(PrivatePulseServer::Microphone{}, PrivatePulseServer::FeedLoopback::absent);
+  CaptureProcess capture(server, home.path());
+  ASSERT_TRUE(capture.waitForType(0, "ready")) << capture.diagnostics();
+
+  for (const char* bad : {"not json", R"({"cmd":42})", R"({"cmd":"dance"})", "[1,2]"}) {
+    ASSERT_TRUE(capture.send(bad));
+  }
+  ASSERT_TRUE(capture.send(R"({"cmd":"start"})"));
+  ASSERT_TRUE(capture.waitForType(1, "started")) << capture.diagnostics();
+  auto lines = capture.lines();
+  std::vector<json> errors;
+  for (const auto& line : lines) {
+    const auto event = json::parse(line);
+    if (event["type"] == "error") errors.push_back(event);
+  }
+  ASSERT_EQ(errors.size(), 4U) << capture.process().standardOutputText();
+  EXPECT_EQ(errors[0]["code"], "INVALID_COMMAND");
+  EXPECT_EQ(errors[2]["message"], "unknown command: dance");
+  for (const auto& error : errors) EXPECT_EQ(error["fatal"], false);
+
+  // A second start without a stop resets the first without "stopped".
+  const std::size_t beforeRestart = capture.lines().size();
+  ASSERT_TRUE(capture.send(R"({"cmd":"start","startPaused":true})"));
+  const auto restarted = capture.waitForType(beforeRestart, "started");
+  ASSERT_TRUE(restarted) << capture.diagnostics();
+  for (std::size_t index = beforeRestart; index < capture.lines().size(); ++index) {
+    EXPECT_NE(json::parse(capture.lines()[index])["type"], "stopped");
+  }
+  EXPECT_NE(capture.diagnostics().find("force-resetting the stale one"), std::string::npos);
+
+  // The host's end of standard input going away does not end the process.
+  capture.process().closeStandardInput();
+  EXPECT_TRUE(capture.process().waitForStandardError("[stdin] EOF")) << capture.diagnostics();
+  EXPECT_FALSE(capture.process().waitForExit(std::chrono::milliseconds(500)).has_value()) << "ended at end of input";
+
+  // SIGTERM: "stopped" with "signal" is the last line, and the exit status is 0.
+  capture.process().sendSignal(SIGTERM);
+  const auto status = capture.process().waitForExit(std::chrono::seconds(30));
+  ASSERT_TRUE(status.has_value()) << "still running after SIGTERM";
+  ASSERT_TRUE(WIFEXITED(*status)) << capture.diagnostics();
+  EXPECT_EQ(WEXITSTATUS(*status), 0);
+  capture.process().waitForStandardOutput(std::string(1, '\0'), std::chrono::seconds(2));
+  lines = test::wholeLines(capture.process().standardOutputText());
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(json::parse(lines.back()), json::parse(R"({"type":"stopped","reason":"signal"})"));
+}
+
+}  // namespace
+}  // namespace quillet
