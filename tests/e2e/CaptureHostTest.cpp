@@ -204,5 +204,52 @@ TEST(CaptureHostTest, BadLinesAreAnsweredOneByOneAndRestartsAndEndOfInputAreHand
   EXPECT_EQ(json::parse(lines.back()), json::parse(R"({"type":"stopped","reason":"signal"})"));
 }
 
+
+TEST(CaptureHostTest, OnDeviceEnginesTurnSpeechIntoTranscriptChunks) {
+  static const struct {
+    const char* engine;
+    bool streamed;
+  } engines[] = {{"", true}, {"batch", false}};
+  test::TemporaryDirectory home;
+  const fs::path you = spokenSample(home.path(), "you.wav", {"Good morning everyone.", "Let us begin the review."});
+  for (const auto& engine : engines) {
+    SCOPED_TRACE(engine.engine);
+    PrivatePulseServer server(PrivatePulseServer::Microphone{}, PrivatePulseServer::FeedLoopback::absent);
+    CaptureProcess capture(server, home.path() / engine.engine, engine.engine);
+    const auto ready = capture.waitForType(0, "ready");
+    ASSERT_TRUE(ready) << capture.diagnostics();
+    // What this machine can do: the recogniser with its installed model.
+    EXPECT_EQ((*ready)["capabilities"]["transcriber"], "SpeechAnalyzer");
+    EXPECT_EQ((*ready)["capabilities"]["supportedLocales"], json::array({"en-US"}));
+
+    ASSERT_TRUE(capture.send(R"({"cmd":"start","meetingId":"standup"})"));
+    ASSERT_TRUE(capture.process().waitForStandardError("[capture] started meeting=standup")) << capture.diagnostics();
+    ASSERT_TRUE(server.play(you)) << server.log();
+    if (engine.streamed) {
+      // Each sentence settles on its own once its pause has been heard.
+      ASSERT_TRUE(capture.waitFor(0, [](const json& line) {
+        return line["type"] == "chunk" && line["speaker"] == "you" && line["isFinal"] == true;
+      })) << capture.diagnostics();
+    }
+    const std::size_t beforeStop = capture.lines().size();
+    ASSERT_TRUE(capture.send(R"({"cmd":"stop"})"));
+    ASSERT_TRUE(capture.waitForType(beforeStop, "stopped")) << capture.diagnostics();
+
+    std::vector<json> finals;
+    long long lastEnd = -1;
+    for (const auto& text : capture.lines()) {
+      const auto line = json::parse(text);
+      if (line["type"] != "chunk" || line["speaker"] != "you") continue;
+      EXPECT_FALSE(line["text"].get<std::string>().empty());
+      EXPECT_LE(line["start"].get<long long>(), line["end"].get<long long>());
+      if (line["isFinal"] != true) continue;
+      EXPECT_GE(line["start"].get<long long>(), lastEnd - 1000) << "settled chunks go forward in time";
+      lastEnd = line["end"].get<long long>();
+      finals.push_back(line);
+    }
+    EXPECT_FALSE(finals.empty()) << capture.process().standardOutputText();
+  }
+}
+
 }  // namespace
 }  // namespace quillet
