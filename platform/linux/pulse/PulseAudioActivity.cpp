@@ -8,15 +8,11 @@
 #include <pulse/subscribe.h>
 #include <pulse/thread-mainloop.h>
 #include <pulse/timeval.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
-#include <climits>
 #include <string_view>
 #include <utility>
 
-#include "platform/linux/identity/ApplicationIdentityTable.h"
 #include "platform/linux/pulse/PulseContext.h"
 
 namespace quillet::platform::pulse {
@@ -30,9 +26,6 @@ constexpr const char* clientName = "quillet audio activity";
 constexpr pa_usec_t firstRetryDelay = 500 * PA_USEC_PER_MSEC;
 constexpr pa_usec_t longestRetryDelay = 4 * PA_USEC_PER_SEC;
 
-// Where a sandbox names the application it runs; the process id a sandboxed client reports is one of
-// its own process namespace, which names some other process here or none.
-constexpr const char* sandboxApplicationIdProperty = "pipewire.access.portal.app_id";
 // How PipeWire marks a PA_STREAM_PEAK_DETECT stream; PulseAudio shows it as the resample method "peaks".
 constexpr const char* peaksProperty = "resample.peaks";
 constexpr std::string_view peaksResampleMethod = "peaks";
@@ -43,25 +36,10 @@ std::optional<std::string> property(const pa_proplist* properties, const char* k
   return std::string(value);
 }
 
-std::optional<int> processIdIn(const pa_proplist* properties) {
-  const auto text = property(properties, PA_PROP_APPLICATION_PROCESS_ID);
-  if (!text) return std::nullopt;
-  int processId = 0;
-  const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), processId);
-  if (error != std::errc() || end != text->data() + text->size() || processId <= 0) return std::nullopt;
-  return processId;
-}
-
 bool isPeakDetection(const char* resampleMethod, const pa_proplist* properties) {
   if (resampleMethod != nullptr && resampleMethod == peaksResampleMethod) return true;
   const auto peaks = property(properties, peaksProperty);
   return peaks == "true" || peaks == "1";
-}
-
-std::string hostName() {
-  char name[HOST_NAME_MAX + 1] = {};
-  if (::gethostname(name, sizeof name - 1) != 0) return {};
-  return name;
 }
 
 void forget(pa_operation* operation) {
@@ -79,12 +57,7 @@ struct PulseAudioActivity::Callbacks {
 
   static Stream streamFrom(const pa_proplist* properties, const std::string& localHostName) {
     Stream stream;
-    stream.processId = processIdIn(properties);
-    const auto host = property(properties, PA_PROP_APPLICATION_PROCESS_HOST);
-    stream.processIsLocal = !host || *host == localHostName;
-    stream.sandboxApplicationId = property(properties, sandboxApplicationIdProperty);
-    stream.binary = property(properties, PA_PROP_APPLICATION_PROCESS_BINARY);
-    stream.applicationId = property(properties, PA_PROP_APPLICATION_ID);
+    stream.owner = StreamOwner::from(properties, localHostName);
     return stream;
   }
 
@@ -162,7 +135,7 @@ struct PulseAudioActivity::Callbacks {
 PulseAudioActivity::PulseAudioActivity(AppIdentity& identity, std::string server)
     : identity_(identity),
       server_(std::move(server)),
-      localHostName_(hostName()),
+      localHostName_(StreamOwner::localHostName()),
       mainloop_(pa_threaded_mainloop_new()),
       retryDelayMicroseconds_(firstRetryDelay) {
   // Without its thread this object only ever answers "nothing runs", which is what an absent server looks like.
@@ -248,7 +221,7 @@ std::vector<PulseAudioActivity::Stream> PulseAudioActivity::countedRecordings() 
   for (const auto& [index, stream] : recordings_) {
     const auto source = sourceIsMonitor_.find(stream.source);
     const bool fromMicrophone = source != sourceIsMonitor_.end() && !source->second;
-    if (fromMicrophone && !stream.corked && !stream.levelMeter && !stream.belongsTo(ownProcessId)) {
+    if (fromMicrophone && !stream.corked && !stream.levelMeter && !stream.owner.isProcess(ownProcessId)) {
       counted.push_back(stream);
     }
   }
@@ -260,7 +233,7 @@ std::vector<PulseAudioActivity::Stream> PulseAudioActivity::countedPlaybacks() {
   std::vector<Stream> counted;
   std::lock_guard lock(cacheMutex_);
   for (const auto& [index, stream] : playbacks_) {
-    if (!stream.corked && !stream.belongsTo(ownProcessId)) counted.push_back(stream);
+    if (!stream.corked && !stream.owner.isProcess(ownProcessId)) counted.push_back(stream);
   }
   return counted;
 }
@@ -273,21 +246,6 @@ std::vector<std::optional<std::string>> PulseAudioActivity::holdersOf(const std:
   return holders;
 }
 
-// A sandbox's own id comes first, since a sandboxed client's process id names no process of ours; then the
-// process, when it runs here; then the names the client gave itself.
-std::optional<std::string> PulseAudioActivity::holderOf(const Stream& stream) {
-  using identity::ApplicationIdentityTable;
-  if (stream.sandboxApplicationId) {
-    if (auto id = ApplicationIdentityTable::bundleIdFor(*stream.sandboxApplicationId)) return id;
-  }
-  if (stream.processId && stream.processIsLocal) {
-    if (auto id = identity_.bundleIdOfProcess(*stream.processId)) return id;
-  }
-  for (const auto* name : {&stream.binary, &stream.applicationId}) {
-    if (!name->has_value()) continue;
-    if (auto id = ApplicationIdentityTable::bundleIdFor(**name)) return id;
-  }
-  return std::nullopt;
-}
+std::optional<std::string> PulseAudioActivity::holderOf(const Stream& stream) { return stream.owner.bundleId(identity_); }
 
 }  // namespace quillet::platform::pulse

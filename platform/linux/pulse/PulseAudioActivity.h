@@ -9,6 +9,7 @@
 
 #include "platform/AppIdentity.h"
 #include "platform/AudioActivity.h"
+#include "platform/linux/pulse/StreamOwner.h"
 
 struct pa_context;
 struct pa_threaded_mainloop;
@@ -45,16 +46,7 @@ class PulseAudioActivity final : public AudioActivity {
     bool corked = false;
     // Opened with PA_STREAM_PEAK_DETECT, as level meters do: it watches levels, it does not record.
     bool levelMeter = false;
-    std::optional<int> processId;
-    // Whether the process runs on this machine, so that its id means something here.
-    bool processIsLocal = true;
-    std::optional<std::string> sandboxApplicationId;
-    std::optional<std::string> binary;
-    std::optional<std::string> applicationId;
-
-    [[nodiscard]] bool belongsTo(int localProcessId) const {
-      return processIsLocal && processId == localProcessId;
-    }
+    StreamOwner owner;
   };
 
   // The server's callbacks, which run on the loop's thread with its lock held.
