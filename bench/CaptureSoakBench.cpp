@@ -86,7 +86,7 @@ int main(int argc, char* argv[]) {
       resident.push_back(residentKilobytes(capture.pid()));
       nextSample += std::chrono::seconds(30);
     }
-    events.lines();
+    static_cast<void>(events.lines());  // keeps the pipe drained
   }
   capture.writeStandardInput(R"({"cmd":"stop"})" "\n");
   const bool stopped = events.waitFor(0, [](const nlohmann::json& line) { return line["type"] == "stopped"; }).has_value();
