@@ -21,8 +21,9 @@ void CaptureProgram::start() {
   reader_ = std::make_unique<CommandReader>(
       services_.inputDescriptor,
       [this, &mainLoop](Command command) { mainLoop.post([this, command = std::move(command)] { dispatch(command); }); },
-      [this](const CommandRejection& rejection) {
-        services_.capture.events.emitWithoutWaiting(Event::invalidCommand(rejection));
+      // Through the main loop like the commands, so the host hears about its lines in the order it sent them.
+      [this, &mainLoop](const CommandRejection& rejection) {
+        mainLoop.post([this, rejection] { services_.capture.events.emitWithoutWaiting(Event::invalidCommand(rejection)); });
       },
       services_.capture.diagnostics);
   reader_->start();
