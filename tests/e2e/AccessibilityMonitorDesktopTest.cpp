@@ -24,6 +24,7 @@
 #include "tests/support/AccessibilityBus.h"
 #include "tests/support/CapturedLog.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/GtkTestApplication.h"
 #include "tests/support/TemporaryDirectory.h"
 
 // Last: Xlib's macros (Status, Bool, None) break Qt's and others' headers.
@@ -41,32 +42,10 @@ using test::ChildProcess;
 constexpr double kScreenHeight = 480;  // the private X server's screen is 640x480
 
 // The GTK fields application, with focus moved through its command pipe.
-class FieldsApplication {
+class FieldsApplication : public test::GtkTestApplication {
  public:
-  FieldsApplication(const AccessibilityBus& bus, const std::filesystem::path& folder) : commandPipe_(folder / "commands") {
-    if (::mkfifo(commandPipe_.c_str(), 0600) != 0) throw std::runtime_error("cannot create the command pipe");
-    const auto script = std::filesystem::path(__FILE__).parent_path().parent_path() / "support" / "fields-app.py";
-    process_ = std::make_unique<ChildProcess>("/usr/bin/python3", std::vector<std::string>{script.string(), commandPipe_},
-                                              bus.environment(), AccessibilityBus::removedVariables());
-    if (!process_->waitForStandardError("ready pid=", std::chrono::seconds(30))) {
-      throw std::runtime_error("the GTK application did not start:\n" + process_->standardErrorText());
-    }
-  }
-
-  bool run(const std::string& command) {
-    const int pipe = ::open(commandPipe_.c_str(), O_WRONLY | O_CLOEXEC);
-    if (pipe < 0) return false;
-    const std::string line = command + "\n";
-    const bool written = ::write(pipe, line.data(), line.size()) == static_cast<ssize_t>(line.size());
-    ::close(pipe);
-    return written && process_->waitForStandardError("done: " + command + "\n");
-  }
-
-  [[nodiscard]] int processId() const { return process_->pid(); }
-
- private:
-  std::filesystem::path commandPipe_;
-  std::unique_ptr<ChildProcess> process_;
+  FieldsApplication(const AccessibilityBus& bus, const std::filesystem::path& folder)
+      : GtkTestApplication(bus, folder, "fields-app.py") {}
 };
 
 QCoreApplication& qtApplication() {

@@ -23,6 +23,7 @@
 #include "platform/linux/qt/QtMainLoop.h"
 #include "tests/support/AccessibilityBus.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/GtkTestApplication.h"
 #include "tests/support/TemporaryDirectory.h"
 
 namespace quillet::platform::atspi {
@@ -73,45 +74,22 @@ QCoreApplication& qtApplication() {
 }
 
 // The GTK application the tests look into, driven through its command pipe.
-class FieldsApplication {
+class FieldsApplication : public test::GtkTestApplication {
  public:
   FieldsApplication(const AccessibilityBus& bus, const std::filesystem::path& folder)
-      : commandPipe_(folder / "commands") {
-    if (::mkfifo(commandPipe_.c_str(), 0600) != 0) throw std::runtime_error("cannot create the command pipe");
-    const auto script = std::filesystem::path(__FILE__).parent_path().parent_path() / "support" / "fields-app.py";
-    process_ = std::make_unique<ChildProcess>("/usr/bin/python3", std::vector<std::string>{script.string(), commandPipe_},
-                                              bus.environment(), AccessibilityBus::removedVariables());
-    if (!process_->waitForStandardError("ready pid=", std::chrono::seconds(30))) {
-      throw std::runtime_error("the GTK application did not start:\n" + process_->standardErrorText());
-    }
-  }
-
-  // Runs one command and waits for the application to acknowledge it.
-  bool run(const std::string& command) {
-    const int pipe = ::open(commandPipe_.c_str(), O_WRONLY | O_CLOEXEC);
-    if (pipe < 0) return false;
-    const std::string line = command + "\n";
-    const bool written = ::write(pipe, line.data(), line.size()) == static_cast<ssize_t>(line.size());
-    ::close(pipe);
-    return written && process_->waitForStandardError("done: " + command + "\n");
-  }
+      : GtkTestApplication(bus, folder, "fields-app.py") {}
 
   // The entry's text as GTK holds it.
   std::optional<std::string> entryText() {
-    const std::size_t start = process_->standardErrorText().size();
+    const std::size_t start = output().size();
     if (!run("report entry")) return std::nullopt;
-    const std::string output = process_->standardErrorText().substr(start);
-    const auto begin = output.find("entry text=");
+    const std::string reported = output().substr(start);
+    const auto begin = reported.find("entry text=");
     if (begin == std::string::npos) return std::nullopt;
     const auto valueBegin = begin + std::string("entry text=").size();
-    return output.substr(valueBegin, output.find('\n', valueBegin) - valueBegin);
+    return reported.substr(valueBegin, reported.find('\n', valueBegin) - valueBegin);
   }
 
-  [[nodiscard]] int processId() const { return process_->pid(); }
-
- private:
-  std::filesystem::path commandPipe_;
-  std::unique_ptr<ChildProcess> process_;
 };
 
 // One desktop for the whole suite: libatspi connects once per process and keeps that connection.

@@ -29,6 +29,7 @@
 #include "tests/support/AccessibilityBus.h"
 #include "tests/support/CapturedLog.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/GtkTestApplication.h"
 #include "tests/support/TemporaryDirectory.h"
 
 namespace quillet::dictate {
@@ -39,35 +40,7 @@ using platform::AXAttribute;
 using test::AccessibilityBus;
 using test::ChildProcess;
 
-// A GTK application from tests/support, driven through its command pipe.
-class GtkApplication {
- public:
-  GtkApplication(const AccessibilityBus& bus, const std::filesystem::path& folder, const std::string& script)
-      : commandPipe_(folder / (script + ".commands")) {
-    if (::mkfifo(commandPipe_.c_str(), 0600) != 0) throw std::runtime_error("cannot create the command pipe");
-    const auto path = std::filesystem::path(__FILE__).parent_path().parent_path() / "support" / script;
-    process_ = std::make_unique<ChildProcess>("/usr/bin/python3", std::vector<std::string>{path.string(), commandPipe_},
-                                              bus.environment(), AccessibilityBus::removedVariables());
-    if (!process_->waitForStandardError("ready pid=", std::chrono::seconds(30))) {
-      throw std::runtime_error(script + " did not start:\n" + process_->standardErrorText());
-    }
-  }
-
-  bool run(const std::string& command) {
-    const int pipe = ::open(commandPipe_.c_str(), O_WRONLY | O_CLOEXEC);
-    if (pipe < 0) return false;
-    const std::string line = command + "\n";
-    const bool written = ::write(pipe, line.data(), line.size()) == static_cast<ssize_t>(line.size());
-    ::close(pipe);
-    return written && process_->waitForStandardError("done: " + command + "\n");
-  }
-
-  [[nodiscard]] int processId() const { return process_->pid(); }
-
- private:
-  std::filesystem::path commandPipe_;
-  std::unique_ptr<ChildProcess> process_;
-};
+using GtkApplication = test::GtkTestApplication;
 
 // The desktop for the whole suite: Qt's clipboard and libatspi each connect once per process.
 struct InsertionDesktop {
