@@ -54,7 +54,10 @@ class PrivateXServer {
   void stop() {
     if (!server_ || server_->waitForExit(std::chrono::milliseconds(0))) return;
     server_->sendSignal(SIGTERM);
-    // A server still running after that is killed by ChildProcess as it goes.
+    // A server slow to go on a loaded machine would still answer the next client: it is killed then,
+    // so that once stop() returns the display is gone.
+    if (server_->waitForExit(std::chrono::seconds(5))) return;
+    server_->sendSignal(SIGKILL);
     server_->waitForExit(std::chrono::seconds(5));
   }
 
