@@ -25,6 +25,7 @@
 #include "tests/support/CapturedLog.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/GtkTestApplication.h"
+#include "tests/support/RunLoopUntil.h"
 #include "tests/support/TemporaryDirectory.h"
 
 // Last: Xlib's macros (Status, Bool, None) break Qt's and others' headers.
@@ -118,21 +119,7 @@ class AccessibilityMonitorDesktopTest : public ::testing::Test {
 
   // Runs the Qt loop until `condition` holds or a generous time has passed.
   static bool runUntil(const std::function<bool()>& condition, double seconds = 20) {
-    if (condition()) return true;
-    auto& loop = desktop_->loop;
-    platform::Timer poll;
-    platform::Timer deadline;
-    const auto quitOnce = [&] {
-      poll.cancel();
-      deadline.cancel();
-      loop.quit(0);
-    };
-    poll = loop.every(0.01, [&] {
-      if (condition()) quitOnce();
-    });
-    deadline = loop.after(seconds, quitOnce);
-    loop.run();
-    return condition();
+    return test::runLoopUntil(desktop_->loop, condition, seconds);
   }
 
   // Lets the loop run for `seconds` whatever happens.

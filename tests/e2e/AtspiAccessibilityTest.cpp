@@ -24,6 +24,7 @@
 #include "tests/support/AccessibilityBus.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/GtkTestApplication.h"
+#include "tests/support/RunLoopUntil.h"
 #include "tests/support/TemporaryDirectory.h"
 
 namespace quillet::platform::atspi {
@@ -132,24 +133,7 @@ class AtspiAccessibilityTest : public ::testing::Test {
 
   // Runs the main loop until `condition` holds or a generous time has passed.
   static bool runUntil(const std::function<bool()>& condition, double seconds = 20) {
-    if (condition()) return true;
-    auto& loop = desktop_->loop;
-    Timer poll;
-    Timer deadline;
-    // The loop's quit is queued: asking twice would end the next run before it starts.
-    const auto quitOnce = [&] {
-      poll.cancel();
-      deadline.cancel();
-      loop.quit(0);
-    };
-    poll = loop.every(0.01, [&] {
-      if (condition()) quitOnce();
-    });
-    deadline = loop.after(seconds, quitOnce);
-    loop.run();
-    poll.cancel();
-    deadline.cancel();
-    return condition();
+    return test::runLoopUntil(desktop_->loop, condition, seconds);
   }
 
   // Runs every block already posted to the main loop.

@@ -30,6 +30,7 @@
 #include "tests/support/CapturedLog.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/GtkTestApplication.h"
+#include "tests/support/RunLoopUntil.h"
 #include "tests/support/TemporaryDirectory.h"
 
 namespace quillet::dictate {
@@ -90,23 +91,7 @@ class TextInsertionDesktopTest : public ::testing::Test {
 
   // Runs the main loop until `condition` holds or `seconds` have passed.
   static bool runUntil(const std::function<bool()>& condition, double seconds = 20) {
-    if (condition()) return true;
-    auto& loop = *desktop_->loop;
-    platform::Timer poll;
-    platform::Timer deadline;
-    const auto quitOnce = [&] {
-      poll.cancel();
-      deadline.cancel();
-      loop.quit(0);
-    };
-    poll = loop.every(0.02, [&] {
-      if (condition()) quitOnce();
-    });
-    deadline = loop.after(seconds, quitOnce);
-    loop.run();
-    poll.cancel();
-    deadline.cancel();
-    return condition();
+    return test::runLoopUntil(*desktop_->loop, condition, seconds);
   }
 
   std::optional<std::string> text(const AccessibilityElement& element, std::string_view name) {
