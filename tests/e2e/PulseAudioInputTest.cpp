@@ -269,30 +269,39 @@ TEST(PulseAudioInputTest, ToneSpokenIntoTheMicrophoneArrivesInFullNonInterleaved
   EXPECT_FALSE(input.isRunning());
 }
 
+// The two orders in which a recording can end.
+const struct EndingOrder {
+  const char* order;
+  bool stopFirst;
+} kEndingOrders[] = {{"removeTap, then stop", false}, {"stop, then removeTap", true}};
+
+// Records `tone` played into the microphone through a tap of `tapFrames`, waits `pause` after the player
+// has drained, then ends in the given order; answers what the tap received.
+Captured recordToneThenEnd(PulseAudioInput& input, PrivatePulseServer& server, const fs::path& tone,
+                           std::size_t tapFrames, const EndingOrder& ending, std::chrono::milliseconds pause) {
+  Recording recording;
+  input.installTap(tapFrames, recording.tap());
+  EXPECT_EQ(input.start(), std::nullopt);
+  EXPECT_TRUE(server.play(tone)) << server.log();
+  std::this_thread::sleep_for(pause);
+  if (ending.stopFirst) input.stop();
+  input.removeTap();
+  input.stop();
+  return recording.snapshot();
+}
+
 TEST(PulseAudioInputTest, RemoveTapHandsOverTheAudioNotYetDeliveredOnTheCallersThread) {
-  static const struct {
-    const char* order;
-    bool stopFirst;
-  } cases[] = {{"removeTap, then stop", false}, {"stop, then removeTap", true}};
   test::TemporaryDirectory folder;
   const fs::path tone = makeTone(folder.path(), 0.5, {440, 440});
   PrivatePulseServer server;
   PulseAudioInput input(server.serverAddress(), kApplicationName);
-  for (const auto& ending : cases) {
+  for (const auto& ending : kEndingOrders) {
     SCOPED_TRACE(ending.order);
-    Recording recording;
-    // Ten seconds never fill, so all the audio is still waiting in the buffer when the tap goes.
+    // Ten seconds never fill, so all the audio is still waiting in the buffer when the tap goes; the pause
+    // leaves room for the last fragments and some silence, and is not a measure of speed.
     const std::size_t tenSeconds = std::size_t(10 * kMicrophoneRate);
-    input.installTap(tenSeconds, recording.tap());
-    ASSERT_EQ(input.start(), std::nullopt);
-    ASSERT_TRUE(server.play(tone)) << server.log();
-    // Room for the last fragments on their way from the server and some silence; not a measure of speed.
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    if (ending.stopFirst) input.stop();
-    input.removeTap();
-    input.stop();
-
-    const Captured captured = recording.snapshot();
+    const Captured captured =
+        recordToneThenEnd(input, server, tone, tenSeconds, ending, std::chrono::milliseconds(500));
     ASSERT_EQ(captured.calls.size(), 1U);
     EXPECT_EQ(captured.calls.front().thread, std::this_thread::get_id());
     EXPECT_LT(captured.calls.front().frameCount, tenSeconds);
@@ -397,25 +406,15 @@ TEST(PulseAudioInputTest, AsksTheServerForFragmentsOfOneTapBufferRatherThanItsLo
 }
 
 TEST(PulseAudioInputTest, EndingRightAfterTheLastSoundStillHandsAllOfItOver) {
-  static const struct {
-    const char* order;
-    bool stopFirst;
-  } cases[] = {{"removeTap, then stop", false}, {"stop, then removeTap", true}};
   test::TemporaryDirectory folder;
   const fs::path tone = makeTone(folder.path(), 0.5, {440, 440});
   PrivatePulseServer server;
   PulseAudioInput input(server.serverAddress(), kApplicationName);
-  for (const auto& ending : cases) {
+  for (const auto& ending : kEndingOrders) {
     SCOPED_TRACE(ending.order);
-    Recording recording;
-    input.installTap(kBufferFrames, recording.tap());
-    ASSERT_EQ(input.start(), std::nullopt);
-    // The player has just drained; ending now asks the server for whatever it has not sent yet.
-    ASSERT_TRUE(server.play(tone)) << server.log();
-    if (ending.stopFirst) input.stop();
-    input.removeTap();
-    input.stop();
-    const Captured captured = recording.snapshot();
+    // The player has just drained; ending at once asks the server for whatever it has not sent yet.
+    const Captured captured =
+        recordToneThenEnd(input, server, tone, kBufferFrames, ending, std::chrono::milliseconds(0));
     ASSERT_EQ(captured.channels.size(), 2U);
     expectWholeSine(captured.channels.front(), 440, 0.5);
     EXPECT_NEAR(findTone(captured.channels.front()).seconds, 0.5, 0.001) << "the tone's end was cut";
