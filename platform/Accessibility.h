@@ -19,6 +19,9 @@ struct AXAttribute {
   static constexpr std::string_view subrole = "AXSubrole";
   static constexpr std::string_view value = "AXValue";
   static constexpr std::string_view selectedTextRange = "AXSelectedTextRange";
+  // Read: the selected text, empty when only a caret shows. Written: replaces the selection (or
+  // inserts at the caret) with the text, as typing does, and leaves the caret right after it.
+  static constexpr std::string_view selectedText = "AXSelectedText";
   static constexpr std::string_view numberOfCharacters = "AXNumberOfCharacters";
   static constexpr std::string_view placeholderValue = "AXPlaceholderValue";
   static constexpr std::string_view focused = "AXFocused";
@@ -31,12 +34,18 @@ struct AXAttribute {
   static constexpr std::string_view title = "AXTitle";
   static constexpr std::string_view help = "AXHelp";
   static constexpr std::string_view description = "AXDescription";
+  // True when the element is not drawn now: the items of a closed menu, a popover that is not open,
+  // a page of a stack that is not shown. Absent means shown.
+  static constexpr std::string_view hidden = "AXHidden";
 };
 
 // Parameterised attributes: AXBoundsForRange takes an AXTextRange and answers an AXRect;
-// AXAttributedStringForRange takes an AXTextRange and answers an AXAttributedText.
+// AXAttributedStringForRange takes an AXTextRange and answers an AXAttributedText;
+// AXStringForRange takes an AXTextRange and answers the text in it, as far as the text reaches, so
+// that a long document can be read in pieces.
 struct AXParameterizedAttribute {
   static constexpr std::string_view boundsForRange = "AXBoundsForRange";
+  static constexpr std::string_view stringForRange = "AXStringForRange";
   static constexpr std::string_view attributedStringForRange = "AXAttributedStringForRange";
 };
 

@@ -21,6 +21,7 @@ class KeySynth {
  public:
   virtual ~KeySynth() = default;
 
+  // `key` is the lower-case legend ("v") or, for a key without one, its name ("Insert").
   // Presses the modifiers in order, presses and releases the key, then releases the modifiers in
   // reverse order. Does nothing when the key cannot be typed on the current layout or no display is open.
   virtual void post(const KeyChord& chord) = 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -13,6 +14,14 @@ struct RunningApplication {
   std::optional<std::string> bundleId;
 
   friend bool operator==(const RunningApplication&, const RunningApplication&) = default;
+};
+
+// One top-level window and the application showing it.
+struct ApplicationWindow {
+  std::uint64_t windowId = 0;
+  RunningApplication application;
+
+  friend bool operator==(const ApplicationWindow&, const ApplicationWindow&) = default;
 };
 
 // What happened to an application, as the desktop reports it.
@@ -30,6 +39,9 @@ class Workspace {
 
   // The application owning the active window; nothing without a display or an active window.
   virtual std::optional<RunningApplication> frontmostApplication() = 0;
+
+  // The active window and its application; nothing without a display or an active window.
+  virtual std::optional<ApplicationWindow> frontmostWindow() = 0;
 
   // `observer` runs on the main loop for every launch, termination and activation from now on.
   virtual void addObserver(Observer observer) = 0;

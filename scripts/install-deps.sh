@@ -19,6 +19,8 @@ packages=(
   pulseaudio pulseaudio-utils espeak-ng sox
   # real-component tests: a private X display with the accessibility bus and a GTK application
   xvfb at-spi2-core python3-gi gir1.2-gtk-3.0
+  # real-component tests: applications nobody here wrote, under a window manager, driven by synthetic keys
+  openbox mousepad gedit xterm xdotool x11-utils imagemagick
   # HTTP stand-ins for the backend and speech services
   libcpp-httplib-dev openssl
 )

@@ -53,6 +53,29 @@ std::optional<std::size_t> byteOffsetOf(std::string_view text, std::int64_t utf1
 
 bool isWindow(const FakeElementSpec& spec) { return spec.role == "AXWindow"; }
 
+// The byte offset of a UTF-16 offset within the text; one inside a surrogate pair moves to the start of
+// its character, or past it when `roundUp`.
+std::size_t roundedByteOffsetOf(std::string_view text, std::int64_t utf16Offset, bool roundUp) {
+  std::int64_t units = 0;
+  std::size_t byte = 0;
+  while (byte < text.size()) {
+    const std::size_t length = sequenceLength(static_cast<unsigned char>(text[byte]));
+    const std::int64_t next = units + utf16Units(length);
+    if (next > utf16Offset && !(roundUp && units < utf16Offset)) break;
+    units = next;
+    byte += length;
+  }
+  return std::min(byte, text.size());
+}
+
+// The byte range of a UTF-16 range, cut back to the text's end, never splitting a character.
+std::pair<std::size_t, std::size_t> clampedByteRange(std::string_view text, AXTextRange range) {
+  const std::int64_t length = utf16Length(text);
+  const std::int64_t begin = std::clamp<std::int64_t>(range.location, 0, length);
+  const std::int64_t end = std::clamp<std::int64_t>(range.location + std::max<std::int64_t>(range.length, 0), begin, length);
+  return {roundedByteOffsetOf(text, begin, false), roundedByteOffsetOf(text, end, true)};
+}
+
 }  // namespace
 
 struct FakeAccessibility::ObserverState {
@@ -171,6 +194,11 @@ std::vector<std::string> FakeAccessibility::writtenValues(const AccessibilityEle
   return node == nullptr ? std::vector<std::string>{} : node->writtenValues;
 }
 
+std::vector<std::string> FakeAccessibility::writtenSelections(const AccessibilityElement& element) const {
+  const auto* node = nodeOf(element);
+  return node == nullptr ? std::vector<std::string>{} : node->writtenSelections;
+}
+
 std::optional<std::string> FakeAccessibility::valueOf(const AccessibilityElement& element) const {
   const auto* node = nodeOf(element);
   return node == nullptr ? std::nullopt : node->spec.value;
@@ -230,6 +258,11 @@ std::optional<AXAttributeValue> FakeAccessibility::standardAttribute(std::uint64
   if (name == AXAttribute::description) return text(spec.description);
   if (name == AXAttribute::numberOfCharacters && spec.value) return static_cast<double>(utf16Length(*spec.value));
   if (name == AXAttribute::selectedTextRange && spec.selectedTextRange) return *spec.selectedTextRange;
+  if (name == AXAttribute::selectedText && spec.value && spec.selectedTextRange) {
+    const auto [begin, end] = clampedByteRange(*spec.value, *spec.selectedTextRange);
+    return spec.value->substr(begin, end - begin);
+  }
+  if (name == AXAttribute::hidden && spec.hidden) return *spec.hidden;
   if (name == AXAttribute::position && spec.frame) return spec.frame->origin;
   if (name == AXAttribute::size && spec.frame) return spec.frame->size;
   if (name == AXAttribute::focused) {
@@ -274,7 +307,7 @@ std::vector<std::string> FakeAccessibility::attributeNames(const AccessibilityEl
       AXAttribute::focused,     AXAttribute::focusedUIElement, AXAttribute::focusedWindow,
       AXAttribute::children,    AXAttribute::parent,           AXAttribute::position,
       AXAttribute::size,        AXAttribute::title,            AXAttribute::help,
-      AXAttribute::description};
+      AXAttribute::description, AXAttribute::selectedText, AXAttribute::hidden};
   std::vector<std::string> names;
   const auto id = *idOf(element);
   for (const auto name : kNames) {
@@ -288,16 +321,19 @@ std::vector<std::string> FakeAccessibility::attributeNames(const AccessibilityEl
 
 bool FakeAccessibility::isAttributeSettable(const AccessibilityElement& element, std::string_view name) {
   const auto* node = nodeOf(element);
-  return node != nullptr && name == AXAttribute::value && node->spec.valueSettable;
+  return node != nullptr && (name == AXAttribute::value || name == AXAttribute::selectedText) && node->spec.valueSettable;
 }
 
 AXResult FakeAccessibility::setAttribute(const AccessibilityElement& element, std::string_view name,
                                          const AXAttributeValue& value) {
   auto* node = nodeOf(element);
   if (node == nullptr) return AXResult::failure(AXErrorKind::invalidElement, "no such element");
-  if (name != AXAttribute::value) return AXResult::failure(AXErrorKind::attributeUnsupported, std::string(name));
+  if (name != AXAttribute::value && name != AXAttribute::selectedText) {
+    return AXResult::failure(AXErrorKind::attributeUnsupported, std::string(name));
+  }
   const auto* text = std::get_if<std::string>(&value);
-  if (text == nullptr) return AXResult::failure(AXErrorKind::illegalArgument, "AXValue takes text");
+  if (text == nullptr) return AXResult::failure(AXErrorKind::illegalArgument, std::string(name) + " takes text");
+  if (name == AXAttribute::selectedText) return replaceSelection(*idOf(element), *node, *text);
   node->writtenValues.push_back(*text);
   if (!node->spec.valueSettable) return AXResult::failure(AXErrorKind::notSettable, "AXValue is read-only");
   switch (node->spec.writeBehaviour) {
@@ -313,6 +349,30 @@ AXResult FakeAccessibility::setAttribute(const AccessibilityElement& element, st
   return AXResult::success();
 }
 
+// As AX does: the selection (or the caret; the end without either) gives way to the text, and the
+// caret follows it.
+AXResult FakeAccessibility::replaceSelection(std::uint64_t id, Node& node, const std::string& text) {
+  node.writtenSelections.push_back(text);
+  if (!node.spec.valueSettable || !node.spec.value) {
+    return AXResult::failure(AXErrorKind::notSettable, "AXSelectedText is read-only");
+  }
+  switch (node.spec.writeBehaviour) {
+    case FakeWriteBehaviour::refuse:
+      return AXResult::failure(AXErrorKind::cannotComplete, "the application refused the write");
+    case FakeWriteBehaviour::ignore:
+      return AXResult::success();
+    case FakeWriteBehaviour::accept:
+      break;
+  }
+  std::string& value = *node.spec.value;
+  const AXTextRange selection = node.spec.selectedTextRange.value_or(AXTextRange{utf16Length(value), 0});
+  const auto [begin, end] = clampedByteRange(value, selection);
+  value.replace(begin, end - begin, text);
+  node.spec.selectedTextRange = AXTextRange{utf16Length(std::string_view(value).substr(0, begin + text.size())), 0};
+  notify(id, AXNotification::valueChanged);
+  return AXResult::success();
+}
+
 std::optional<AXAttributeValue> FakeAccessibility::parameterizedAttribute(const AccessibilityElement& element,
                                                                           std::string_view name,
                                                                           const AXAttributeValue& parameter) {
@@ -324,6 +384,11 @@ std::optional<AXAttributeValue> FakeAccessibility::parameterizedAttribute(const 
     const auto bounds = node->boundsForRange.find({range->location, range->length});
     if (bounds == node->boundsForRange.end()) return std::nullopt;
     return bounds->second;
+  }
+  if (name == AXParameterizedAttribute::stringForRange && node->spec.value) {
+    if (range->location < 0 || range->length < 0) return std::nullopt;
+    const auto [begin, end] = clampedByteRange(*node->spec.value, *range);
+    return node->spec.value->substr(begin, end - begin);
   }
   if (name == AXParameterizedAttribute::attributedStringForRange && node->spec.value) {
     const std::string_view value = *node->spec.value;

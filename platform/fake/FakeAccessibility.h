@@ -15,7 +15,7 @@
 
 namespace quillet::platform::fake {
 
-// What an element does with a write of its AXValue.
+// What an element does with a write of its AXValue or its AXSelectedText.
 enum class FakeWriteBehaviour {
   accept,  // takes the value and sends AXValueChanged
   refuse,  // answers an error and keeps its value
@@ -32,6 +32,7 @@ struct FakeElementSpec {
   std::optional<std::string> help{};
   std::optional<std::string> description{};
   std::optional<AXRect> frame{};  // answers AXPosition and AXSize
+  std::optional<bool> hidden{};   // answers AXHidden
   std::optional<AXTextRange> selectedTextRange{};
   std::optional<std::string> fontFamily{};  // with fontSize, what AXAttributedStringForRange tells
   std::optional<double> fontSize{};
@@ -76,6 +77,8 @@ class FakeAccessibility final : public Accessibility {
   // What the code under test did.
   [[nodiscard]] int readCount(const AccessibilityElement& element, std::string_view name) const;
   [[nodiscard]] std::vector<std::string> writtenValues(const AccessibilityElement& element) const;
+  // The texts written to AXSelectedText, in order.
+  [[nodiscard]] std::vector<std::string> writtenSelections(const AccessibilityElement& element) const;
   [[nodiscard]] std::optional<std::string> valueOf(const AccessibilityElement& element) const;
   [[nodiscard]] int registrationCount(const AccessibilityElement& element, std::string_view notification) const;
 
@@ -103,6 +106,7 @@ class FakeAccessibility final : public Accessibility {
     std::vector<std::uint64_t> children{};
     std::map<std::string, int, std::less<>> readCounts{};
     std::vector<std::string> writtenValues{};
+    std::vector<std::string> writtenSelections{};
     std::map<std::pair<std::int64_t, std::int64_t>, AXRect> boundsForRange{};
   };
 
@@ -114,6 +118,7 @@ class FakeAccessibility final : public Accessibility {
   std::optional<AXAttributeValue> standardAttribute(std::uint64_t id, const Node& node, std::string_view name) const;
   std::optional<std::uint64_t> focusedWindowOf(int processId) const;
   void notify(std::uint64_t id, std::string_view notification);
+  AXResult replaceSelection(std::uint64_t id, Node& node, const std::string& text);
 
   MainLoop& mainLoop_;
   bool trusted_ = true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "platform/ApplicationActivation.h"
@@ -10,8 +11,10 @@ namespace quillet::platform::fake {
 class FakeApplicationActivation final : public ApplicationActivation {
  public:
   void activate(int processId) override { activated.push_back(processId); }
+  void activateWindow(std::uint64_t windowId) override { activatedWindows.push_back(windowId); }
 
   std::vector<int> activated;
+  std::vector<std::uint64_t> activatedWindows;
 };
 
 }  // namespace quillet::platform::fake

@@ -17,6 +17,11 @@ class FakeWorkspace final : public Workspace {
 
   std::vector<RunningApplication> runningApplications() override { return running; }
   std::optional<RunningApplication> frontmostApplication() override { return frontmost; }
+  // The front application's window; its id is `frontmostWindowId`.
+  std::optional<ApplicationWindow> frontmostWindow() override {
+    if (!frontmost) return std::nullopt;
+    return ApplicationWindow{frontmostWindowId, *frontmost};
+  }
   void addObserver(Observer observer) override { observers_.push_back(std::move(observer)); }
   std::vector<std::string> browsers() override { return browserIds; }
 
@@ -32,6 +37,7 @@ class FakeWorkspace final : public Workspace {
   // Oldest first, as the port promises.
   std::vector<RunningApplication> running;
   std::optional<RunningApplication> frontmost;
+  std::uint64_t frontmostWindowId = 0x2a00007;
   std::vector<std::string> browserIds;
 
  private:

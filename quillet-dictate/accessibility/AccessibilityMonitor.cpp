@@ -3,6 +3,7 @@
 #include "quillet-dictate/accessibility/ApplicationOfElement.h"
 #include "quillet-dictate/accessibility/BrowserApplications.h"
 #include "quillet-dictate/accessibility/LogText.h"
+#include "quillet-dictate/accessibility/PlaceholderChrome.h"
 
 namespace quillet::dictate {
 
@@ -65,6 +66,7 @@ void AccessibilityMonitor::applicationActivated(const platform::RunningApplicati
   log_.log("🔁 app activated: " + application.bundleId.value_or("?") + " pid=" + std::to_string(application.processId));
   if (isOwnProcess(application.processId)) {
     // The agent's own panels took the front: the field is gone for now, the observer stays where it was.
+    windowWithoutTree_.reset();
     loseField();
     return;
   }
@@ -82,8 +84,20 @@ void AccessibilityMonitor::attachToApp(int processId) {
   if (attachedPid_ == processId && axObserver_) return;
   axObserver_.reset();
   attachedPid_ = processId;
+  windowWithoutTree_.reset();
 
   const auto application = accessibility_.applicationElement(processId);
+  if (application.isNone()) {
+    // Terminals, Java and Wine programs often expose nothing at all: no field can be tracked, and the
+    // window in front is where a result is pasted. The next click or activation looks again.
+    if (const auto window = workspace_.frontmostWindow(); window && window->application.processId == processId) {
+      windowWithoutTree_ = window;
+      log_.log("🪟 no accessibility tree: pid=" + std::to_string(processId) + " window=" +
+               std::to_string(window->windowId) + " takes pasted text");
+    }
+    loseField();
+    return;
+  }
   // Some applications (Chromium-based ones) build their tree only when a client asks for it this way;
   // AT-SPI has no such switch and refuses it.
   const bool manualAccessibility = accessibility_.setAttribute(application, kManualAccessibility, true).succeeded();
@@ -99,7 +113,12 @@ void AccessibilityMonitor::attachToApp(int processId) {
   if (!axObserver_) return;
   (void)axObserver_->add(application, AXNotification::focusedUIElementChanged);
 
-  if (const auto focused = focusedElementOf(processId)) focusChanged(*focused);
+  // The field of the application left behind is no target any more, even before the new one reports focus.
+  if (const auto focused = focusedElementOf(processId)) {
+    focusChanged(*focused);
+  } else {
+    loseField();
+  }
 
   if (manualAccessibility) {
     // The tree the switch asked for takes a moment to appear; look at the focus once more then.
@@ -115,8 +134,18 @@ void AccessibilityMonitor::observerNotified(const platform::AccessibilityElement
   if (notification == AXNotification::focusedUIElementChanged) {
     focusChanged(element);
   } else if (notification == AXNotification::valueChanged) {
-    if (!currentElement_.isNone() && currentElement_ == element && onTextChanged) onTextChanged(textOf(element));
+    if (!currentElement_.isNone() && currentElement_ == element) textChanged();
   }
+}
+
+void AccessibilityMonitor::textChanged() {
+  if (!onTextChanged || textChangeDelivery_.isValid()) return;
+  textChangeDelivery_ = afterWhileAlive(kTextChangeInterval, [](AccessibilityMonitor& self) { self.deliverTextChange(); });
+}
+
+void AccessibilityMonitor::deliverTextChange() {
+  if (currentElement_.isNone() || !onTextChanged) return;
+  onTextChanged(reading_.leadingTextOf(currentElement_, kTextChangeReadUnits).text);
 }
 
 void AccessibilityMonitor::probeFrontmostFocus() {
@@ -163,6 +192,8 @@ void AccessibilityMonitor::applyFocus(const platform::AccessibilityElement& elem
 
   // Registrations pile up while the application stays attached; they end with its observer.
   if (axObserver_) (void)axObserver_->add(target, AXNotification::valueChanged);
+  // A change still waiting belongs to the field that had focus.
+  if (!(currentElement_ == target)) textChangeDelivery_.cancel();
   currentElement_ = target;
   currentBundleID_ = bundleIdOfElement(reading_, identity_, target);
 
@@ -175,6 +206,9 @@ void AccessibilityMonitor::applyFocus(const platform::AccessibilityElement& elem
 }
 
 void AccessibilityMonitor::loseField() {
+  // A focus evaluation still waiting was overtaken by the loss.
+  focusDebounce_.cancel();
+  textChangeDelivery_.cancel();
   currentElement_ = {};
   if (onFieldLost) onFieldLost();
 }
@@ -184,7 +218,7 @@ void AccessibilityMonitor::logFocus(const platform::AccessibilityElement& elemen
   log_.log("👉 focus app=" + (bundle.empty() ? std::string("unknown") : bundle) + " role=" + reading_.roleOf(element) +
            " subrole=" + reading_.subroleOf(element) + " settable=" +
            describeFlag(accessibility_.isAttributeSettable(element, AXAttribute::value)) + " stringValue=" +
-           describeFlag(accessibility_.typedAttribute<std::string>(element, AXAttribute::value).has_value()));
+           describeFlag(reading_.hasTextValue(element)));
 }
 
 std::optional<platform::AccessibilityElement> AccessibilityMonitor::focusedElementOf(int processId) {
@@ -192,6 +226,12 @@ std::optional<platform::AccessibilityElement> AccessibilityMonitor::focusedEleme
   auto focused = accessibility_.typedAttribute<platform::AccessibilityElement>(application, AXAttribute::focusedUIElement);
   if (!focused || focused->isNone()) return std::nullopt;
   return focused;
+}
+
+InsertionTarget AccessibilityMonitor::insertionTarget() const {
+  if (!currentElement_.isNone()) return InsertionTarget::field(currentElement_);
+  if (windowWithoutTree_) return InsertionTarget::window(*windowWithoutTree_);
+  return {};
 }
 
 bool AccessibilityMonitor::isOwnProcess(int processId) { return processId == identity_.ownProcessId(); }
@@ -221,7 +261,7 @@ PillFacts AccessibilityMonitor::pillFactsOf(const platform::AccessibilityElement
   facts.bundleId = bundleIdOfElement(reading_, identity_, element);
   facts.role = reading_.roleOf(element);
   facts.subrole = reading_.subroleOf(element);
-  facts.text = reading_.textOf(element);
+  facts.text = reading_.leadingTextOf(element, promptReadUnits).text;
   facts.placeholder = reading_.placeholderOf(element);
   facts.title = reading_.stringAttribute(AXAttribute::title, element);
   facts.help = reading_.stringAttribute(AXAttribute::help, element);

@@ -18,6 +18,7 @@
 #include "quillet-dictate/accessibility/EditableFieldFinder.h"
 #include "quillet-dictate/accessibility/ElementReading.h"
 #include "quillet-dictate/accessibility/FieldGeometry.h"
+#include "quillet-dictate/accessibility/InsertionTarget.h"
 #include "quillet-dictate/shell/VxLog.h"
 
 namespace quillet::dictate {
@@ -52,6 +53,11 @@ class AccessibilityMonitor : public std::enable_shared_from_this<AccessibilityMo
   static constexpr double kSecondClickProbe = 0.12;
   static constexpr double kManualAccessibilityReread = 0.5;
   static constexpr int kDescendantSearchDepth = 8;
+  // Text changes of the focused field reach onTextChanged at most once per this interval, with the
+  // field's text read once, and at most this much of it: typing into a long document costs no more
+  // than typing into a short field.
+  static constexpr double kTextChangeInterval = 0.1;
+  static constexpr std::int64_t kTextChangeReadUnits = 20000;
 
   static std::shared_ptr<AccessibilityMonitor> create(Ports ports);
 
@@ -63,13 +69,16 @@ class AccessibilityMonitor : public std::enable_shared_from_this<AccessibilityMo
 
   // An editable element got focus; the frame is the capsule's anchor in screen coordinates.
   std::function<void(const platform::AccessibilityElement& element, const platform::ScreenRect& frame)> onFieldFocused;
-  // The focused field's text changed.
+  // The focused field's text changed; `text` is its start, up to kTextChangeReadUnits.
   std::function<void(const std::string& text)> onTextChanged;
   // No editable element has focus any more.
   std::function<void()> onFieldLost;
 
   // The editable element last reported focused; "no element" after onFieldLost.
   [[nodiscard]] const platform::AccessibilityElement& currentElement() const { return currentElement_; }
+  // Where a result would be typed now: currentElement(), else the front window when the front
+  // application exposes no accessibility tree at all; none otherwise.
+  [[nodiscard]] InsertionTarget insertionTarget() const;
   // The identifier of the application owning currentElement(); empty when unknown.
   [[nodiscard]] const std::string& currentBundleID() const { return currentBundleID_; }
 
@@ -94,6 +103,8 @@ class AccessibilityMonitor : public std::enable_shared_from_this<AccessibilityMo
   void focusChanged(const platform::AccessibilityElement& element);
   void applyFocus(const platform::AccessibilityElement& element);
   void loseField();
+  void textChanged();
+  void deliverTextChange();
   void logFocus(const platform::AccessibilityElement& element);
   [[nodiscard]] std::optional<platform::AccessibilityElement> focusedElementOf(int processId);
   [[nodiscard]] bool isOwnProcess(int processId);
@@ -118,6 +129,9 @@ class AccessibilityMonitor : public std::enable_shared_from_this<AccessibilityMo
   platform::AccessibilityElement currentElement_;
   std::string currentBundleID_;
   platform::Timer focusDebounce_;
+  platform::Timer textChangeDelivery_;
+  // The front window of the attached application when that application has no accessibility tree.
+  std::optional<platform::ApplicationWindow> windowWithoutTree_;
   int attachedPid_ = 0;
   std::optional<double> lastUserClickAt_;
   bool started_ = false;

@@ -37,7 +37,8 @@ bool prefersSimpleExternalDecoration(const ElementReading& reading, platform::Ap
       (role == "AXTextArea" || role == "AXTextField")) {
     return true;
   }
-  return looksLikePlaceholderChrome(reading.textOf(element)) || looksLikePlaceholderChrome(reading.placeholderOf(element));
+  return looksLikePlaceholderChrome(reading.leadingTextOf(element, promptReadUnits).text) ||
+         looksLikePlaceholderChrome(reading.placeholderOf(element));
 }
 
 }  // namespace quillet::dictate

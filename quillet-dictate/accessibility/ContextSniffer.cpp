@@ -109,6 +109,11 @@ std::optional<AccessibilityElement> ContextSniffer::frontmostWindow() {
   return window;
 }
 
+// No more of a value than the context can hold is read, however long the document behind it.
+std::string ContextSniffer::valueOf(const AccessibilityElement& element) const {
+  return reading_.leadingTextOf(element, maxValueReadUnits).text;
+}
+
 bool ContextSniffer::isFull(const VisibleTextBuffer& buffer, std::size_t visited) {
   return buffer.characterCount() >= PageContext::maxCharacters || visited >= maxVisitedElements;
 }
@@ -116,6 +121,8 @@ bool ContextSniffer::isFull(const VisibleTextBuffer& buffer, std::size_t visited
 void ContextSniffer::walk(const AccessibilityElement& element, VisibleTextBuffer& buffer, std::size_t& visited) {
   if (isFull(buffer, visited)) return;
   ++visited;
+  // Closed menus, unopened popovers and pages of a stack not shown stay in the tree; nothing of them is on screen.
+  if (dependencies_.accessibility.typedAttribute<bool>(element, AXAttribute::hidden) == true) return;
   appendOwnText(element, buffer);
   const auto children = dependencies_.accessibility.typedAttribute<platform::AXElementList>(element, AXAttribute::children);
   if (!children) return;
@@ -131,14 +138,14 @@ void ContextSniffer::appendOwnText(const AccessibilityElement& element, VisibleT
   if (isOneOf(*role, {"AXStaticText", "AXTextField", "AXTextArea"})) {
     // A password field's value never leaves this process, whatever its application exposes.
     if (*role == "AXTextField" && reading_.subroleOf(element) == "AXSecureTextField") return;
-    if (const auto value = reading_.textOf(element); !value.empty()) buffer.append(value);
+    if (const auto value = valueOf(element); !value.empty()) buffer.append(value);
     return;
   }
   if (isOneOf(*role, {"AXWebArea", "AXLink", "AXButton", "AXCheckBox", "AXRadioButton"})) {
     if (const auto title = reading_.stringAttribute(AXAttribute::title, element); !title.empty()) buffer.append(title);
     return;
   }
-  if (const auto value = reading_.textOf(element); text::characterCount(value) > 1) {
+  if (const auto value = valueOf(element); text::characterCount(value) > 1) {
     buffer.append(value);
   } else if (const auto description = reading_.stringAttribute(AXAttribute::description, element);
              text::characterCount(description) > 2) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -21,6 +22,8 @@ class ContextSniffer {
  public:
   static constexpr std::size_t maxVisitedElements = 2500;
   static constexpr int maxLevelsToWindow = 20;
+  // Enough UTF-16 units for a full context even of characters made of several.
+  static constexpr std::int64_t maxValueReadUnits = 8 * static_cast<std::int64_t>(PageContext::maxCharacters);
 
   struct Dependencies {
     platform::Accessibility& accessibility;
@@ -43,6 +46,7 @@ class ContextSniffer {
   std::optional<platform::AccessibilityElement> frontmostWindow();
   void walk(const platform::AccessibilityElement& element, VisibleTextBuffer& buffer, std::size_t& visited);
   void appendOwnText(const platform::AccessibilityElement& element, VisibleTextBuffer& buffer);
+  [[nodiscard]] std::string valueOf(const platform::AccessibilityElement& element) const;
   [[nodiscard]] static bool isFull(const VisibleTextBuffer& buffer, std::size_t visited);
 
   Dependencies dependencies_;

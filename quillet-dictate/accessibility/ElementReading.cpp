@@ -1,5 +1,9 @@
 #include "quillet-dictate/accessibility/ElementReading.h"
 
+#include <utility>
+
+#include "common/text/UnicodeText.h"
+
 namespace quillet::dictate {
 
 namespace {
@@ -24,6 +28,30 @@ std::string ElementReading::placeholderOf(const platform::AccessibilityElement& 
 
 std::string ElementReading::textOf(const platform::AccessibilityElement& element) const {
   return stringAttribute(platform::AXAttribute::value, element);
+}
+
+ElementReading::LeadingText ElementReading::leadingTextOf(const platform::AccessibilityElement& element,
+                                                         std::int64_t maxUtf16Units) const {
+  // One unit more than wanted tells whether anything follows.
+  const platform::AXTextRange range{0, maxUtf16Units + 1};
+  auto piece = accessibility_.parameterizedAttribute(element, platform::AXParameterizedAttribute::stringForRange, range);
+  auto* text = piece ? std::get_if<std::string>(&*piece) : nullptr;
+  LeadingText leading{text != nullptr ? std::move(*text) : textOf(element), true};
+  if (static_cast<std::int64_t>(text::utf16Length(leading.text)) <= maxUtf16Units) return leading;
+  std::string kept;
+  std::int64_t units = 0;
+  text::forEachCharacter(leading.text, [&](std::string_view character) {
+    units += static_cast<std::int64_t>(text::utf16Length(character));
+    if (units <= maxUtf16Units) kept.append(character);
+  });
+  return {std::move(kept), false};
+}
+
+bool ElementReading::hasTextValue(const platform::AccessibilityElement& element) const {
+  const auto empty = accessibility_.parameterizedAttribute(element, platform::AXParameterizedAttribute::stringForRange,
+                                                           platform::AXTextRange{0, 0});
+  if (empty) return std::holds_alternative<std::string>(*empty);
+  return accessibility_.typedAttribute<std::string>(element, platform::AXAttribute::value).has_value();
 }
 
 std::string ElementReading::stringAttribute(std::string_view name, const platform::AccessibilityElement& element) const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,16 @@ class ElementReading {
   [[nodiscard]] std::string placeholderOf(const platform::AccessibilityElement& element) const;
   // "AXValue" when it is text, else empty text.
   [[nodiscard]] std::string textOf(const platform::AccessibilityElement& element) const;
+  // The start of "AXValue" (as textOf) up to `maxUtf16Units`, read as a piece so that a long document costs
+  // no more than a short field; whole characters only.
+  struct LeadingText {
+    std::string text;
+    // Whether `text` is the whole value.
+    bool complete = true;
+  };
+  [[nodiscard]] LeadingText leadingTextOf(const platform::AccessibilityElement& element, std::int64_t maxUtf16Units) const;
+  // Whether "AXValue" is text, without reading all of it.
+  [[nodiscard]] bool hasTextValue(const platform::AccessibilityElement& element) const;
   // The named attribute when it is text, else empty text.
   [[nodiscard]] std::string stringAttribute(std::string_view name, const platform::AccessibilityElement& element) const;
 

@@ -13,13 +13,14 @@
 #include "platform/MainLoop.h"
 #include "platform/Pasteboard.h"
 #include "quillet-dictate/accessibility/ElementReading.h"
+#include "quillet-dictate/accessibility/InsertionTarget.h"
 #include "quillet-dictate/shell/VxLog.h"
 
 namespace quillet::dictate {
 
-// Types the agent's results into the field the user works in, in another application: by writing the
-// field's AXValue at the caret when the field takes it, else through the clipboard and the paste keystroke,
-// putting the user's clipboard back a second later. Main thread only.
+// Types the agent's results into the field the user works in, in another application: by inserting them
+// at the caret (replacing a selection, as typing does) when the field takes it, else through the
+// clipboard and the paste keystroke, putting the user's clipboard back a second later. Main thread only.
 class TextInsertion : public std::enable_shared_from_this<TextInsertion> {
  public:
   // How long after a paste the user's clipboard is put back, and how long the target is given to
@@ -35,12 +36,15 @@ class TextInsertion : public std::enable_shared_from_this<TextInsertion> {
     platform::Accessibility& accessibility;
     platform::AppIdentity& identity;
     platform::Pasteboard& pasteboard;
+    // The X primary selection, which the xterm family pastes.
+    platform::Pasteboard& primarySelection;
     platform::KeySynth& keys;
     platform::ApplicationActivation& activation;
     platform::MainLoop& mainLoop;
     const VxLog& log;
-    // The focus tracker's current editable element; "no element" when there is none.
-    std::function<platform::AccessibilityElement()> currentElement;
+    // The focus tracker's current target: its editable element, or the front window of an application
+    // without an accessibility tree; none when there is neither.
+    std::function<InsertionTarget()> currentTarget;
   };
 
   // Where insertIntoTarget put the text.
@@ -48,34 +52,47 @@ class TextInsertion : public std::enable_shared_from_this<TextInsertion> {
 
   static std::shared_ptr<TextInsertion> create(Dependencies dependencies);
 
-  // Inserts into `target` (the HUD's insertion target), else into the focus tracker's current element;
-  // with neither, only copies the text to the clipboard.
-  Route insertIntoTarget(std::string_view text, const platform::AccessibilityElement& target);
+  // Inserts into `target` (the HUD's insertion target), else into the focus tracker's current target;
+  // with neither, only copies the text to the clipboard. A window target is pasted into.
+  Route insertIntoTarget(std::string_view text, const InsertionTarget& target);
 
-  // Writes `text` and one space at the caret of `element`, or pastes them when the field is empty,
-  // shows only its prompt, belongs to a chat application, or did not take the write.
+  // Inserts `text` and one space at the caret of `element`, or pastes them when the field is empty,
+  // shows only its prompt, belongs to a chat application, or did not take the insertion.
   void insertAtCursor(std::string_view text, const platform::AccessibilityElement& element);
 
   // Puts `text` alone on the clipboard for the user to paste; nothing is put back later.
   void copyToPasteboard(std::string_view text);
 
  private:
-  // The clipboard as the user had it before a paste, kept until it is put back.
+  // The clipboard (and the primary selection, when the paste used it) as the user had them before a
+  // paste, kept until they are put back.
   struct PendingRestore {
-    platform::PasteboardContents original;
+    platform::PasteboardContents clipboard;
+    std::optional<platform::PasteboardContents> primarySelection;
     std::string offeredText;
     platform::Timer timer;
+  };
+  // Where a paste goes: the application, and its window when the target is a window.
+  struct PasteDestination {
+    std::optional<int> processId;
+    std::optional<std::uint64_t> windowId;
   };
 
   explicit TextInsertion(Dependencies dependencies);
 
-  // Pastes `text` and one space into the application `targetProcessId`; the keystroke and the
-  // restore run later on the main loop.
-  void pasteInto(std::string_view text, std::optional<int> targetProcessId);
-  platform::PasteboardContents clipboardToRestore();
+  // Pastes `text` and one space into the destination; the keystroke and the restore run later on the
+  // main loop.
+  void pasteInto(std::string_view text, const PasteDestination& destination);
+  // What `board` held for the user before our pastes: while an earlier paste still waits to put it
+  // back and the board still shows that paste's text, what that paste kept.
+  platform::PasteboardContents userContentsOf(platform::Pasteboard& board,
+                                              const std::optional<platform::PasteboardContents>& kept);
   void restoreClipboard();
   bool landedByDirectWrite(std::string_view text, const platform::AccessibilityElement& element,
-                           const std::string& current);
+                           const ElementReading::LeadingText& current);
+  // The number of copies of `text` in the field's text around the edit at `selection`, read in pieces.
+  std::size_t copiesAround(const platform::AccessibilityElement& element, std::string_view text,
+                           const platform::AXTextRange& selection, std::int64_t insertedUnits);
 
   Dependencies dependencies_;
   ElementReading reading_;

@@ -67,6 +67,7 @@ struct InsertionDesktop {
   std::unique_ptr<GtkApplication> fields;
   std::unique_ptr<GtkApplication> pasteTarget;
   platform::qt::QtPasteboard pasteboard;
+  platform::qt::QtPasteboard primarySelection{platform::qt::QtPasteboard::Selection::primary};
   platform::x11::XTestKeySynth keys{bus.displayName()};
   platform::x11::X11ApplicationActivation activation{bus.displayName()};
   platform::fake::FakeAppIdentity identity;
@@ -83,8 +84,9 @@ class TextInsertionDesktopTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_NE(desktop_, nullptr);
     ASSERT_TRUE(runUntil([&] { return ax().isTrusted(); })) << "the accessibility bus never became usable";
-    insertion_ = TextInsertion::create({ax(), desktop_->identity, desktop_->pasteboard, desktop_->keys,
-                                        desktop_->activation, *desktop_->loop, log_, [] { return AccessibilityElement(); }});
+    insertion_ = TextInsertion::create({ax(), desktop_->identity, desktop_->pasteboard, desktop_->primarySelection,
+                                        desktop_->keys, desktop_->activation, *desktop_->loop, log_,
+                                        [] { return InsertionTarget(); }});
   }
 
   static platform::atspi::AtspiAccessibility& ax() { return *desktop_->accessibility; }

@@ -12,6 +12,8 @@
 #include <utility>
 
 #include "platform/linux/atspi/AtspiRoleMapping.h"
+#include "platform/linux/atspi/AtspiTextAccess.h"
+#include "platform/linux/atspi/GLibOwnership.h"
 
 namespace quillet::platform::atspi {
 
@@ -26,53 +28,6 @@ constexpr int kApplicationsLimit = 512;
 constexpr int kAncestorLimit = 64;
 // How often a main loop that does not iterate GLib drains AT-SPI's pending events.
 constexpr double kDrainInterval = 0.05;
-
-// ---- GLib ownership -------------------------------------------------------------------------------
-
-struct GObjectUnref {
-  void operator()(void* object) const {
-    if (object != nullptr) g_object_unref(object);
-  }
-};
-template <class T>
-using GObjectPointer = std::unique_ptr<T, GObjectUnref>;
-
-struct GFree {
-  void operator()(void* memory) const { g_free(memory); }
-};
-template <class T>
-using GMemory = std::unique_ptr<T, GFree>;
-
-struct HashTableUnref {
-  void operator()(GHashTable* table) const {
-    if (table != nullptr) g_hash_table_unref(table);
-  }
-};
-using HashTablePointer = std::unique_ptr<GHashTable, HashTableUnref>;
-
-// The GError a libatspi call may set, freed with it.
-class CallError {
- public:
-  CallError() = default;
-  ~CallError() {
-    if (error_ != nullptr) g_error_free(error_);
-  }
-  CallError(const CallError&) = delete;
-  CallError& operator=(const CallError&) = delete;
-
-  GError** out() { return &error_; }
-  [[nodiscard]] bool failed() const { return error_ != nullptr; }
-  [[nodiscard]] std::string message() const { return error_ != nullptr ? error_->message : "unknown failure"; }
-
- private:
-  GError* error_ = nullptr;
-};
-
-std::optional<std::string> takeText(gchar* owned) {
-  GMemory<gchar> text(owned);
-  if (!text) return std::nullopt;
-  return std::string(text.get());
-}
 
 // ---- Elements ------------------------------------------------------------------------------------
 
@@ -94,6 +49,8 @@ class AtspiElementReference final : public AccessibilityElementReference {
   [[nodiscard]] AtspiAccessible* accessible() const { return accessible_.get(); }
   [[nodiscard]] const std::string& busName() const { return busName_; }
   [[nodiscard]] bool isApplicationRoot() const { return path_ == kApplicationRootPath; }
+  // Names the element among every application's elements.
+  [[nodiscard]] std::string key() const { return busName_ + '\n' + path_; }
   [[nodiscard]] bool sameApplication(const AtspiElementReference& other) const { return busName_ == other.busName_; }
 
  private:
@@ -116,59 +73,7 @@ const AtspiElementReference* referenceOf(const AccessibilityElement& element) {
   return dynamic_cast<const AtspiElementReference*>(element.reference());
 }
 
-// ---- Text offsets --------------------------------------------------------------------------------
-
-// AT-SPI counts text offsets in Unicode characters, AX in UTF-16 units: a character beyond the
-// Basic Multilingual Plane is one of the first and two of the second.
-std::int64_t utf16WidthOf(gunichar character) { return character > 0xFFFF ? 2 : 1; }
-
-std::int64_t utf16OffsetOf(const std::string& text, std::int64_t characterOffset) {
-  std::int64_t units = 0;
-  std::int64_t characters = 0;
-  for (const char* cursor = text.c_str(); *cursor != '\0' && characters < characterOffset;
-       cursor = g_utf8_next_char(cursor), ++characters) {
-    units += utf16WidthOf(g_utf8_get_char(cursor));
-  }
-  return units;
-}
-
-// The character offset of a UTF-16 offset; an offset inside a surrogate pair moves to the start of its
-// character, or past it when `roundUp`. Nothing when the offset lies beyond the text.
-std::optional<std::int64_t> characterOffsetOf(const std::string& text, std::int64_t utf16Offset, bool roundUp) {
-  if (utf16Offset < 0) return std::nullopt;
-  std::int64_t units = 0;
-  std::int64_t characters = 0;
-  const char* cursor = text.c_str();
-  while (units < utf16Offset && *cursor != '\0') {
-    const std::int64_t width = utf16WidthOf(g_utf8_get_char(cursor));
-    if (units + width > utf16Offset && !roundUp) break;
-    units += width;
-    ++characters;
-    cursor = g_utf8_next_char(cursor);
-  }
-  if (units < utf16Offset && *cursor == '\0') return std::nullopt;
-  return characters;
-}
-
-struct CharacterRange {
-  gint start = 0;
-  gint end = 0;
-};
-
-std::optional<CharacterRange> characterRangeOf(const std::string& text, const AXTextRange& range) {
-  if (range.length < 0) return std::nullopt;
-  const auto start = characterOffsetOf(text, range.location, false);
-  const auto end = characterOffsetOf(text, range.location + range.length, true);
-  if (!start || !end) return std::nullopt;
-  return CharacterRange{static_cast<gint>(*start), static_cast<gint>(*end)};
-}
-
 // ---- Reading one element -------------------------------------------------------------------------
-
-bool hasState(AtspiAccessible* accessible, AtspiStateType state) {
-  GObjectPointer<AtspiStateSet> states(atspi_accessible_get_state_set(accessible));
-  return states && atspi_state_set_contains(states.get(), state);
-}
 
 AtspiRole roleOf(AtspiAccessible* accessible) {
   CallError error;
@@ -227,27 +132,6 @@ std::optional<AXAttributeValue> valueOf(AtspiAccessible* accessible) {
   const double current = atspi_value_get_current_value(value.get(), error.out());
   if (error.failed()) return std::nullopt;
   return current;
-}
-
-std::optional<AXTextRange> selectedTextRangeOf(AtspiAccessible* accessible) {
-  GObjectPointer<AtspiText> text(atspi_accessible_get_text_iface(accessible));
-  if (!text) return std::nullopt;
-  const auto content = fullTextOf(text.get());
-  if (!content) return std::nullopt;
-  CallError countError;
-  if (atspi_text_get_n_selections(text.get(), countError.out()) > 0) {
-    CallError error;
-    GMemory<AtspiRange> selection(atspi_text_get_selection(text.get(), 0, error.out()));
-    if (selection) {
-      const auto start = utf16OffsetOf(*content, std::min(selection->start_offset, selection->end_offset));
-      const auto end = utf16OffsetOf(*content, std::max(selection->start_offset, selection->end_offset));
-      return AXTextRange{start, end - start};
-    }
-  }
-  CallError caretError;
-  const gint caret = atspi_text_get_caret_offset(text.get(), caretError.out());
-  if (caretError.failed() || caret < 0) return std::nullopt;
-  return AXTextRange{utf16OffsetOf(*content, caret), 0};
 }
 
 std::optional<AXRect> extentsOf(AtspiAccessible* accessible) {
@@ -361,47 +245,6 @@ GObjectPointer<AtspiAccessible> activeWindowOf(AtspiAccessible* application) {
     if (window && hasState(window.get(), ATSPI_STATE_ACTIVE)) return window;
   }
   return nullptr;
-}
-
-std::optional<AXAttributeValue> boundsForRange(AtspiAccessible* accessible, const AXTextRange& range) {
-  GObjectPointer<AtspiText> text(atspi_accessible_get_text_iface(accessible));
-  if (!text) return std::nullopt;
-  const auto content = fullTextOf(text.get());
-  if (!content) return std::nullopt;
-  const auto characters = characterRangeOf(*content, range);
-  if (!characters) return std::nullopt;
-  CallError error;
-  GMemory<AtspiRect> bounds(
-      atspi_text_get_range_extents(text.get(), characters->start, characters->end, ATSPI_COORD_TYPE_SCREEN, error.out()));
-  if (!bounds || error.failed()) return std::nullopt;
-  return AXRect{{double(bounds->x), double(bounds->y)}, {double(bounds->width), double(bounds->height)}};
-}
-
-std::optional<AXAttributeValue> attributedStringForRange(AtspiAccessible* accessible, const AXTextRange& range) {
-  GObjectPointer<AtspiText> text(atspi_accessible_get_text_iface(accessible));
-  if (!text) return std::nullopt;
-  const auto content = fullTextOf(text.get());
-  if (!content) return std::nullopt;
-  const auto characters = characterRangeOf(*content, range);
-  if (!characters) return std::nullopt;
-  CallError textError;
-  const auto piece = takeText(atspi_text_get_text(text.get(), characters->start, characters->end, textError.out()));
-  if (!piece) return std::nullopt;
-  AXAttributedText attributed{*piece, std::nullopt, std::nullopt};
-  gint runStart = 0;
-  gint runEnd = 0;
-  CallError runError;
-  HashTablePointer attributes(
-      atspi_text_get_attribute_run(text.get(), characters->start, TRUE, &runStart, &runEnd, runError.out()));
-  if (attributes) {
-    if (const auto* family = static_cast<const char*>(g_hash_table_lookup(attributes.get(), "family-name"))) {
-      attributed.fontFamily = family;
-    }
-    if (const auto* size = static_cast<const char*>(g_hash_table_lookup(attributes.get(), "size"))) {
-      attributed.fontSize = g_ascii_strtod(size, nullptr);
-    }
-  }
-  return attributed;
 }
 
 AXResult writeValue(AtspiAccessible* accessible, const AXAttributeValue& value) {
@@ -619,7 +462,7 @@ class AtspiAccessibility::Implementation {
     return takeElement(window.release());
   }
 
-  std::optional<AXAttributeValue> attribute(AtspiAccessible* accessible, std::string_view name) {
+  std::optional<AXAttributeValue> attribute(AtspiAccessible* accessible, const std::string& key, std::string_view name) {
     if (name == AXAttribute::role) return std::string(axRoleOfAccessible(accessible).role);
     if (name == AXAttribute::subrole) {
       const auto subrole = axRoleOfAccessible(accessible).subrole;
@@ -628,13 +471,21 @@ class AtspiAccessibility::Implementation {
     }
     if (name == AXAttribute::value) return valueOf(accessible);
     if (name == AXAttribute::selectedTextRange) {
-      if (auto range = selectedTextRangeOf(accessible)) return *range;
+      if (auto range = texts_.selectedTextRange(accessible, key)) return *range;
+      return std::nullopt;
+    }
+    if (name == AXAttribute::selectedText) {
+      if (auto selected = texts_.selectedText(accessible)) return *selected;
       return std::nullopt;
     }
     if (name == AXAttribute::numberOfCharacters) {
-      const auto text = textOf(accessible);
-      if (!text) return std::nullopt;
-      return static_cast<double>(utf16OffsetOf(*text, g_utf8_strlen(text->c_str(), -1)));
+      if (const auto length = texts_.utf16Length(accessible, key)) return static_cast<double>(*length);
+      return std::nullopt;
+    }
+    // GTK marks a widget SHOWING when it is mapped and VISIBLE when it is meant to show; a closed menu's
+    // items and an unopened popover's rows are neither, though they stay in the tree.
+    if (name == AXAttribute::hidden) {
+      return !(hasState(accessible, ATSPI_STATE_SHOWING) && hasState(accessible, ATSPI_STATE_VISIBLE));
     }
     if (name == AXAttribute::placeholderValue) {
       if (auto placeholder = objectAttribute(accessible, "placeholder-text")) return *placeholder;
@@ -664,12 +515,12 @@ class AtspiAccessibility::Implementation {
     return std::nullopt;
   }
 
-  std::vector<std::string> attributeNames(AtspiAccessible* accessible) {
+  std::vector<std::string> attributeNames(AtspiAccessible* accessible, const std::string& key) {
     std::vector<std::string> names{std::string(AXAttribute::role), std::string(AXAttribute::title),
                                    std::string(AXAttribute::description), std::string(AXAttribute::focused),
                                    std::string(AXAttribute::children)};
     const auto addWhenPresent = [&](std::string_view name) {
-      if (attribute(accessible, name)) names.emplace_back(name);
+      if (attribute(accessible, key, name)) names.emplace_back(name);
     };
     for (const auto name : {AXAttribute::subrole, AXAttribute::parent, AXAttribute::placeholderValue}) addWhenPresent(name);
     if (GObjectPointer<AtspiComponent> component(atspi_accessible_get_component_iface(accessible)); component) {
@@ -681,8 +532,10 @@ class AtspiAccessibility::Implementation {
     if (text || value) names.emplace_back(AXAttribute::value);
     if (text) {
       names.emplace_back(AXAttribute::selectedTextRange);
+      names.emplace_back(AXAttribute::selectedText);
       names.emplace_back(AXAttribute::numberOfCharacters);
     }
+    names.emplace_back(AXAttribute::hidden);
     if (roleOf(accessible) == ATSPI_ROLE_APPLICATION) {
       names.emplace_back(AXAttribute::focusedUIElement);
       names.emplace_back(AXAttribute::focusedWindow);
@@ -691,6 +544,8 @@ class AtspiAccessibility::Implementation {
   }
 
   std::unique_ptr<AccessibilityObserver> createObserver(int processId, AccessibilityObserver::Callback callback);
+
+  AtspiTextAccess& texts() { return texts_; }
 
  private:
   class Observer;
@@ -703,6 +558,7 @@ class AtspiAccessibility::Implementation {
       CallError error;
       atspi_event_listener_register(listener_.get(), type, error.out());
     }
+    texts_.setReceivingEvents(true);
     drain_ = mainLoop_.every(kDrainInterval, [this] {
       // Inside a GLib dispatch the main loop is GLib's, which services AT-SPI by itself.
       if (g_main_depth() > 0) {
@@ -719,6 +575,19 @@ class AtspiAccessibility::Implementation {
     static_cast<Implementation*>(implementation)->route(*event);
   }
 
+  // Keeps the offset maps of long texts true without reading them again.
+  void noteTextChange(std::string_view type, const AtspiEvent& event, const std::string& key) {
+    if (type.starts_with("object:text-changed:insert")) {
+      std::optional<std::string_view> inserted;
+      if (G_VALUE_HOLDS_STRING(&event.any_data) && g_value_get_string(&event.any_data) != nullptr) {
+        inserted = g_value_get_string(&event.any_data);
+      }
+      texts_.textInserted(key, event.detail1, event.detail2, inserted);
+    } else if (type.starts_with("object:text-changed:delete")) {
+      texts_.textDeleted(key, event.detail1, event.detail2);
+    }
+  }
+
   void route(const AtspiEvent& event) {
     const std::string_view type = event.type != nullptr ? event.type : "";
     std::string_view notification;
@@ -733,6 +602,7 @@ class AtspiAccessibility::Implementation {
     const auto element = borrowElement(event.source);
     const auto* source = referenceOf(element);
     if (source == nullptr) return;
+    if (notification == AXNotification::valueChanged) noteTextChange(type, event, source->key());
     if (notification == AXNotification::focusedUIElementChanged) lastFocused_[source->busName()] = element;
     const auto processId = processIdOf(source->busName());
     if (!processId) return;
@@ -760,6 +630,7 @@ class AtspiAccessibility::Implementation {
   std::vector<std::weak_ptr<ObserverState>> observers_;
   GObjectPointer<AtspiEventListener> listener_;
   Timer drain_;
+  AtspiTextAccess texts_;
 };
 
 class AtspiAccessibility::Implementation::Observer final : public AccessibilityObserver {
@@ -826,18 +697,18 @@ std::optional<int> AtspiAccessibility::processId(const AccessibilityElement& ele
 std::optional<AXAttributeValue> AtspiAccessibility::attribute(const AccessibilityElement& element, std::string_view name) {
   auto* accessible = implementation_->accessibleOf(element);
   if (accessible == nullptr) return std::nullopt;
-  return implementation_->attribute(accessible, name);
+  return implementation_->attribute(accessible, referenceOf(element)->key(), name);
 }
 
 std::vector<std::string> AtspiAccessibility::attributeNames(const AccessibilityElement& element) {
   auto* accessible = implementation_->accessibleOf(element);
   if (accessible == nullptr) return {};
-  return implementation_->attributeNames(accessible);
+  return implementation_->attributeNames(accessible, referenceOf(element)->key());
 }
 
 bool AtspiAccessibility::isAttributeSettable(const AccessibilityElement& element, std::string_view name) {
   auto* accessible = implementation_->accessibleOf(element);
-  if (accessible == nullptr || name != AXAttribute::value) return false;
+  if (accessible == nullptr || (name != AXAttribute::value && name != AXAttribute::selectedText)) return false;
   GObjectPointer<AtspiEditableText> editable(atspi_accessible_get_editable_text_iface(accessible));
   return editable && hasState(accessible, ATSPI_STATE_EDITABLE);
 }
@@ -846,6 +717,11 @@ AXResult AtspiAccessibility::setAttribute(const AccessibilityElement& element, s
                                           const AXAttributeValue& value) {
   auto* accessible = implementation_->accessibleOf(element);
   if (accessible == nullptr) return AXResult::failure(AXErrorKind::invalidElement, "no accessible element");
+  if (name == AXAttribute::selectedText) {
+    const auto* text = std::get_if<std::string>(&value);
+    if (text == nullptr) return AXResult::failure(AXErrorKind::illegalArgument, "AXSelectedText takes text");
+    return implementation_->texts().replaceSelection(accessible, referenceOf(element)->key(), *text);
+  }
   if (name != AXAttribute::value) {
     return AXResult::failure(AXErrorKind::attributeUnsupported, std::string(name) + " cannot be written over AT-SPI");
   }
@@ -858,9 +734,17 @@ std::optional<AXAttributeValue> AtspiAccessibility::parameterizedAttribute(const
   auto* accessible = implementation_->accessibleOf(element);
   const auto* range = std::get_if<AXTextRange>(&parameter);
   if (accessible == nullptr || range == nullptr) return std::nullopt;
-  if (name == AXParameterizedAttribute::boundsForRange) return boundsForRange(accessible, *range);
-  if (name == AXParameterizedAttribute::attributedStringForRange) return attributedStringForRange(accessible, *range);
-  return std::nullopt;
+  auto& texts = implementation_->texts();
+  const std::string key = referenceOf(element)->key();
+  std::optional<AXAttributeValue> answer;
+  if (name == AXParameterizedAttribute::boundsForRange) {
+    if (auto bounds = texts.boundsForRange(accessible, key, *range)) answer = *bounds;
+  } else if (name == AXParameterizedAttribute::attributedStringForRange) {
+    if (auto attributed = texts.attributedStringForRange(accessible, key, *range)) answer = std::move(*attributed);
+  } else if (name == AXParameterizedAttribute::stringForRange) {
+    if (auto piece = texts.stringForRange(accessible, key, *range)) answer = std::move(*piece);
+  }
+  return answer;
 }
 
 std::unique_ptr<AccessibilityObserver> AtspiAccessibility::createObserver(int processId,

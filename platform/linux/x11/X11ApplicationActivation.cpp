@@ -95,13 +95,22 @@ bool X11ApplicationActivation::windowManagerActivates() {
 
 void X11ApplicationActivation::activate(int processId) {
   if (!connect()) return;
-  const auto window = topmostWindowOf(processId);
-  if (!window) return;
+  if (const auto window = topmostWindowOf(processId)) activateTopLevel(*window);
+}
+
+void X11ApplicationActivation::activateWindow(std::uint64_t windowId) {
+  if (!connect()) return;
+  const auto window = static_cast<xcb_window_t>(windowId);
+  if (windowId != window || !isViewable(connection_, window)) return;
+  activateTopLevel(window);
+}
+
+void X11ApplicationActivation::activateTopLevel(unsigned int window) {
   if (windowManagerActivates()) {
     xcb_client_message_event_t message{};
     message.response_type = XCB_CLIENT_MESSAGE;
     message.format = 32;
-    message.window = *window;
+    message.window = window;
     message.type = atom(connection_, "_NET_ACTIVE_WINDOW");
     // Source 2 is a pager: the user asked for the switch, so focus-stealing prevention does not apply.
     message.data.data32[0] = 2;
@@ -110,8 +119,8 @@ void X11ApplicationActivation::activate(int processId) {
                    reinterpret_cast<const char*>(&message));
   } else {
     const uint32_t above = XCB_STACK_MODE_ABOVE;
-    xcb_configure_window(connection_, *window, XCB_CONFIG_WINDOW_STACK_MODE, &above);
-    xcb_set_input_focus(connection_, XCB_INPUT_FOCUS_POINTER_ROOT, *window, XCB_CURRENT_TIME);
+    xcb_configure_window(connection_, window, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+    xcb_set_input_focus(connection_, XCB_INPUT_FOCUS_POINTER_ROOT, window, XCB_CURRENT_TIME);
   }
   xcb_flush(connection_);
 }

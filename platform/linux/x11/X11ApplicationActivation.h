@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -23,11 +24,13 @@ class X11ApplicationActivation final : public ApplicationActivation {
   X11ApplicationActivation& operator=(const X11ApplicationActivation&) = delete;
 
   void activate(int processId) override;
+  void activateWindow(std::uint64_t windowId) override;
 
  private:
   bool connect();
   std::optional<unsigned int> topmostWindowOf(int processId);
   bool windowManagerActivates();
+  void activateTopLevel(unsigned int window);
 
   std::string displayName_;
   xcb_connection_t* connection_ = nullptr;

@@ -58,6 +58,15 @@ std::optional<RunningApplication> X11Workspace::frontmostApplication() {
   return RunningApplication{*processId, identity_.bundleIdOfProcess(*processId)};
 }
 
+std::optional<ApplicationWindow> X11Workspace::frontmostWindow() {
+  if (!queries_) return std::nullopt;
+  const auto window = queries_->activeWindow();
+  if (!window) return std::nullopt;
+  const auto processId = queries_->processIdOfWindow(*window);
+  if (!processId) return std::nullopt;
+  return ApplicationWindow{*window, RunningApplication{*processId, identity_.bundleIdOfProcess(*processId)}};
+}
+
 void X11Workspace::addObserver(Observer observer) {
   observers_.push_back(std::move(observer));
   if (!rescanTimer_.isValid()) rescanTimer_ = loop_.every(rescanIntervalSeconds, [this] { rescan(); });

@@ -33,6 +33,7 @@ class X11Workspace final : public Workspace {
 
   std::vector<RunningApplication> runningApplications() override;
   std::optional<RunningApplication> frontmostApplication() override;
+  std::optional<ApplicationWindow> frontmostWindow() override;
   void addObserver(Observer observer) override;
   std::vector<std::string> browsers() override;
 

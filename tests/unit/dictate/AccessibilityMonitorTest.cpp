@@ -85,6 +85,9 @@ class AccessibilityMonitorTest : public ::testing::Test {
     monitor->onFieldLost = [this] { events.push_back("lost"); };
     monitor->start();
     loop.runPending();
+    // A front application without a focused element reports the field lost at once; the tests look at
+    // what follows (the start itself is checked in FieldIsLostWhenTheFrontApplicationOffersNoFocusedElement).
+    std::erase(events, "lost");
   }
 
   std::string nameOf(const AccessibilityElement& element) const {
@@ -317,11 +320,104 @@ TEST_F(AccessibilityMonitorTest, TextChangesOfTheCurrentFieldAreReportedAndOther
   loop.advance(0.2);
   takeEvents();
 
-  tree.typeValue(subject, "Quarterly plan");
+  tree.typeValue(subject, "Q");
+  tree.typeValue(subject, "Qu");
   tree.typeValue(body, "Dear all");
-  loop.runPending();
-  EXPECT_EQ(takeEvents(), std::vector<std::string>{"text Quarterly plan"});
+  loop.advance(0.05);
+  tree.typeValue(subject, "Quarterly plan");
+  loop.advance(AccessibilityMonitor::kTextChangeInterval - 0.05 - 0.001);
+  EXPECT_TRUE(events.empty()) << "keystrokes are gathered for a moment";
+  loop.advance(0.002);
+  EXPECT_EQ(takeEvents(), std::vector<std::string>{"text Quarterly plan"}) << "one read, of the latest text";
   EXPECT_EQ(tree.registrationCount(subject, "AXValueChanged"), 1);
+
+  tree.typeValue(subject, "Quarterly plans");
+  loop.advance(AccessibilityMonitor::kTextChangeInterval);
+  EXPECT_EQ(takeEvents(), std::vector<std::string>{"text Quarterly plans"});
+}
+
+TEST_F(AccessibilityMonitorTest, TextChangesReadOnlyTheStartOfALongDocumentAndOnlyForTheFieldStillFocused) {
+  workspace.frontmost = kNotes;
+  tree.focus(body);
+  startMonitor();
+  loop.advance(0.2);
+  takeEvents();
+  const int valueReads = tree.readCount(body, "AXValue");
+
+  tree.typeValue(body, std::string(100000, 'x') + " the end");
+  loop.advance(AccessibilityMonitor::kTextChangeInterval);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events.front(), "text " + std::string(AccessibilityMonitor::kTextChangeReadUnits, 'x'));
+  EXPECT_EQ(tree.readCount(body, "AXValue"), valueReads) << "the whole document is never read";
+  takeEvents();
+
+  tree.typeValue(body, "Dear all,");
+  loop.runPending();
+  workspace.activate(kAgent);
+  loop.advance(0.3);
+  EXPECT_EQ(takeEvents(), std::vector<std::string>{"lost"}) << "the change of the field left behind is dropped";
+
+  workspace.activate(kNotes);
+  loop.advance(0.3);
+  takeEvents();
+  monitor->onTextChanged = nullptr;
+  const int rangeReads = tree.readCount(body, "AXStringForRange");
+  tree.typeValue(body, "Quarterly plan");
+  loop.advance(0.3);
+  EXPECT_EQ(tree.readCount(body, "AXStringForRange"), rangeReads) << "nobody listens, nothing is read";
+}
+
+TEST_F(AccessibilityMonitorTest, FieldIsLostWhenTheFrontApplicationOffersNoFocusedElement) {
+  workspace.frontmost = kMail;
+  monitor = AccessibilityMonitor::create({accessibility, workspace, identity, loop, loop, screens, clicks, log, geometry});
+  monitor->onFieldLost = [this] { events.push_back("lost"); };
+  monitor->onFieldFocused = [this](const AccessibilityElement& element, const ScreenRect&) {
+    events.push_back("focused " + nameOf(element));
+  };
+  monitor->start();
+  EXPECT_EQ(takeEvents(), std::vector<std::string>{"lost"}) << "at the start";
+
+  tree.focus(recipient);
+  loop.advance(0.2);
+  EXPECT_EQ(takeEvents(), std::vector<std::string>{"focused recipient"});
+
+  // The user switches by keyboard to an application that has a tree but no focused element.
+  workspace.activate(kNotes);
+  loop.runPending();
+  EXPECT_EQ(takeEvents(), std::vector<std::string>{"lost"});
+  EXPECT_TRUE(monitor->insertionTarget().isNone()) << "neither the mail field nor a window";
+}
+
+TEST_F(AccessibilityMonitorTest, AnApplicationWithoutAnyTreeMakesItsFrontWindowTheTarget) {
+  static constexpr int kTerminalPid = 400;
+  const RunningApplication terminal{kTerminalPid, "xterm"};
+  workspace.frontmost = kNotes;
+  tree.focus(subject);
+  startMonitor();
+  loop.advance(0.2);
+  ASSERT_EQ(takeEvents(), std::vector<std::string>{"focused subject"});
+  EXPECT_EQ(monitor->insertionTarget(), InsertionTarget::field(subject));
+
+  // Focus moves inside the notes application and, before that settles, the user switches to a
+  // terminal, which exposes nothing: the pending evaluation must not bring the notes field back.
+  tree.focus(body);
+  loop.advance(0.05);
+  workspace.frontmostWindowId = 0x1e00005;
+  workspace.activate(terminal);
+  loop.advance(0.5);
+  EXPECT_EQ(takeEvents(), std::vector<std::string>{"lost"});
+  EXPECT_TRUE(monitor->currentElement().isNone());
+  EXPECT_EQ(monitor->insertionTarget(), InsertionTarget::window({0x1e00005, terminal}));
+  EXPECT_TRUE(captured.contains("🪟 no accessibility tree: pid=400 window=31457285 takes pasted text"));
+
+  workspace.activate(kNotes);
+  loop.advance(0.2);
+  EXPECT_EQ(takeEvents(), std::vector<std::string>{"focused body"});
+  EXPECT_EQ(monitor->insertionTarget(), InsertionTarget::field(body)) << "the terminal's window is no target any more";
+
+  workspace.activate(kAgent);
+  loop.runPending();
+  EXPECT_TRUE(monitor->insertionTarget().isNone()) << "the agent's own panels are no target";
 }
 
 TEST_F(AccessibilityMonitorTest, AFocusedEditableChildOfAFocusedGroupIsPreferredOverAnEarlierEditableSibling) {

@@ -25,7 +25,11 @@ struct InsertionDesk {
 
   InsertionDesk() {
     identity.bundleIds[applicationProcess] = "org.example.Editor";
-    keys.onPost = [this](const platform::KeyChord&) { pasted.push_back(pasteboard.current.plainText()); };
+    keys.onPost = [this](const platform::KeyChord& chord) {
+      // Shift+Insert pastes the primary selection, every other chord the clipboard.
+      const bool primary = chord.key == "Insert";
+      pasted.push_back((primary ? primarySelection : pasteboard).current.plainText());
+    };
   }
 
   // A field in the application's window.
@@ -55,19 +59,20 @@ struct InsertionDesk {
   platform::fake::FakeAccessibility accessibility{loop};
   platform::fake::FakeAppIdentity identity;
   platform::fake::FakePasteboard pasteboard;
+  platform::fake::FakePasteboard primarySelection;
   platform::fake::FakeKeySynth keys;
   platform::fake::FakeApplicationActivation activation;
   quillet::test::TemporaryDirectory folder;
   quillet::test::CapturedLog captured;
   VxLog log{folder.path() / "vessio.log", loop, captured.mirror()};
-  // What the focus tracker holds as its current element.
-  platform::AccessibilityElement currentElement;
+  // What the focus tracker holds as its current target.
+  InsertionTarget currentTarget;
   std::vector<std::optional<std::string>> pasted;
 
   platform::AccessibilityElement application = accessibility.addApplication(applicationProcess);
   platform::AccessibilityElement window = accessibility.addElement(application, {.role = "AXWindow"});
   std::shared_ptr<TextInsertion> insertion = TextInsertion::create(
-      {accessibility, identity, pasteboard, keys, activation, loop, log, [this] { return currentElement; }});
+      {accessibility, identity, pasteboard, primarySelection, keys, activation, loop, log, [this] { return currentTarget; }});
 };
 
 }  // namespace quillet::dictate::test

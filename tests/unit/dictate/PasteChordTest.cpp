@@ -5,41 +5,45 @@
 namespace quillet::dictate {
 namespace {
 
-using platform::KeyChord;
 using platform::ModifierKey;
 
-TEST(PasteChordTest, TerminalsPasteWithShiftAndEverythingElseWithControlV) {
-  const KeyChord terminalPaste{{ModifierKey::control, ModifierKey::shift}, "v"};
-  const KeyChord ordinaryPaste{{ModifierKey::control}, "v"};
+TEST(PasteChordTest, EachKindOfApplicationGetsTheChordThatPastesThere) {
+  const PasteChord xtermPaste{{{ModifierKey::shift}, "Insert"}, true};
+  const PasteChord terminalPaste{{{ModifierKey::control, ModifierKey::shift}, "v"}, false};
+  const PasteChord ordinaryPaste{{{ModifierKey::control}, "v"}, false};
   static const struct {
     const char* bundleId;
-    bool terminal;
+    const PasteChord* chord;
   } cases[] = {
-      {"org.gnome.Terminal", true},
-      {"gnome-terminal-server", true},
-      {"org.kde.konsole", true},
-      {"konsole", true},
-      {"xterm", true},
-      {"Alacritty", true},
-      {"alacritty", true},  // identities of unknown applications keep the case Linux gave them
-      {"kitty", true},
-      {"com.gexperts.Tilix", true},
-      {"terminator", true},
-      {"org.wezfurlong.wezterm", true},
-      {"xfce4-terminal", true},
-      {"foot", true},
-      {"footclient", true},
-      {"org.mozilla.firefox", false},
-      {"com.tinyspeck.slackmacgap", false},
-      {"com.microsoft.VSCode", false},  // its built-in terminal is a field of the editor
-      {"gnome-terminal-preferences", false},
-      {"terminal", false},
-      {"", false},
+      {"xterm", &xtermPaste},
+      {"debian-xterm", &xtermPaste},
+      {"XTerm", &xtermPaste},  // identities of unknown applications keep the case Linux gave them
+      {"urxvt", &xtermPaste},
+      {"st-256color", &xtermPaste},
+      {"org.gnome.Terminal", &terminalPaste},
+      {"gnome-terminal-server", &terminalPaste},
+      {"org.kde.konsole", &terminalPaste},
+      {"konsole", &terminalPaste},
+      {"Alacritty", &terminalPaste},
+      {"alacritty", &terminalPaste},
+      {"kitty", &terminalPaste},
+      {"com.gexperts.Tilix", &terminalPaste},
+      {"terminator", &terminalPaste},
+      {"org.wezfurlong.wezterm", &terminalPaste},
+      {"xfce4-terminal", &terminalPaste},
+      {"foot", &terminalPaste},
+      {"footclient", &terminalPaste},
+      {"org.mozilla.firefox", &ordinaryPaste},
+      {"com.tinyspeck.slackmacgap", &ordinaryPaste},
+      {"com.microsoft.VSCode", &ordinaryPaste},  // its built-in terminal is a field of the editor
+      {"gnome-terminal-preferences", &ordinaryPaste},
+      {"terminal", &ordinaryPaste},
+      {"", &ordinaryPaste},
   };
   for (const auto& testCase : cases) {
     SCOPED_TRACE(testCase.bundleId);
-    EXPECT_EQ(isTerminalEmulator(testCase.bundleId), testCase.terminal);
-    EXPECT_EQ(pasteChordFor(testCase.bundleId), testCase.terminal ? terminalPaste : ordinaryPaste);
+    EXPECT_EQ(isTerminalEmulator(testCase.bundleId), testCase.chord != &ordinaryPaste);
+    EXPECT_EQ(pasteChordFor(testCase.bundleId), *testCase.chord);
   }
 }
 

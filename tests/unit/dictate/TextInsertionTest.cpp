@@ -61,24 +61,27 @@ TEST(TextInsertionPasteOnlyTest, FieldsShowingOnlyAPromptOrBelongingToChatApplic
   }
 }
 
-TEST(TextInsertionDirectWriteTest, DirectWriteInsertsAtTheCaretAndKeepsASelection) {
+TEST(TextInsertionDirectWriteTest, DirectWriteInsertsAtTheCaretReplacingASelectionAndLeavesTheCaretAfterIt) {
   const struct {
     const char* what;
     std::string value;
     std::optional<AXTextRange> selection;
     std::string text;
     std::string expected;
-    int expectedFieldLength;  // user-perceived characters
+    int expectedFieldLength;      // user-perceived characters
+    std::int64_t expectedCaret;  // UTF-16 units
   } cases[] = {
-      {"caret at the end", "Hello ", AXTextRange{6, 0}, "world", "Hello world ", 12},
-      {"selection stays selected text", "abcdef", AXTextRange{2, 3}, "X", "abX cdef", 8},
-      {"caret at the start", "abc", AXTextRange{0, 0}, "X", "X abc", 5},
-      {"stale range beyond the end", "abc", AXTextRange{50, 0}, "X", "abcX ", 5},
-      {"no selected range at all", "abc", std::nullopt, "X", "abcX ", 5},
+      {"caret at the end", "Hello ", AXTextRange{6, 0}, "world", "Hello world ", 12, 12},
+      {"a selection gives way, as typing over it does", "abcdef", AXTextRange{2, 3}, "X", "abX f", 5, 4},
+      {"selecting the very text dictated still lands", "say hello there", AXTextRange{4, 5}, "hello",
+       "say hello  there", 16, 10},
+      {"caret at the start", "abc", AXTextRange{0, 0}, "X", "X abc", 5, 2},
+      {"stale range beyond the end", "abc", AXTextRange{50, 0}, "X", "abcX ", 5, 5},
+      {"no selected range at all", "abc", std::nullopt, "X", "abcX ", 5, 5},
       {"caret after an emoji counts UTF-16 units", "a\xF0\x9F\x98\x80" "b", AXTextRange{3, 0}, "X",
-       "a\xF0\x9F\x98\x80X b", 5},
-      {"caret inside the emoji's pair never splits it", "a\xF0\x9F\x98\x80" "b", AXTextRange{2, 0}, "X",
-       "a\xF0\x9F\x98\x80X b", 5},
+       "a\xF0\x9F\x98\x80X b", 5, 5},
+      {"text already next to the caret still lands once more", "see you", AXTextRange{7, 0}, "see you",
+       "see yousee you ", 15, 15},
   };
   for (const auto& testCase : cases) {
     SCOPED_TRACE(testCase.what);
@@ -89,6 +92,10 @@ TEST(TextInsertionDirectWriteTest, DirectWriteInsertsAtTheCaretAndKeepsASelectio
     desk.loop.advance(5);
 
     EXPECT_EQ(desk.accessibility.valueOf(field), testCase.expected);
+    EXPECT_THAT(desk.accessibility.writtenValues(field), IsEmpty()) << "the rest of the field is never rewritten";
+    EXPECT_EQ(desk.accessibility.typedAttribute<AXTextRange>(field, platform::AXAttribute::selectedTextRange),
+              (AXTextRange{testCase.expectedCaret, 0}))
+        << "the caret sits right after the inserted text";
     EXPECT_THAT(desk.keys.posted, IsEmpty()) << "nothing is pasted after a write that landed";
     EXPECT_THAT(desk.pasteboard.writes, IsEmpty()) << "the clipboard is left alone";
     EXPECT_THAT(desk.captured.messages(),
@@ -115,7 +122,7 @@ TEST(TextInsertionFallbackTest, WritesThatDoNotLandArePastedInstead) {
     desk.insertion->insertAtCursor("see you", field);
     desk.loop.advance(TextInsertion::keystrokeDelaySeconds);
 
-    EXPECT_EQ(desk.accessibility.writtenValues(field).size(), 1u) << "the direct write was tried first";
+    EXPECT_EQ(desk.accessibility.writtenSelections(field).size(), 1u) << "the insertion was tried first";
     EXPECT_EQ(desk.accessibility.valueOf(field), testCase.value);
     EXPECT_THAT(desk.pasted, ElementsAre(std::optional<std::string>("see you ")));
     EXPECT_THAT(desk.captured.messages(),
@@ -172,13 +179,55 @@ TEST_F(TextInsertionTest, KeystrokeWaitsForTheTargetToComeToTheFront) {
 TEST_F(TextInsertionTest, TargetResolutionPrefersTheHudsTargetThenTheFocusedField) {
   const auto hudTarget = desk.addTextField("hud ", AXTextRange{4, 0});
   const auto focused = desk.addTextField("focus ", AXTextRange{6, 0});
-  desk.currentElement = focused;
+  desk.currentTarget = InsertionTarget::field(focused);
 
-  EXPECT_EQ(desk.insertion->insertIntoTarget("one", hudTarget), TextInsertion::Route::field);
+  EXPECT_EQ(desk.insertion->insertIntoTarget("one", InsertionTarget::field(hudTarget)), TextInsertion::Route::field);
   EXPECT_EQ(desk.insertion->insertIntoTarget("two", {}), TextInsertion::Route::field);
 
   EXPECT_EQ(desk.accessibility.valueOf(hudTarget), "hud one ");
   EXPECT_EQ(desk.accessibility.valueOf(focused), "focus two ");
+}
+
+TEST(TextInsertionWindowTargetTest, WindowOfAnApplicationWithoutATreeGetsAPasteWithItsOwnChord) {
+  using platform::KeyChord;
+  using platform::ModifierKey;
+  const struct {
+    const char* bundleId;
+    KeyChord chord;
+    bool primarySelectionUsed;
+  } cases[] = {
+      {"xterm", {{ModifierKey::shift}, "Insert"}, true},
+      {"org.gnome.Terminal", {{ModifierKey::control, ModifierKey::shift}, "v"}, false},
+      {"org.example.JavaApp", {{ModifierKey::control}, "v"}, false},
+  };
+  for (const auto& testCase : cases) {
+    SCOPED_TRACE(testCase.bundleId);
+    test::InsertionDesk desk;
+    static constexpr int windowProcess = 777;
+    static constexpr std::uint64_t windowId = 0x1c00022;
+    desk.identity.bundleIds[windowProcess] = testCase.bundleId;
+    desk.userCopied("clipboard before");
+    desk.primarySelection.copyFromAnotherApplication(platform::PasteboardContents::withText("selected before"));
+    const auto focusedElsewhere = desk.addTextField("not here ", AXTextRange{9, 0});
+    desk.currentTarget = InsertionTarget::field(focusedElsewhere);
+
+    const auto route = desk.insertion->insertIntoTarget(
+        "git status", InsertionTarget::window({windowId, {windowProcess, testCase.bundleId}}));
+    desk.loop.advance(TextInsertion::keystrokeDelaySeconds);
+
+    EXPECT_EQ(route, TextInsertion::Route::field);
+    EXPECT_THAT(desk.activation.activatedWindows, ElementsAre(windowId)) << "that very window comes to the front";
+    EXPECT_THAT(desk.keys.posted, ElementsAre(testCase.chord));
+    EXPECT_THAT(desk.pasted, ElementsAre(std::optional<std::string>("git status ")))
+        << "the board the chord pastes holds the text when the keystroke comes";
+    EXPECT_EQ(desk.accessibility.valueOf(focusedElsewhere), "not here ") << "the focused field elsewhere is untouched";
+    EXPECT_EQ(desk.primarySelection.current.plainText(),
+              testCase.primarySelectionUsed ? "git status " : "selected before");
+
+    desk.loop.advance(TextInsertion::restoreDelaySeconds);
+    EXPECT_EQ(desk.clipboardText(), "clipboard before");
+    EXPECT_EQ(desk.primarySelection.current.plainText(), "selected before");
+  }
 }
 
 TEST_F(TextInsertionTest, WithoutAnyTargetTheTextOnlyGoesToTheClipboard) {
@@ -200,7 +249,7 @@ TEST_F(TextInsertionTest, EmptyTextTouchesNothing) {
   desk.insertion->insertAtCursor("", field);
   desk.loop.advance(5);
 
-  EXPECT_THAT(desk.accessibility.writtenValues(field), IsEmpty());
+  EXPECT_THAT(desk.accessibility.writtenSelections(field), IsEmpty());
   EXPECT_THAT(desk.pasteboard.writes, IsEmpty());
   EXPECT_THAT(desk.keys.posted, IsEmpty());
 }
