@@ -70,14 +70,19 @@ PageContext ContextSniffer::capture() {
   context.appHint = classify(context.bundleID);
 
   std::optional<AccessibilityElement> window;
+  // The focused element and its ancestors up to the window: the part of the window the user works in.
+  std::vector<AccessibilityElement> workingPath;
   const AccessibilityElement current = dependencies_.currentElement ? dependencies_.currentElement() : AccessibilityElement();
-  if (!current.isNone()) window = rootWindow(current);
-  if (!window) window = frontmostWindow();
+  if (!current.isNone()) window = rootWindow(current, workingPath);
+  if (!window) {
+    workingPath.clear();
+    window = frontmostWindow();
+  }
   if (!window) return context;
 
   VisibleTextBuffer buffer;
   std::size_t visited = 0;
-  walk(*window, buffer, visited);
+  walk(*window, workingPath, buffer, visited);
 
   const std::string normalized = VisibleTextBuffer::normalized(buffer.text());
   std::size_t kept = 0;
@@ -88,10 +93,12 @@ PageContext ContextSniffer::capture() {
   return context;
 }
 
-std::optional<AccessibilityElement> ContextSniffer::rootWindow(const AccessibilityElement& element) {
+std::optional<AccessibilityElement> ContextSniffer::rootWindow(const AccessibilityElement& element,
+                                                              std::vector<AccessibilityElement>& path) {
   AccessibilityElement candidate = element;
   for (int climbed = 0;; ++climbed) {
     if (reading_.roleOf(candidate) == "AXWindow") return candidate;
+    path.push_back(candidate);
     if (climbed == maxLevelsToWindow) return std::nullopt;
     auto parent = dependencies_.accessibility.typedAttribute<AccessibilityElement>(candidate, AXAttribute::parent);
     if (!parent || parent->isNone()) return std::nullopt;
@@ -118,16 +125,23 @@ bool ContextSniffer::isFull(const VisibleTextBuffer& buffer, std::size_t visited
   return buffer.characterCount() >= PageContext::maxCharacters || visited >= maxVisitedElements;
 }
 
-void ContextSniffer::walk(const AccessibilityElement& element, VisibleTextBuffer& buffer, std::size_t& visited) {
+void ContextSniffer::walk(const AccessibilityElement& element, const std::vector<AccessibilityElement>& workingPath,
+                          VisibleTextBuffer& buffer, std::size_t& visited) {
   if (isFull(buffer, visited)) return;
   ++visited;
   // Closed menus, unopened popovers and pages of a stack not shown stay in the tree; nothing of them is on screen.
   if (dependencies_.accessibility.typedAttribute<bool>(element, AXAttribute::hidden) == true) return;
   appendOwnText(element, buffer);
-  const auto children = dependencies_.accessibility.typedAttribute<platform::AXElementList>(element, AXAttribute::children);
+  auto children = dependencies_.accessibility.typedAttribute<platform::AXElementList>(element, AXAttribute::children);
   if (!children) return;
+  // The part holding the focused element comes first, ahead of title bars and tool bars, so that what
+  // the user works on leads the context and survives its cap.
+  const auto working = std::find_if(children->begin(), children->end(), [&](const AccessibilityElement& child) {
+    return std::find(workingPath.begin(), workingPath.end(), child) != workingPath.end();
+  });
+  if (working != children->end()) std::rotate(children->begin(), working, std::next(working));
   for (const auto& child : *children) {
-    walk(child, buffer, visited);
+    walk(child, workingPath, buffer, visited);
     if (isFull(buffer, visited)) return;
   }
 }

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/Accessibility.h"
 #include "platform/Workspace.h"
@@ -42,9 +43,12 @@ class ContextSniffer {
   [[nodiscard]] static PageContext::AppHint classify(std::string_view bundleId);
 
  private:
-  std::optional<platform::AccessibilityElement> rootWindow(const platform::AccessibilityElement& element);
+  // The window around `element`; `path` receives the elements climbed on the way, `element` first.
+  std::optional<platform::AccessibilityElement> rootWindow(const platform::AccessibilityElement& element,
+                                                           std::vector<platform::AccessibilityElement>& path);
   std::optional<platform::AccessibilityElement> frontmostWindow();
-  void walk(const platform::AccessibilityElement& element, VisibleTextBuffer& buffer, std::size_t& visited);
+  void walk(const platform::AccessibilityElement& element, const std::vector<platform::AccessibilityElement>& workingPath,
+            VisibleTextBuffer& buffer, std::size_t& visited);
   void appendOwnText(const platform::AccessibilityElement& element, VisibleTextBuffer& buffer);
   [[nodiscard]] std::string valueOf(const platform::AccessibilityElement& element) const;
   [[nodiscard]] static bool isFull(const VisibleTextBuffer& buffer, std::size_t visited);

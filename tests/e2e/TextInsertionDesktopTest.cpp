@@ -170,7 +170,8 @@ TEST_F(TextInsertionDesktopTest, CaptureReadsTheVisibleTextOfTheFocusedWindow) {
 
   const auto context = sniffer.capture();
 
-  EXPECT_EQ(context.text, "Subject of the note\nBudget for May\nFirst line\nSecond line");
+  EXPECT_EQ(context.text, "Budget for May\nSubject of the note\nFirst line\nSecond line")
+      << "the focused field leads, the rest of the window follows in its order";
   EXPECT_EQ(context.bundleID, "org.gnome.TextEditor");
   EXPECT_EQ(context.appHint, PageContext::AppHint::generic);
   EXPECT_FALSE(context.isEmpty);

@@ -38,6 +38,13 @@ class CapturedLog {
     return messages;
   }
 
+  // Every line as logged, for a failure message.
+  [[nodiscard]] std::string text() const {
+    std::string all;
+    for (const auto& line : lines()) all += line;
+    return all;
+  }
+
   [[nodiscard]] bool contains(std::string_view message) const {
     for (const auto& logged : messages()) {
       if (logged == message) return true;

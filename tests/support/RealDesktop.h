@@ -63,7 +63,7 @@ class RealDesktop {
   [[nodiscard]] const std::filesystem::path& folder() const { return folder_.path(); }
 
   // The environment of every client of this desktop: the accessibility bus's, with the XDG folders and
-  // X resources moved into the desktop's folder.
+  // X resources moved into the desktop's folder, in a UTF-8 locale.
   [[nodiscard]] ChildProcess::Environment environment() const {
     auto environment = bus_.environment();
     environment["XDG_CONFIG_HOME"] = (folder_.path() / "config").string();
@@ -71,6 +71,9 @@ class RealDesktop {
     environment["XDG_CACHE_HOME"] = (folder_.path() / "cache").string();
     environment["XDG_STATE_HOME"] = (folder_.path() / "state").string();
     environment["XENVIRONMENT"] = (folder_.path() / "xresources").string();
+    // UTF-8 everywhere, as on a user's desktop: xterm decides by the locale whether it speaks UTF-8.
+    environment["LANG"] = "C.UTF-8";
+    environment["LC_ALL"] = "C.UTF-8";
     return environment;
   }
 

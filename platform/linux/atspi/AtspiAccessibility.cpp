@@ -484,7 +484,9 @@ class AtspiAccessibility::Implementation {
     }
     // GTK marks a widget SHOWING when it is mapped and VISIBLE when it is meant to show; a closed menu's
     // items and an unopened popover's rows are neither, though they stay in the tree.
+    // The application itself is never drawn, so carries neither state, yet shows its windows.
     if (name == AXAttribute::hidden) {
+      if (roleOf(accessible) == ATSPI_ROLE_APPLICATION) return false;
       return !(hasState(accessible, ATSPI_STATE_SHOWING) && hasState(accessible, ATSPI_STATE_VISIBLE));
     }
     if (name == AXAttribute::placeholderValue) {

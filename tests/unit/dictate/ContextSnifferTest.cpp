@@ -91,6 +91,46 @@ TEST_F(ContextSnifferTest, WalksDepthFirstAndSkipsOnlyTheOwnTextOfRolelessElemen
   EXPECT_EQ(capture().text, "From: Ada\nSubject: Plans\nBody");
 }
 
+TEST_F(ContextSnifferTest, WhatIsNotShownIsNotRead) {
+  const auto menuBar = add(window, {.role = "AXMenuBar"});
+  add(menuBar, {.role = "AXMenuBarItem", .description = "File"});
+  const auto closedMenu = add(menuBar, {.role = "AXMenu", .hidden = true});
+  add(closedMenu, {.role = "AXMenuItem", .description = "Save As"});
+  const auto popover = add(window, {.role = "AXGroup", .hidden = true});
+  const auto languages = add(popover, {.role = "AXList", .hidden = false});
+  add(languages, {.role = "AXStaticText", .value = "Plain Text"});
+  add(window, {.role = "AXStaticText", .value = "shown", .hidden = false});
+
+  EXPECT_EQ(capture().text, "File\nshown") << "a hidden element hides all that is inside it";
+}
+
+TEST_F(ContextSnifferTest, ThePartOfTheWindowTheUserWorksInComesFirst) {
+  const auto titleBar = add(window, {.role = "AXGroup"});
+  add(titleBar, {.role = "AXButton", .title = "Close"});
+  add(titleBar, {.role = "AXStaticText", .value = "notes.txt"});
+  const auto main = add(window, {.role = "AXGroup"});
+  add(main, {.role = "AXStaticText", .value = "Sidebar"});
+  const auto editor = add(main, {.role = "AXGroup"});
+  const auto document = add(editor, {.role = "AXTextArea", .value = "What I am writing"});
+  add(window, {.role = "AXStaticText", .value = "Status bar"});
+
+  currentElement = document;
+  EXPECT_EQ(capture().text, "What I am writing\nSidebar\nClose\nnotes.txt\nStatus bar")
+      << "the focused element's branch leads at every level, the rest keeps its order";
+
+  currentElement = window;
+  EXPECT_EQ(capture().text, "Close\nnotes.txt\nSidebar\nWhat I am writing\nStatus bar") << "no focus inside: tree order";
+}
+
+TEST_F(ContextSnifferTest, ALongDocumentIsReadOnlyAsFarAsTheContextReaches) {
+  const auto document = add(window, {.role = "AXTextArea", .value = repeated("word ", 2000000)});
+
+  const auto context = capture();
+
+  EXPECT_EQ(text::characterCount(context.text), PageContext::maxCharacters);
+  EXPECT_EQ(accessibility.readCount(document, "AXValue"), 0) << "the ten megabytes are never read whole";
+}
+
 TEST_F(ContextSnifferTest, ImmediateRepeatsAreKeptOnceLaterRepeatsAgain) {
   for (const auto* text : {"Name", "Name", "Ada Lovelace", "Name"}) addText(text);
 
