@@ -6,7 +6,9 @@
 #include <unicode/unistr.h>
 #include <unicode/ustring.h>
 #include <unicode/utext.h>
+#include <unicode/utf8.h>
 
+#include <algorithm>
 #include <limits>
 #include <memory>
 #include <stdexcept>
@@ -107,5 +109,30 @@ bool isValidUTF8(std::string_view utf8) {
 }
 
 std::size_t utf16Length(std::string_view utf8) { return static_cast<std::size_t>(decodedUtf8(utf8).length()); }
+
+std::string_view leadingWithinUtf16Units(std::string_view utf8, std::size_t maxUtf16Units) {
+  const int32_t length = icuLength(utf8);
+  // The last code point boundary within the budget; an ill-formed sequence counts as the one U+FFFD it becomes.
+  int32_t end = 0;
+  std::size_t units = 0;
+  for (int32_t next = 0; next < length;) {
+    UChar32 codePoint = 0;
+    U8_NEXT(utf8.data(), next, length, codePoint);
+    units += codePoint > 0xFFFF ? 2 : 1;
+    if (units > maxUtf16Units) break;
+    end = next;
+  }
+  if (end == length) return utf8;
+  // Back to the start of the user-perceived character the cut falls in; the iterator reads the UTF-8 in
+  // place and looks only around the cut.
+  UErrorCode status = U_ZERO_ERROR;
+  std::unique_ptr<UText, decltype(&utext_close)> source(utext_openUTF8(nullptr, utf8.data(), length, &status),
+                                                        &utext_close);
+  const std::unique_ptr<icu::BreakIterator> breaks = characterBreaks();
+  breaks->setText(source.get(), status);
+  if (U_FAILURE(status)) throw std::runtime_error(std::string("ICU character breaks: ") + u_errorName(status));
+  const int32_t boundary = breaks->isBoundary(end) ? end : breaks->preceding(end);
+  return utf8.substr(0, static_cast<std::size_t>(std::max(boundary, 0)));
+}
 
 }  // namespace quillet::text

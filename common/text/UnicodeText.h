@@ -29,4 +29,8 @@ bool isValidUTF8(std::string_view utf8);
 // The number of UTF-16 code units, the unit in which text ranges are measured.
 std::size_t utf16Length(std::string_view utf8);
 
+// The longest start of `utf8` made of whole user-perceived characters that takes at most `maxUtf16Units`
+// UTF-16 code units. Costs the length of that start, however long `utf8` is beyond it.
+std::string_view leadingWithinUtf16Units(std::string_view utf8, std::size_t maxUtf16Units);
+
 }  // namespace quillet::text

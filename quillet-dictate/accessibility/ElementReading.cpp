@@ -1,5 +1,6 @@
 #include "quillet-dictate/accessibility/ElementReading.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "common/text/UnicodeText.h"
@@ -37,14 +38,9 @@ ElementReading::LeadingText ElementReading::leadingTextOf(const platform::Access
   auto piece = accessibility_.parameterizedAttribute(element, platform::AXParameterizedAttribute::stringForRange, range);
   auto* text = piece ? std::get_if<std::string>(&*piece) : nullptr;
   LeadingText leading{text != nullptr ? std::move(*text) : textOf(element), true};
-  if (static_cast<std::int64_t>(text::utf16Length(leading.text)) <= maxUtf16Units) return leading;
-  std::string kept;
-  std::int64_t units = 0;
-  text::forEachCharacter(leading.text, [&](std::string_view character) {
-    units += static_cast<std::int64_t>(text::utf16Length(character));
-    if (units <= maxUtf16Units) kept.append(character);
-  });
-  return {std::move(kept), false};
+  const auto kept = text::leadingWithinUtf16Units(leading.text, static_cast<std::size_t>(std::max<std::int64_t>(maxUtf16Units, 0)));
+  if (kept.size() == leading.text.size()) return leading;
+  return {std::string(kept), false};
 }
 
 bool ElementReading::hasTextValue(const platform::AccessibilityElement& element) const {

@@ -329,6 +329,33 @@ TEST_F(RealApplicationInsertionTest, SwitchingFromAnEditorToXtermLosesTheFieldAn
   EXPECT_EQ(ax().typedAttribute<std::string>(view, AXAttribute::value), "Hello world\nsecond line\n");
 }
 
+TEST_F(RealApplicationInsertionTest, ACopyFromGeditIsKeptAsDataOnlyAndPastesBackTheSame) {
+  const auto file = writeDocument("copy.txt", "Copy me, please\n");
+  const auto application = desk().launchGedit(file);
+  const auto view = documentOf(*application);
+  ASSERT_FALSE(view.isNone());
+  ASSERT_TRUE(desk().pressKeys("ctrl+a"));
+  ASSERT_TRUE(desk().pressKeys("ctrl+c"));
+  ASSERT_TRUE(runUntil([] { return desktop_->clipboard.holdsText("Copy me, please"); }, 10));
+
+  const auto snapshot = desktop_->clipboard.contents();
+
+  ASSERT_FALSE(snapshot.isEmpty());
+  for (const auto& format : snapshot.formats()) {
+    EXPECT_NE(format.mimeType.find('/'), std::string::npos)
+        << format.mimeType << " is a protocol target or a toolkit's private handle, not data";
+  }
+  EXPECT_EQ(snapshot.plainText(), "Copy me, please");
+
+  // Put back after one of our pastes, the copy still pastes as the user made it.
+  desktop_->clipboard.write(platform::PasteboardContents::withText("our payload"));
+  desktop_->clipboard.write(snapshot);
+  ASSERT_TRUE(desk().pressKeys("ctrl+End"));
+  ASSERT_TRUE(desk().pressKeys("ctrl+v"));
+  ASSERT_TRUE(runUntil([&] { return ax().typedAttribute<std::string>(view, AXAttribute::value) == "Copy me, pleaseCopy me, please"; }, 10))
+      << ax().typedAttribute<std::string>(view, AXAttribute::value).value_or("(nothing)");
+}
+
 TEST_F(RealApplicationInsertionTest, PageContextOfGeditIsItsVisibleTextWithoutClosedMenus) {
   const auto file = writeDocument("context.txt", "Minutes of the budget meeting\nWe agreed on the plan.\n");
   const auto editor = desk().launchGedit(file);

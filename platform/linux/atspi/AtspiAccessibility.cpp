@@ -378,6 +378,7 @@ class AtspiAccessibility::Implementation {
 
   ~Implementation() {
     drain_.cancel();
+    preparationStep_.cancel();
     if (listener_) {
       for (const auto* type : kEventTypes) {
         CallError error;
@@ -577,6 +578,15 @@ class AtspiAccessibility::Implementation {
     static_cast<Implementation*>(implementation)->route(*event);
   }
 
+  // One step of mapping a long text per turn of the main loop, so that other work runs in between.
+  void stepPreparation() {
+    if (preparationStep_.isValid()) return;
+    preparationStep_ = mainLoop_.after(0, [this] {
+      preparationStep_ = {};
+      if (texts_.continuePreparing()) stepPreparation();
+    });
+  }
+
   // Keeps the offset maps of long texts true without reading them again.
   void noteTextChange(std::string_view type, const AtspiEvent& event, const std::string& key) {
     if (type.starts_with("object:text-changed:insert")) {
@@ -632,7 +642,8 @@ class AtspiAccessibility::Implementation {
   std::vector<std::weak_ptr<ObserverState>> observers_;
   GObjectPointer<AtspiEventListener> listener_;
   Timer drain_;
-  AtspiTextAccess texts_;
+  AtspiTextAccess texts_{[this] { stepPreparation(); }};
+  Timer preparationStep_;
 };
 
 class AtspiAccessibility::Implementation::Observer final : public AccessibilityObserver {

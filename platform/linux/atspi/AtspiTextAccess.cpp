@@ -40,24 +40,71 @@ void AtspiTextAccess::forget(const std::string& key) {
   std::erase_if(mapped_, [&](const MappedText& text) { return text.key == key; });
 }
 
+void AtspiTextAccess::remember(std::string key, Utf16OffsetMap map) {
+  forget(key);
+  mapped_.push_front(MappedText{std::move(key), std::move(map), {}});
+  if (mapped_.size() > mappedTexts) mapped_.pop_back();
+}
+
+void AtspiTextAccess::startPreparing(AtspiText* text, const std::string& key, std::int64_t characterCount) {
+  // Short texts are read on demand anyway; one long text is prepared at a time; a map that seems to lag
+  // behind is most likely waiting for the events of edits in flight, and is checked when it is needed.
+  if (characterCount <= prefixCharacters || preparation_ || find(key) != nullptr) return;
+  preparation_ = Preparation{key, GObjectPointer<AtspiText>(static_cast<AtspiText*>(g_object_ref(text))), {},
+                             characterCount, ++preparations_};
+  if (wantsPreparationStep_) wantsPreparationStep_();
+}
+
+// libatspi delivers events while it waits for an answer, so a text change may abandon the preparation
+// during any call below; each call is followed by a look at whether it is still the same one.
+bool AtspiTextAccess::continuePreparing() {
+  if (!preparation_) return false;
+  const std::uint64_t generation = preparation_->generation;
+  const auto stillPreparing = [&] { return preparation_ && preparation_->generation == generation; };
+  const GObjectPointer<AtspiText> text(static_cast<AtspiText*>(g_object_ref(preparation_->text.get())));
+  const std::int64_t start = preparation_->map.characterCount();
+  const std::int64_t end = std::min(start + preparationStepCharacters, preparation_->characterCount);
+  const auto piece = textBetween(text.get(), start, end);
+  if (!stillPreparing()) return preparation_.has_value();
+  // A text that cannot be read, or has changed length meanwhile, is mapped when it is needed instead.
+  if (!piece || characterCountOf(*piece) != end - start) {
+    preparation_.reset();
+    return false;
+  }
+  preparation_->map.inserted(start, *piece);
+  if (end < preparation_->characterCount) return true;
+  const auto count = characterCountOf(text.get());
+  if (!stillPreparing()) return preparation_.has_value();
+  Preparation done = std::move(*preparation_);
+  preparation_.reset();
+  if (count == done.characterCount) remember(std::move(done.key), std::move(done.map));
+  return false;
+}
+
+void AtspiTextAccess::finishPreparing(const std::string& key) {
+  while (preparation_ && preparation_->key == key && continuePreparing()) {
+  }
+}
+
 const Utf16OffsetMap* AtspiTextAccess::mapFor(AtspiText* text, const std::string& key, std::int64_t reach) {
   const auto count = characterCountOf(text);
   if (!count) return nullptr;
-  if (auto* known = find(key)) {
-    if (known->map.characterCount() == *count) return &known->map;
-    forget(key);
-  }
   const std::int64_t needed = std::clamp<std::int64_t>(reach, 0, *count);
   if (needed <= prefixCharacters) {
+    // Near the start a prefix tells, and a map that lags behind edits still in flight (the user typing
+    // on) is left to catch up with their events rather than thrown away.
+    if (const auto* known = find(key); known != nullptr && known->map.characterCount() == *count) return &known->map;
+    startPreparing(text, key, *count);
     const auto prefix = textBetween(text, 0, needed);
     if (!prefix) return nullptr;
     prefix_ = Utf16OffsetMap::of(*prefix);
     return &prefix_;
   }
+  finishPreparing(key);
+  if (const auto* known = find(key); known != nullptr && known->map.characterCount() == *count) return &known->map;
   const auto whole = textBetween(text, 0, *count);
   if (!whole) return nullptr;
-  mapped_.push_front(MappedText{key, Utf16OffsetMap::of(*whole), {}});
-  if (mapped_.size() > mappedTexts) mapped_.pop_back();
+  remember(key, Utf16OffsetMap::of(*whole));
   return &mapped_.front().map;
 }
 
@@ -186,26 +233,49 @@ AXResult AtspiTextAccess::replaceSelection(AtspiAccessible* accessible, const st
   const auto selection = selectionOf(text.get());
   if (!selection) return AXResult::failure(AXErrorKind::cannotComplete, "the element shows no caret");
 
+  // The application reports each edit as an event, which libatspi may deliver before the call returns:
+  // the edit is announced as expected first, and the map follows it once the call succeeded.
   if (selection->end > selection->start) {
+    const Edit deletion{false, selection->start, selection->end - selection->start};
+    expectOwnEdit(key, deletion);
     CallError error;
     const gboolean deleted = atspi_editable_text_delete_text(editable.get(), static_cast<gint>(selection->start),
                                                              static_cast<gint>(selection->end), error.out());
-    if (!deleted || error.failed()) return AXResult::failure(AXErrorKind::cannotComplete, error.message());
-    applyOwnEdit(key, {false, selection->start, selection->end - selection->start}, {});
+    if (!deleted || error.failed()) {
+      forget(key);
+      return AXResult::failure(AXErrorKind::cannotComplete, error.message());
+    }
+    applyOwnEdit(key, deletion, {});
   }
   const std::string payload(written);
+  const Edit insertion{true, selection->start, characterCountOf(payload)};
+  expectOwnEdit(key, insertion);
   CallError error;
   const gboolean inserted = atspi_editable_text_insert_text(editable.get(), static_cast<gint>(selection->start),
                                                             payload.c_str(), static_cast<gint>(payload.size()),
                                                             error.out());
-  if (!inserted || error.failed()) return AXResult::failure(AXErrorKind::cannotComplete, error.message());
-  const std::int64_t length = characterCountOf(payload);
-  applyOwnEdit(key, {true, selection->start, length}, payload);
+  if (!inserted || error.failed()) {
+    forget(key);
+    return AXResult::failure(AXErrorKind::cannotComplete, error.message());
+  }
+  applyOwnEdit(key, insertion, payload);
+  const std::int64_t length = insertion.length;
 
   // Editors move the caret along with text inserted at it, but not every one; typing always leaves it after.
   CallError caretError;
   atspi_text_set_caret_offset(text.get(), static_cast<gint>(selection->start + length), caretError.out());
   return AXResult::success();
+}
+
+void AtspiTextAccess::expectOwnEdit(const std::string& key, const Edit& edit) {
+  auto* known = find(key);
+  if (known == nullptr || !receivingEvents_) return;
+  if (known->echoes.size() == kEchoLimit) {
+    // The application does not report its edits: its map can no longer be trusted.
+    forget(key);
+    return;
+  }
+  known->echoes.push_back(edit);
 }
 
 void AtspiTextAccess::applyOwnEdit(const std::string& key, const Edit& edit, std::string_view insertedText) {
@@ -216,13 +286,6 @@ void AtspiTextAccess::applyOwnEdit(const std::string& key, const Edit& edit, std
   } else {
     known->map.deleted(edit.offset, edit.length);
   }
-  if (!receivingEvents_) return;
-  if (known->echoes.size() == kEchoLimit) {
-    // The application does not report its edits: its map can no longer be trusted.
-    forget(key);
-    return;
-  }
-  known->echoes.push_back(edit);
 }
 
 bool AtspiTextAccess::isEcho(const std::string& key, const Edit& edit) {
@@ -234,6 +297,7 @@ bool AtspiTextAccess::isEcho(const std::string& key, const Edit& edit) {
 
 void AtspiTextAccess::textInserted(const std::string& key, std::int64_t offset, std::int64_t length,
                                    std::optional<std::string_view> inserted) {
+  if (preparation_ && preparation_->key == key) preparation_.reset();
   auto* known = find(key);
   if (known == nullptr || isEcho(key, {true, offset, length})) return;
   if (!inserted || characterCountOf(*inserted) != length) {
@@ -244,6 +308,7 @@ void AtspiTextAccess::textInserted(const std::string& key, std::int64_t offset, 
 }
 
 void AtspiTextAccess::textDeleted(const std::string& key, std::int64_t offset, std::int64_t length) {
+  if (preparation_ && preparation_->key == key) preparation_.reset();
   auto* known = find(key);
   if (known == nullptr || isEcho(key, {false, offset, length})) return;
   known->map.deleted(offset, length);

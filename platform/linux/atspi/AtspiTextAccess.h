@@ -5,12 +5,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "platform/AXAttributeValue.h"
 #include "platform/Accessibility.h"
+#include "platform/linux/atspi/GLibOwnership.h"
 #include "platform/linux/atspi/Utf16OffsetMap.h"
 
 namespace quillet::platform::atspi {
@@ -29,6 +31,8 @@ class AtspiTextAccess {
   // Offsets up to here are translated from a prefix of the text, read on demand.
   static constexpr std::int64_t prefixCharacters = 65536;
   static constexpr std::size_t mappedTexts = 8;
+  // How much of a long text one preparation step reads: a few milliseconds of the main thread.
+  static constexpr std::int64_t preparationStepCharacters = 262144;
 
   // Whether text-change events of every application reach textInserted()/textDeleted(); only then do
   // this class's own edits come back as events to be recognised.
@@ -46,6 +50,15 @@ class AtspiTextAccess {
                                                            const AXTextRange& range);
   // Replaces the selection, or inserts at the caret, and puts the caret right after `text`.
   AXResult replaceSelection(AtspiAccessible* accessible, const std::string& key, std::string_view text);
+
+  // The first read of a long text that is not mapped yet (the focus tracker's look at a document that
+  // just took focus) starts mapping it ahead of need, a step at a time, so that the first insertion does
+  // not wait for all of it to be read. `wantsPreparationStep` is called then; the owner calls
+  // continuePreparing() on later turns of its loop while it answers true.
+  explicit AtspiTextAccess(std::function<void()> wantsPreparationStep = {})
+      : wantsPreparationStep_(std::move(wantsPreparationStep)) {}
+
+  bool continuePreparing();
 
   // Text-change events of any application.
   void textInserted(const std::string& key, std::int64_t offset, std::int64_t length,
@@ -82,11 +95,30 @@ class AtspiTextAccess {
   static std::optional<Selection> selectionOf(AtspiText* text);
   MappedText* find(const std::string& key);
   void forget(const std::string& key);
+  // An own edit is announced before the call that makes it, and applied to the map after it succeeded.
+  void expectOwnEdit(const std::string& key, const Edit& edit);
   void applyOwnEdit(const std::string& key, const Edit& edit, std::string_view insertedText);
   // Whether the event is the echo of an own edit; consumes it then.
   bool isEcho(const std::string& key, const Edit& edit);
 
+  // A long text being mapped a step at a time; abandoned when it changes meanwhile.
+  struct Preparation {
+    std::string key;
+    GObjectPointer<AtspiText> text;
+    Utf16OffsetMap map;
+    std::int64_t characterCount = 0;
+    // Tells this preparation from a later one of the same text.
+    std::uint64_t generation = 0;
+  };
+  // Reads the rest of a preparation of `key` at once, when one is under way.
+  void finishPreparing(const std::string& key);
+  void startPreparing(AtspiText* text, const std::string& key, std::int64_t characterCount);
+  void remember(std::string key, Utf16OffsetMap map);
+
   std::deque<MappedText> mapped_;
+  std::optional<Preparation> preparation_;
+  std::uint64_t preparations_ = 0;
+  std::function<void()> wantsPreparationStep_;
   Utf16OffsetMap prefix_;
   bool receivingEvents_ = false;
 };

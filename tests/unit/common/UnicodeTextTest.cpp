@@ -176,6 +176,31 @@ TEST(UnicodeTextTest, LongRunsOfIllFormedBytesAreCountedOnePerByte) {
 namespace quillet::text {
 namespace {
 
+TEST(UnicodeTextTest, LeadingWithinUtf16UnitsKeepsWholeUserPerceivedCharacters) {
+  const std::string family = "\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7";  // 👩‍👧: five UTF-16 units, one character
+  const std::string thumb = "\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD";                  // 👍🏽: four units, one character
+  static const struct {
+    const char* what;
+    std::string text;
+    std::size_t maxUnits;
+    std::string expected;
+  } cases[] = {
+      {"short text is whole", "abc", 10, "abc"},
+      {"cut between letters", "abcdef", 4, "abcd"},
+      {"nothing fits", "abc", 0, ""},
+      {"an emoji's pair is never split", "a\xF0\x9F\x98\x80" "b", 2, "a"},
+      {"a joined family goes whole or not at all", "x" + family + "y", 5, "x"},
+      {"the family fits", "x" + family + "y", 6, "x" + family},
+      {"a skin tone stays with its hand", thumb + thumb, 6, thumb},
+      {"a combining accent stays with its letter", "e\xCC\x81" "e\xCC\x81", 3, "e\xCC\x81"},
+      {"a letter and its accent that fit", "e\xCC\x81" "x", 2, "e\xCC\x81"},
+  };
+  for (const auto& testCase : cases) {
+    SCOPED_TRACE(testCase.what);
+    EXPECT_EQ(leadingWithinUtf16Units(testCase.text, testCase.maxUnits), testCase.expected);
+  }
+}
+
 TEST(UnicodeTextValidityTest, TellsWellFormedUtf8FromIllFormed) {
   struct Case {
     const char* description;
