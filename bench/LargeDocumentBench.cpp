@@ -13,7 +13,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <deque>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -38,6 +37,7 @@
 #include "tests/support/FileContents.h"
 #include "tests/support/RealDesktop.h"
 #include "tests/support/RunLoopUntil.h"
+#include "tests/support/ShownTextArea.h"
 
 namespace {
 
@@ -118,21 +118,9 @@ struct Bench {
   AccessibilityElement documentView(int processId) {
     AccessibilityElement found;
     runUntil([&] {
-      std::deque<AccessibilityElement> queue{accessibility->applicationElement(processId)};
-      for (int visited = 0; !queue.empty() && visited < 3000; ++visited) {
-        auto element = queue.front();
-        queue.pop_front();
-        if (accessibility->typedAttribute<bool>(element, AXAttribute::hidden) == true) continue;
-        if (accessibility->typedAttribute<std::string>(element, AXAttribute::role) == "AXTextArea") {
-          found = element;
-          return true;
-        }
-        for (auto& child : accessibility->typedAttribute<platform::AXElementList>(element, AXAttribute::children)
-                               .value_or(platform::AXElementList{})) {
-          queue.push_back(std::move(child));
-        }
-      }
-      return false;
+      const auto root = accessibility->applicationElement(processId);
+      if (!root.isNone()) found = test::shownTextArea(*accessibility, root);
+      return !found.isNone();
     });
     return found;
   }

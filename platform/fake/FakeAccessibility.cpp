@@ -76,6 +76,21 @@ std::pair<std::size_t, std::size_t> clampedByteRange(std::string_view text, AXTe
   return {roundedByteOffsetOf(text, begin, false), roundedByteOffsetOf(text, end, true)};
 }
 
+// What a write answers when it does not change the element: a read-only attribute's error, the
+// application's refusal, or the success of an application that drops the write; nothing when it lands.
+std::optional<AXResult> refusalOf(const FakeElementSpec& spec, bool settable, std::string_view name) {
+  if (!settable) return AXResult::failure(AXErrorKind::notSettable, std::string(name) + " is read-only");
+  switch (spec.writeBehaviour) {
+    case FakeWriteBehaviour::refuse:
+      return AXResult::failure(AXErrorKind::cannotComplete, "the application refused the write");
+    case FakeWriteBehaviour::ignore:
+      return AXResult::success();
+    case FakeWriteBehaviour::accept:
+      break;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 struct FakeAccessibility::ObserverState {
@@ -335,15 +350,7 @@ AXResult FakeAccessibility::setAttribute(const AccessibilityElement& element, st
   if (text == nullptr) return AXResult::failure(AXErrorKind::illegalArgument, std::string(name) + " takes text");
   if (name == AXAttribute::selectedText) return replaceSelection(*idOf(element), *node, *text);
   node->writtenValues.push_back(*text);
-  if (!node->spec.valueSettable) return AXResult::failure(AXErrorKind::notSettable, "AXValue is read-only");
-  switch (node->spec.writeBehaviour) {
-    case FakeWriteBehaviour::refuse:
-      return AXResult::failure(AXErrorKind::cannotComplete, "the application refused the write");
-    case FakeWriteBehaviour::ignore:
-      return AXResult::success();
-    case FakeWriteBehaviour::accept:
-      break;
-  }
+  if (auto refused = refusalOf(node->spec, node->spec.valueSettable, name)) return std::move(*refused);
   node->spec.value = *text;
   notify(*idOf(element), AXNotification::valueChanged);
   return AXResult::success();
@@ -353,16 +360,8 @@ AXResult FakeAccessibility::setAttribute(const AccessibilityElement& element, st
 // caret follows it.
 AXResult FakeAccessibility::replaceSelection(std::uint64_t id, Node& node, const std::string& text) {
   node.writtenSelections.push_back(text);
-  if (!node.spec.valueSettable || !node.spec.value) {
-    return AXResult::failure(AXErrorKind::notSettable, "AXSelectedText is read-only");
-  }
-  switch (node.spec.writeBehaviour) {
-    case FakeWriteBehaviour::refuse:
-      return AXResult::failure(AXErrorKind::cannotComplete, "the application refused the write");
-    case FakeWriteBehaviour::ignore:
-      return AXResult::success();
-    case FakeWriteBehaviour::accept:
-      break;
+  if (auto refused = refusalOf(node.spec, node.spec.valueSettable && node.spec.value, AXAttribute::selectedText)) {
+    return std::move(*refused);
   }
   std::string& value = *node.spec.value;
   const AXTextRange selection = node.spec.selectedTextRange.value_or(AXTextRange{utf16Length(value), 0});

@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -35,6 +34,7 @@
 #include "tests/support/FileContents.h"
 #include "tests/support/RealDesktop.h"
 #include "tests/support/RunLoopUntil.h"
+#include "tests/support/ShownTextArea.h"
 #include "tests/support/TemporaryDirectory.h"
 
 namespace quillet::dictate {
@@ -118,26 +118,13 @@ class RealApplicationInsertionTest : public ::testing::Test {
     return path;
   }
 
-  // The document's text view: the first shown AXTextArea, breadth first, passing over hidden subtrees
-  // (gedit keeps hundreds of elements of closed popovers).
+  // The document's text view, once the editor shows it on the accessibility bus.
   static AccessibilityElement documentOf(const DesktopApplication& application) {
     AccessibilityElement found;
     runUntil([&] {
-      std::deque<AccessibilityElement> queue{ax().applicationElement(application.processId())};
-      for (int visited = 0; !queue.empty() && visited < 3000; ++visited) {
-        auto element = queue.front();
-        queue.pop_front();
-        if (ax().typedAttribute<bool>(element, AXAttribute::hidden) == true) continue;
-        if (ax().typedAttribute<std::string>(element, AXAttribute::role) == "AXTextArea") {
-          found = element;
-          return true;
-        }
-        for (auto& child : ax().typedAttribute<platform::AXElementList>(element, AXAttribute::children)
-                               .value_or(platform::AXElementList{})) {
-          queue.push_back(std::move(child));
-        }
-      }
-      return false;
+      const auto root = ax().applicationElement(application.processId());
+      if (!root.isNone()) found = test::shownTextArea(ax(), root);
+      return !found.isNone();
     });
     return found;
   }

@@ -1,4 +1,5 @@
 #include "tests/support/RealDesktop.h"
+#include "tests/support/ShownTextArea.h"
 
 #include <signal.h>
 
@@ -78,28 +79,12 @@ class RealDesktopTest : public ::testing::Test {
     return path;
   }
 
-  // The first multi-line text on screen in the application, searched through showing elements only:
-  // closed menus and popovers hold hundreds of elements nobody sees.
-  static AccessibilityElement shownTextArea(const AccessibilityElement& root) {
-    std::vector<AccessibilityElement> pending{root};
-    for (int visited = 0; !pending.empty() && visited < 5000; ++visited) {
-      auto element = pending.back();
-      pending.pop_back();
-      if (ax().typedAttribute<std::string>(element, AXAttribute::role) == "AXTextArea") return element;
-      auto children = ax().typedAttribute<platform::AXElementList>(element, AXAttribute::children).value_or(platform::AXElementList{});
-      for (auto child = children.rbegin(); child != children.rend(); ++child) {
-        if (ax().typedAttribute<bool>(*child, AXAttribute::hidden) == false) pending.push_back(*child);
-      }
-    }
-    return {};
-  }
-
   // The editor's document view, once the editor has registered with the accessibility bus and shows it.
   static AccessibilityElement documentViewOf(const DesktopApplication& editor) {
     AccessibilityElement view;
     runUntil([&] {
       const auto application = ax().applicationElement(editor.processId());
-      if (!application.isNone()) view = shownTextArea(application);
+      if (!application.isNone()) view = test::shownTextArea(ax(), application);
       return !view.isNone();
     });
     return view;

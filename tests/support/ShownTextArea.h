@@ -1,0 +1,28 @@
+#pragma once
+
+#include <vector>
+
+#include "platform/Accessibility.h"
+
+namespace quillet::test {
+
+// The first multi-line text on screen under `root`, depth first in the tree's order, searched through
+// shown elements only: an editor's closed menus and popovers hold hundreds of elements nobody sees.
+inline platform::AccessibilityElement shownTextArea(platform::Accessibility& accessibility,
+                                                    const platform::AccessibilityElement& root) {
+  using platform::AXAttribute;
+  std::vector<platform::AccessibilityElement> pending{root};
+  for (int visited = 0; !pending.empty() && visited < 5000; ++visited) {
+    auto element = pending.back();
+    pending.pop_back();
+    if (accessibility.typedAttribute<std::string>(element, AXAttribute::role) == "AXTextArea") return element;
+    auto children = accessibility.typedAttribute<platform::AXElementList>(element, AXAttribute::children)
+                        .value_or(platform::AXElementList{});
+    for (auto child = children.rbegin(); child != children.rend(); ++child) {
+      if (accessibility.typedAttribute<bool>(*child, AXAttribute::hidden) != true) pending.push_back(*child);
+    }
+  }
+  return {};
+}
+
+}  // namespace quillet::test
