@@ -51,6 +51,17 @@ std::size_t occurrences(std::string_view haystack, std::string_view needle) {
   return count;
 }
 
+// The text of the UTF-16 range [begin, end) of the field, as far as it reaches; empty when unreadable.
+std::string textBetween(platform::Accessibility& accessibility, const AccessibilityElement& element, std::int64_t begin,
+                        std::int64_t end) {
+  begin = std::max<std::int64_t>(begin, 0);
+  if (end <= begin) return {};
+  const auto piece = accessibility.parameterizedAttribute(element, platform::AXParameterizedAttribute::stringForRange,
+                                                          platform::AXTextRange{begin, end - begin});
+  const auto* text = piece ? std::get_if<std::string>(&*piece) : nullptr;
+  return text != nullptr ? *text : std::string();
+}
+
 }  // namespace
 
 std::shared_ptr<TextInsertion> TextInsertion::create(Dependencies dependencies) {
@@ -95,21 +106,6 @@ void TextInsertion::insertAtCursor(std::string_view text, const AccessibilityEle
   dependencies_.log.log("✏️ insertAtCursor: AX write dropped, paste fallback");
   pasteInto(text, destination);
 }
-
-namespace {
-
-// The text of the UTF-16 range [begin, end) of the field, as far as it reaches; empty when unreadable.
-std::string textBetween(platform::Accessibility& accessibility, const AccessibilityElement& element, std::int64_t begin,
-                        std::int64_t end) {
-  begin = std::max<std::int64_t>(begin, 0);
-  if (end <= begin) return {};
-  const auto piece = accessibility.parameterizedAttribute(element, platform::AXParameterizedAttribute::stringForRange,
-                                                          platform::AXTextRange{begin, end - begin});
-  const auto* text = piece ? std::get_if<std::string>(&*piece) : nullptr;
-  return text != nullptr ? *text : std::string();
-}
-
-}  // namespace
 
 // The insertion replaces the selection, or goes in at the caret, as typing would, and leaves the caret
 // after it. It landed when the field holds one more copy of the text than it would have held without

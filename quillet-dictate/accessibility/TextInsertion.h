@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -90,9 +91,6 @@ class TextInsertion : public std::enable_shared_from_this<TextInsertion> {
   void restoreClipboard();
   bool landedByDirectWrite(std::string_view text, const platform::AccessibilityElement& element,
                            const ElementReading::LeadingText& current);
-  // The number of copies of `text` in the field's text around the edit at `selection`, read in pieces.
-  std::size_t copiesAround(const platform::AccessibilityElement& element, std::string_view text,
-                           const platform::AXTextRange& selection, std::int64_t insertedUnits);
 
   Dependencies dependencies_;
   ElementReading reading_;

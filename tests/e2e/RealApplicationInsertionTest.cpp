@@ -52,21 +52,16 @@ const std::string kDictated = "Caf\xC3\xA9 na\xC3\xAFve \xF0\x9F\x8E\x89\xF0\x9F
                               "\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7 \xE2\x80\x94";
 const std::string kDocument = "Hello world\nsecond line\n";
 
-QGuiApplication& qtApplication() {
-  static int argc = 1;
-  static char name[] = "quillet_real_application_tests";
-  static char* argv[] = {name, nullptr};
-  static QGuiApplication application(argc, argv);
-  return application;
-}
-
 // One desktop for the suite: Qt's clipboard and libatspi each connect once per process.
 struct ApplicationsDesktop {
   ApplicationsDesktop() {
     for (const auto& [name, value] : desktop.environment()) ::setenv(name.c_str(), value.c_str(), 1);
     for (const auto& name : test::AccessibilityBus::removedVariables()) ::unsetenv(name.c_str());
     ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-    qtApplication();
+    static int argc = 1;
+    static char name[] = "quillet_real_application_tests";
+    static char* argv[] = {name, nullptr};
+    application = std::make_unique<QGuiApplication>(argc, argv);
     loop = std::make_unique<platform::qt::QtMainLoop>();
     accessibility = std::make_unique<platform::atspi::AtspiAccessibility>(*loop);
     workspace = std::make_unique<platform::x11::X11Workspace>(*loop, identity, desktop.displayName());
@@ -74,6 +69,8 @@ struct ApplicationsDesktop {
 
   RealDesktop desktop;
   platform::identity::ProcessAppIdentity identity;
+  // Qt's clipboard needs a QGuiApplication on the private display; it goes before the display does.
+  std::unique_ptr<QGuiApplication> application;
   std::unique_ptr<platform::qt::QtMainLoop> loop;
   std::unique_ptr<platform::atspi::AtspiAccessibility> accessibility;
   std::unique_ptr<platform::x11::X11Workspace> workspace;

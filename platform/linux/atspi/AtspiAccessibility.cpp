@@ -437,7 +437,9 @@ class AtspiAccessibility::Implementation {
 
   std::optional<AXAttributeValue> focusedElementOf(AtspiAccessible* application) {
     if (roleOf(application) != ATSPI_ROLE_APPLICATION) return std::nullopt;
-    const auto* reference = referenceOf(borrowElement(application));
+    // The handle keeps the reference alive while it is read.
+    const auto applicationHandle = borrowElement(application);
+    const auto* reference = referenceOf(applicationHandle);
     if (reference != nullptr) {
       if (const auto last = lastFocused_.find(reference->busName()); last != lastFocused_.end()) {
         auto candidate = last->second;
