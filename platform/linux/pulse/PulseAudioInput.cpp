@@ -378,6 +378,14 @@ void PulseAudioInput::releaseRetired() {
 void PulseAudioInput::collectTail() {
   pa_stream* stream = stream_;
   if (stream == nullptr || !capturing_ || !tap_ || pa_stream_get_state(stream) != PA_STREAM_READY) return;
+  struct TailCollection {
+    PulseAudioInput& input;
+    ~TailCollection() {
+      input.collectingTail_ = false;
+      input.tailTarget_.reset();
+    }
+  } collection{*this};
+  collectingTail_ = true;
 
   struct TimingAnswer {
     pa_threaded_mainloop* mainloop = nullptr;
@@ -404,6 +412,7 @@ void PulseAudioInput::collectTail() {
   const pa_sample_spec* format = pa_stream_get_sample_spec(stream);
   const auto capturedFrames = std::uint64_t(double(captured) * double(format->rate) / double(PA_USEC_PER_SEC));
   if (framesRead_ >= capturedFrames) return;
+  tailTarget_ = capturedFrames;
   pa_buffer_attr attributes = *pa_stream_get_buffer_attr(stream);
   attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(tailFragment, format));
   if (pa_operation* shrink = pa_stream_set_buffer_attr(stream, &attributes, nullptr, nullptr)) {
@@ -441,7 +450,8 @@ void PulseAudioInput::readAvailable(pa_stream* stream) {
   // A tap may stop recording, which detaches the stream from this object; nothing reads it after that.
   // A caller waiting for the lock (removeTap, stop) goes first, or a tap slower than the audio would
   // keep it out for as long as the backlog lasts; what is left is read with the next fragment.
-  while (stream == stream_ && callersWaiting_ == 0) {
+  const auto tailHeld = [this] { return collectingTail_ && (!tailTarget_ || framesRead_ >= *tailTarget_); };
+  while (stream == stream_ && callersWaiting_ == 0 && !tailHeld()) {
     const std::size_t readable = pa_stream_readable_size(stream);
     if (readable == 0 || readable == std::numeric_limits<std::size_t>::max()) return;
     const void* data = nullptr;
@@ -450,6 +460,7 @@ void PulseAudioInput::readAvailable(pa_stream* stream) {
     framesRead_ += bytes / frameBytes;
     if (capturing_) append(data, bytes / frameBytes);
     if (stream == stream_) pa_stream_drop(stream);
+    if (collectingTail_) pa_threaded_mainloop_signal(mainloop_, 0);
   }
 }
 

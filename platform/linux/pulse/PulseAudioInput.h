@@ -112,6 +112,11 @@ class PulseAudioInput final : public AudioInput {
   std::vector<float> interleaved_;
   // Frames the server has sent on the current stream, holes included.
   std::uint64_t framesRead_ = 0;
+  // While the tail is collected: the frames the device had captured by then, once the server said.
+  // The audio thread reads no further than that and wakes the waiting caller after every fragment,
+  // so a tap slower than the audio cannot keep the caller waiting beyond its bound.
+  bool collectingTail_ = false;
+  std::optional<std::uint64_t> tailTarget_;
   AudioBuffer delivery_;
 
   std::atomic<bool> running_ = false;

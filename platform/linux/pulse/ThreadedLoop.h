@@ -44,8 +44,11 @@ bool waitOnLoop(pa_threaded_mainloop* mainloop, pa_context* context, Done done, 
     reached->passed = true;
     pa_threaded_mainloop_signal(reached->mainloop, 0);
   };
-  pa_time_event* timer = pa_context_rttime_new(context, pa_rtclock_now() + timeout, passed, &deadline);
-  while (!done() && !deadline.passed) pa_threaded_mainloop_wait(mainloop);
+  const pa_usec_t end = pa_rtclock_now() + timeout;
+  pa_time_event* timer = pa_context_rttime_new(context, end, passed, &deadline);
+  // The timer fires only when the loop gets round to it; a loop kept busy still wakes the waiter now
+  // and then, who then looks at the clock itself.
+  while (!done() && !deadline.passed && pa_rtclock_now() < end) pa_threaded_mainloop_wait(mainloop);
   pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop);
   if (timer != nullptr) api->time_free(timer);
   return done();
