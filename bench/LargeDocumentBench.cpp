@@ -99,8 +99,7 @@ double median(std::vector<double> values) {
 
 struct Bench {
   Bench() {
-    for (const auto& [name, value] : desktop.environment()) ::setenv(name.c_str(), value.c_str(), 1);
-    for (const auto& name : test::AccessibilityBus::removedVariables()) ::unsetenv(name.c_str());
+    desktop.useInThisProcess();
     ::setenv("QT_QPA_PLATFORM", "xcb", 1);
     static int argc = 1;
     static char name[] = "quillet_large_document_bench";
@@ -116,13 +115,7 @@ struct Bench {
   }
 
   AccessibilityElement documentView(int processId) {
-    AccessibilityElement found;
-    runUntil([&] {
-      const auto root = accessibility->applicationElement(processId);
-      if (!root.isNone()) found = test::shownTextArea(*accessibility, root);
-      return !found.isNone();
-    });
-    return found;
+    return test::documentViewOf(*accessibility, *loop, processId, 120);
   }
 
   void measure(std::size_t bytes) {

@@ -55,8 +55,7 @@ const std::string kDocument = "Hello world\nsecond line\n";
 // One desktop for the suite: Qt's clipboard and libatspi each connect once per process.
 struct ApplicationsDesktop {
   ApplicationsDesktop() {
-    for (const auto& [name, value] : desktop.environment()) ::setenv(name.c_str(), value.c_str(), 1);
-    for (const auto& name : test::AccessibilityBus::removedVariables()) ::unsetenv(name.c_str());
+    desktop.useInThisProcess();
     ::setenv("QT_QPA_PLATFORM", "xcb", 1);
     static int argc = 1;
     static char name[] = "quillet_real_application_tests";
@@ -117,13 +116,7 @@ class RealApplicationInsertionTest : public ::testing::Test {
 
   // The document's text view, once the editor shows it on the accessibility bus.
   static AccessibilityElement documentOf(const DesktopApplication& application) {
-    AccessibilityElement found;
-    runUntil([&] {
-      const auto root = ax().applicationElement(application.processId());
-      if (!root.isNone()) found = test::shownTextArea(ax(), root);
-      return !found.isNone();
-    });
-    return found;
+    return test::documentViewOf(ax(), *desktop_->loop, application.processId());
   }
 
   static std::optional<AXTextRange> selectionOf(const AccessibilityElement& element) {

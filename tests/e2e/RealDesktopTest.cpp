@@ -40,8 +40,7 @@ QCoreApplication& qtApplication() {
 // that connection for the whole process.
 struct EditorDesktop {
   EditorDesktop() {
-    for (const auto& [name, value] : desktop.environment()) ::setenv(name.c_str(), value.c_str(), 1);
-    for (const auto& name : AccessibilityBus::removedVariables()) ::unsetenv(name.c_str());
+    desktop.useInThisProcess();
     loop = std::make_unique<platform::qt::QtMainLoop>();
     accessibility = std::make_unique<platform::atspi::AtspiAccessibility>(*loop);
   }
@@ -81,13 +80,7 @@ class RealDesktopTest : public ::testing::Test {
 
   // The editor's document view, once the editor has registered with the accessibility bus and shows it.
   static AccessibilityElement documentViewOf(const DesktopApplication& editor) {
-    AccessibilityElement view;
-    runUntil([&] {
-      const auto application = ax().applicationElement(editor.processId());
-      if (!application.isNone()) view = test::shownTextArea(ax(), application);
-      return !view.isNone();
-    });
-    return view;
+    return test::documentViewOf(ax(), *suite_->loop, editor.processId());
   }
 
   static std::optional<std::string> shownText(const AccessibilityElement& view) {

@@ -62,6 +62,13 @@ class RealDesktop {
   [[nodiscard]] const AccessibilityBus& bus() const { return bus_; }
   [[nodiscard]] const std::filesystem::path& folder() const { return folder_.path(); }
 
+  // Makes this process a client of the desktop, as libatspi and Qt read their environment once, when
+  // they first connect.
+  void useInThisProcess() const {
+    for (const auto& [name, value] : environment()) ::setenv(name.c_str(), value.c_str(), 1);
+    for (const auto& name : AccessibilityBus::removedVariables()) ::unsetenv(name.c_str());
+  }
+
   // The environment of every client of this desktop: the accessibility bus's, with the XDG folders and
   // X resources moved into the desktop's folder, in a UTF-8 locale.
   [[nodiscard]] ChildProcess::Environment environment() const {

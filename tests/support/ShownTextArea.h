@@ -3,6 +3,8 @@
 #include <vector>
 
 #include "platform/Accessibility.h"
+#include "platform/MainLoop.h"
+#include "tests/support/RunLoopUntil.h"
 
 namespace quillet::test {
 
@@ -23,6 +25,22 @@ inline platform::AccessibilityElement shownTextArea(platform::Accessibility& acc
     }
   }
   return {};
+}
+
+// The document view of the application `processId`, once it has registered with the accessibility bus
+// and shows one; "no element" when it does not within `seconds` of running `loop`.
+inline platform::AccessibilityElement documentViewOf(platform::Accessibility& accessibility, platform::MainLoop& loop,
+                                                     int processId, double seconds = 20) {
+  platform::AccessibilityElement view;
+  runLoopUntil(
+      loop,
+      [&] {
+        const auto application = accessibility.applicationElement(processId);
+        if (!application.isNone()) view = shownTextArea(accessibility, application);
+        return !view.isNone();
+      },
+      seconds);
+  return view;
 }
 
 }  // namespace quillet::test

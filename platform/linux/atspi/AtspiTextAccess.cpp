@@ -95,9 +95,11 @@ const Utf16OffsetMap* AtspiTextAccess::mapFor(AtspiText* text, const std::string
     // on) is left to catch up with their events rather than thrown away.
     if (const auto* known = find(key); known != nullptr && known->map.characterCount() == *count) return &known->map;
     startPreparing(text, key, *count);
-    const auto prefix = textBetween(text, 0, needed);
+    // An empty prefix needs no call.
+    auto prefix = needed == 0 ? std::optional<std::string>(std::string()) : textBetween(text, 0, needed);
     if (!prefix) return nullptr;
-    prefix_ = Utf16OffsetMap::of(*prefix);
+    prefixText_ = std::move(*prefix);
+    prefix_ = Utf16OffsetMap::of(prefixText_);
     return &prefix_;
   }
   finishPreparing(key);
@@ -110,13 +112,15 @@ const Utf16OffsetMap* AtspiTextAccess::mapFor(AtspiText* text, const std::string
 
 std::optional<AtspiTextAccess::CharacterRange> AtspiTextAccess::characterRangeOf(AtspiText* text, const std::string& key,
                                                                                  const AXTextRange& range,
-                                                                                 bool clampToText) {
+                                                                                 bool clampToText,
+                                                                                 const Utf16OffsetMap** used) {
   if (range.location < 0 || range.length < 0) return std::nullopt;
   std::int64_t location = range.location;
   std::int64_t end = range.location + range.length;
   // A character takes at least one UTF-16 unit, so the first `end` characters cover the range.
   const auto* map = mapFor(text, key, end);
   if (map == nullptr) return std::nullopt;
+  if (used != nullptr) *used = map;
   if (clampToText) {
     const std::int64_t length = map->utf16OffsetOf(map->characterCount());
     end = std::min(end, length);
@@ -178,9 +182,16 @@ std::optional<std::string> AtspiTextAccess::stringForRange(AtspiAccessible* acce
                                                            const AXTextRange& range) {
   const auto text = textInterfaceOf(accessible);
   if (!text) return std::nullopt;
-  const auto characters = characterRangeOf(text.get(), key, range, true);
+  const Utf16OffsetMap* used = nullptr;
+  const auto characters = characterRangeOf(text.get(), key, range, true, &used);
   if (!characters) return std::nullopt;
   if (characters->start == characters->end) return std::string();
+  // A piece near the start was just read as the prefix that translated its offsets: no second call.
+  if (used == &prefix_) {
+    const char* begin = g_utf8_offset_to_pointer(prefixText_.c_str(), static_cast<glong>(characters->start));
+    const char* end = g_utf8_offset_to_pointer(begin, static_cast<glong>(characters->end - characters->start));
+    return std::string(begin, end);
+  }
   return textBetween(text.get(), characters->start, characters->end);
 }
 

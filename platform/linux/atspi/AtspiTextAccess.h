@@ -90,8 +90,9 @@ class AtspiTextAccess {
 
   // A map that holds for at least the first `reach` characters of the text; null when the text cannot be read.
   const Utf16OffsetMap* mapFor(AtspiText* text, const std::string& key, std::int64_t reach);
+  // `used`, when given, receives the map that translated the range.
   std::optional<CharacterRange> characterRangeOf(AtspiText* text, const std::string& key, const AXTextRange& range,
-                                                 bool clampToText);
+                                                 bool clampToText, const Utf16OffsetMap** used = nullptr);
   static std::optional<Selection> selectionOf(AtspiText* text);
   MappedText* find(const std::string& key);
   void forget(const std::string& key);
@@ -119,6 +120,8 @@ class AtspiTextAccess {
   std::optional<Preparation> preparation_;
   std::uint64_t preparations_ = 0;
   std::function<void()> wantsPreparationStep_;
+  // The start of the text last read to translate offsets near it, and its map.
+  std::string prefixText_;
   Utf16OffsetMap prefix_;
   bool receivingEvents_ = false;
 };
