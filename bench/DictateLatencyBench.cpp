@@ -66,14 +66,15 @@ Run dictateSample(const std::filesystem::path& sample, dictate::FileAudioInput::
     if (line.find("🎙 streamer stopped") != std::string_view::npos) inputEnded = Clock::now();
     if (line.find("[STT] recv") != std::string_view::npos) run.receiveLines.emplace_back(line);
   });
-  platform::curl::CurlHttpClient http;
+  platform::curl::CurlHttpClient http(loop);
   WorkerPool workers(loop, 4);
-  dictate::AuthService auth(http, workers, settings);
-  dictate::MuseTranscriber cloud(http, workers, settings, auth, loop, "http://127.0.0.1:1/v1/asr/transcribe");
+  dictate::AuthService auth(http, settings);
+  dictate::MuseTranscriber cloud(http, settings, auth, loop, "http://127.0.0.1:1/v1/asr/transcribe");
   const dictate::TranscriptionRouter::OnDeviceTranscribe timedOnDevice = [&](const std::vector<std::uint8_t>& wav,
-                                                                             const std::string& locale) {
+                                                                             const std::string& locale,
+                                                                             std::stop_token stop) {
     const auto before = Clock::now();
-    auto outcome = onDevice(wav, locale);
+    auto outcome = onDevice(wav, locale, std::move(stop));
     std::lock_guard lock(mutex);
     run.onDeviceSeconds.push_back(std::chrono::duration<double>(Clock::now() - before).count());
     return outcome;
@@ -135,8 +136,9 @@ int main() {
   dictate::SpeechAnalyzerTranscriber transcriber(recognizer, platform::soxr::SoxrResampler::factory(), quietLog,
                                                  folder.path());
   const dictate::TranscriptionRouter::OnDeviceTranscribe onDevice = [&](const std::vector<std::uint8_t>& wav,
-                                                                        const std::string& locale) {
-    return transcriber.transcribe(wav, locale);
+                                                                        const std::string& locale,
+                                                                        std::stop_token stop) {
+    return transcriber.transcribe(wav, locale, std::move(stop));
   };
 
   // The model loads once per process; a first transcription warms it as the agent's first chunk would.

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <variant>
@@ -39,13 +40,33 @@ struct HttpTransportError {
 
 using HttpResult = std::variant<HttpResponse, HttpTransportError>;
 
-// Sends one request and blocks until it is answered or fails. Safe to call from several worker
-// threads at once; never call it on the main thread.
+// A request in flight. cancel() aborts the transfer and drops its completion; copies share the request,
+// and a call that is already finished or was never started ignores it.
+class HttpCall {
+ public:
+  HttpCall() = default;
+  explicit HttpCall(std::function<void()> cancel) : cancel_(std::move(cancel)) {}
+
+  void cancel() const {
+    if (cancel_) cancel_();
+  }
+
+ private:
+  std::function<void()> cancel_;
+};
+
+// Sends requests without ever blocking its caller: any number may be in flight at once, each with its own
+// deadline. Main thread only; completions run on the main loop.
 class HttpClient {
  public:
+  using Completion = std::function<void(HttpResult)>;
+
   virtual ~HttpClient() = default;
 
-  virtual HttpResult send(const HttpRequest& request) = 0;
+  // Starts `request` and returns at once. `completion` runs exactly once on the main loop with the answer or
+  // the failure, unless the call is cancelled first; when the client ends, requests in flight are
+  // abandoned and their completions never run.
+  virtual HttpCall start(HttpRequest request, Completion completion) = 0;
 };
 
 }  // namespace quillet::platform

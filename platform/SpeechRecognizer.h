@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -15,10 +16,11 @@
 
 namespace quillet::platform {
 
-// Mono 16-bit samples at one rate.
+// Mono 16-bit samples at one rate, and the token whose stop request abandons their recognition.
 struct SpeechAudio {
   std::span<const std::int16_t> samples;
   double sampleRate = 0;
+  std::stop_token stop = {};
 };
 
 // The on-device speech recogniser.
@@ -40,7 +42,8 @@ class SpeechRecognizer {
 
   // Recognises one buffer of speech in `locale`, delivering interim results while it decodes and the final
   // ones at the end; blocks until done. Safe to call from several worker threads at once. Answers an error
-  // description on failure (no model, wrong sample rate, engine failure), possibly after some results.
+  // description on failure (no model, wrong sample rate, engine failure, a stop requested through the
+  // audio's token), possibly after some results.
   virtual std::optional<std::string> recognize(std::string_view locale, const SpeechAudio& audio,
                                                const ResultHandler& onResult) = 0;
 

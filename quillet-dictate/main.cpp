@@ -32,10 +32,10 @@ namespace {
 // recogniser and the router in front of them.
 struct TranscriptionServices {
   TranscriptionServices(platform::MainLoop& mainLoop, const platform::Clock& clock)
-      : workers(mainLoop, std::max(2U, std::thread::hardware_concurrency())),
-        auth(http, workers, dictate::SettingsManager::shared()),
-        cloud(http, workers, dictate::SettingsManager::shared(), auth, clock,
-              dictate::deployment::kSpeechServiceBatchURL),
+      : http(mainLoop),
+        workers(mainLoop, std::max(1U, std::thread::hardware_concurrency())),
+        auth(http, dictate::SettingsManager::shared()),
+        cloud(http, dictate::SettingsManager::shared(), auth, clock, dictate::deployment::kSpeechServiceBatchURL),
         router(dictate::TranscriptionRouter::Engines{cloud, onDeviceTranscriber(), http}, workers, mainLoop, clock,
                dictate::SettingsManager::shared(), dictate::VxLog::shared()) {}
 
@@ -51,11 +51,13 @@ struct TranscriptionServices {
     }
     static dictate::SpeechAnalyzerTranscriber transcriber(recognizer, platform::soxr::SoxrResampler::factory(),
                                                           dictate::VxLog::shared());
-    return [](const std::vector<std::uint8_t>& wav, const std::string& locale) {
-      return transcriber.transcribe(wav, locale);
+    return [](const std::vector<std::uint8_t>& wav, const std::string& locale, std::stop_token stop) {
+      return transcriber.transcribe(wav, locale, std::move(stop));
     };
   }
 
+  // Requests on their own I/O thread, decodes on one thread per core; both give up what is in flight
+  // when they end, so the agent exits promptly.
   platform::curl::CurlHttpClient http;
   WorkerPool workers;
   dictate::AuthService auth;
@@ -69,7 +71,9 @@ int main(int argc, char* argv[]) {
   // Before any thread exists, so that every thread leaves SIGTERM and SIGINT to the main loop.
   platform::qt::QtTerminationSignals::blockInAllThreads();
 
-  const auto arguments = dictate::DictateFileJob::parseArguments(std::vector<std::string>(argv + 1, argv + argc));
+  std::vector<std::string> ignoredArguments;
+  const auto arguments =
+      dictate::DictateFileJob::parseArguments(std::vector<std::string>(argv + 1, argv + argc), ignoredArguments);
   if (const auto* problem = std::get_if<std::string>(&arguments)) {
     std::cerr << "quillet-dictate: " << *problem << "\nusage: quillet-dictate [--dictate-file PATH [--realtime]]\n";
     return 64;
@@ -77,6 +81,8 @@ int main(int argc, char* argv[]) {
 
   // The log starts empty at each launch; emptying it first keeps this launch's own first lines.
   dictate::VxLog::shared().emptyFile();
+  // A host or launcher may pass arguments of its own; they do not stop the agent.
+  for (const auto& argument : ignoredArguments) dictate::VxLog::shared().log("ignoring unknown argument: " + argument);
 
   // An accessory agent: no window at start and no taskbar entry.
   QCoreApplication application(argc, argv);

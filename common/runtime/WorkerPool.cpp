@@ -16,6 +16,7 @@ WorkerPool::~WorkerPool() {
     std::lock_guard lock(mutex_);
     stopping_ = true;
   }
+  stopSource_.request_stop();
   wake_.notify_all();
   for (auto& thread : threads_) thread.join();
 }

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <stop_token>
 #include <thread>
 #include <type_traits>
 #include <vector>
@@ -14,8 +15,9 @@
 
 namespace quillet {
 
-// A few threads for blocking work (HTTP, decoding, files). Results come back
-// on the main loop, so the code that uses them never touches another thread.
+// A few threads for blocking CPU work (decoding, files); network requests never wait here. Results come
+// back on the main loop, so the code that uses them never touches another thread. Ending the pool asks
+// the jobs in progress to stop (through stopToken()) and drops those not yet started.
 class WorkerPool {
  public:
   WorkerPool(platform::MainLoop& mainLoop, std::size_t threadCount);
@@ -44,6 +46,9 @@ class WorkerPool {
 
   [[nodiscard]] std::size_t threadCount() const { return threads_.size(); }
 
+  // Requested when the pool ends; long jobs check it to give up early.
+  [[nodiscard]] std::stop_token stopToken() const { return stopSource_.get_token(); }
+
  private:
   void workLoop();
 
@@ -52,6 +57,7 @@ class WorkerPool {
   std::condition_variable wake_;
   std::deque<std::function<void()>> jobs_;
   bool stopping_ = false;
+  std::stop_source stopSource_;
   std::vector<std::thread> threads_;
 };
 

@@ -31,4 +31,10 @@ struct AIFailure {
 template <class Value>
 using AIOutcome = std::variant<Value, AIFailure>;
 
+// The server's answer, whatever its status, or the transport's failure in its place.
+inline AIOutcome<platform::HttpResponse> answerOf(platform::HttpResult result) {
+  if (auto* transport = std::get_if<platform::HttpTransportError>(&result)) return AIFailure{std::move(*transport)};
+  return std::get<platform::HttpResponse>(std::move(result));
+}
+
 }  // namespace quillet::dictate

@@ -20,12 +20,39 @@ bool isExpiredSession(const AIOutcome<std::string>& outcome) {
 
 }  // namespace
 
-AIService::AIService(platform::HttpClient& http, WorkerPool& workers, SettingsManager& settings, AuthService& auth,
-                     const VxLog& log, const platform::Clock& clock)
-    : http_(http), workers_(workers), settings_(settings), auth_(auth), log_(log), clock_(clock) {}
+AIService::AIService(platform::HttpClient& http, SettingsManager& settings, AuthService& auth, const VxLog& log,
+                     const platform::Clock& clock)
+    : http_(http), settings_(settings), auth_(auth), log_(log), clock_(clock) {}
 
-void AIService::postJSON(FunctionCall call, Completion<std::string> completion) {
-  workers_.run([this, call = std::move(call)] { return sendFunctionCall(call); }, std::move(completion));
+void AIService::postJSON(const FunctionCall& call, Completion<std::string> completion) {
+  auto url = BackendAddress::join(settings_.supabaseURL.get(), call.path);
+  if (!url) {
+    completion(AIFailure{VessioError::api("bad URL")});
+    return;
+  }
+  platform::HttpRequest request;
+  request.method = "POST";
+  request.url = std::move(*url);
+  // The token is read now, so a retry after a refresh carries the new one; an empty one still
+  // goes out as "Bearer " and the server answers 401.
+  request.headers = {{backend::header::kContentType, "application/json"},
+                     {backend::header::kAuthorization, backend::header::kBearerPrefix + settings_.supabaseAccessToken.get()}};
+  request.body = call.body.dump();
+  request.timeout = platform::timeoutOfSeconds(call.timeoutSeconds);
+
+  http_.start(std::move(request), [completion = std::move(completion)](platform::HttpResult result) {
+    auto answer = answerOf(std::move(result));
+    if (auto* failure = std::get_if<AIFailure>(&answer)) {
+      completion(std::move(*failure));
+      return;
+    }
+    auto& response = std::get<platform::HttpResponse>(answer);
+    if (auto error = throwIfHTTPError(response.status, response.body)) {
+      completion(AIFailure{std::move(*error)});
+      return;
+    }
+    completion(std::move(response.body));
+  });
 }
 
 void AIService::postJSONWithRefresh(FunctionCall call, Completion<std::string> completion) {
@@ -41,29 +68,9 @@ void AIService::postJSONWithRefresh(FunctionCall call, Completion<std::string> c
         completion(AIFailure{std::move(*refreshError)});
         return;
       }
-      postJSON(std::move(call), std::move(completion));
+      postJSON(call, std::move(completion));
     });
   });
-}
-
-AIOutcome<std::string> AIService::sendFunctionCall(const FunctionCall& call) const {
-  auto url = BackendAddress::join(settings_.supabaseURL.get(), call.path);
-  if (!url) return AIFailure{VessioError::api("bad URL")};
-  platform::HttpRequest request;
-  request.method = "POST";
-  request.url = std::move(*url);
-  // The token is read now, so a retry after a refresh carries the new one; an empty one still
-  // goes out as "Bearer " and the server answers 401.
-  request.headers = {{backend::header::kContentType, "application/json"},
-                     {backend::header::kAuthorization, backend::header::kBearerPrefix + settings_.supabaseAccessToken.get()}};
-  request.body = call.body.dump();
-  request.timeout = platform::timeoutOfSeconds(call.timeoutSeconds);
-
-  auto result = http_.send(request);
-  if (auto* transport = std::get_if<platform::HttpTransportError>(&result)) return AIFailure{std::move(*transport)};
-  auto& response = std::get<platform::HttpResponse>(result);
-  if (auto error = throwIfHTTPError(response.status, response.body)) return AIFailure{std::move(*error)};
-  return std::move(response.body);
 }
 
 std::optional<VessioError> AIService::throwIfHTTPError(int status, std::string_view body) {
@@ -81,33 +88,30 @@ std::optional<std::string> AIService::extractErrorMessage(std::string_view body)
 }
 
 void AIService::fetchAiCleanupEnabled(std::function<void(bool)> completion) {
-  workers_.run([this] { return lookUpAiCleanupPreference(); }, std::move(completion));
-}
-
-bool AIService::lookUpAiCleanupPreference() {
-  {
-    std::lock_guard lock(cacheMutex_);
-    if (cachedAiCleanup_ &&
-        clock_.monotonicNow() - cachedAiCleanup_->at < std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                                           std::chrono::duration<double>(kPreferenceCacheSeconds))) {
-      return cachedAiCleanup_->value;
+  if (cachedAiCleanup_ &&
+      clock_.monotonicNow() - cachedAiCleanup_->at <
+          std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(kPreferenceCacheSeconds))) {
+    completion(cachedAiCleanup_->value);
+    return;
+  }
+  requestAiCleanupPreference([this, completion = std::move(completion)](std::optional<bool> answer) {
+    if (answer) {
+      cachedAiCleanup_ = CachedPreference{*answer, clock_.monotonicNow()};
+      completion(*answer);
+      return;
     }
-  }
-  const auto answer = requestAiCleanupPreference();
-  std::lock_guard lock(cacheMutex_);
-  if (answer) {
-    cachedAiCleanup_ = CachedPreference{*answer, clock_.monotonicNow()};
-    return *answer;
-  }
-  // However old, the last answer is a better guess than the default.
-  return cachedAiCleanup_ ? cachedAiCleanup_->value : true;
+    // However old, the last answer is a better guess than the default.
+    completion(cachedAiCleanup_ ? cachedAiCleanup_->value : true);
+  });
 }
 
-std::optional<bool> AIService::requestAiCleanupPreference() const {
+void AIService::requestAiCleanupPreference(std::function<void(std::optional<bool>)> completion) const {
   const std::string accessToken = settings_.supabaseAccessToken.get();
-  if (accessToken.empty()) return std::nullopt;
   auto url = BackendAddress::join(settings_.supabaseURL.get(), backend::path::kAiCleanupPreference);
-  if (!url) return std::nullopt;
+  if (accessToken.empty() || !url) {
+    completion(std::nullopt);
+    return;
+  }
   platform::HttpRequest request;
   request.method = "GET";
   request.url = std::move(*url);
@@ -115,12 +119,17 @@ std::optional<bool> AIService::requestAiCleanupPreference() const {
                      {backend::header::kAuthorization, backend::header::kBearerPrefix + accessToken}};
   request.timeout = platform::timeoutOfSeconds(kPreferenceTimeoutSeconds);
 
-  const auto result = http_.send(request);
-  if (const auto* transport = std::get_if<platform::HttpTransportError>(&result)) {
-    log_.log("⚠️ ai-cleanup preference fetch failed: " + transport->description);
-    return std::nullopt;
-  }
-  const auto& response = std::get<platform::HttpResponse>(result);
+  http_.start(std::move(request), [&log = log_, completion = std::move(completion)](platform::HttpResult result) {
+    if (const auto* transport = std::get_if<platform::HttpTransportError>(&result)) {
+      log.log("⚠️ ai-cleanup preference fetch failed: " + transport->description);
+      completion(std::nullopt);
+      return;
+    }
+    completion(preferenceInAnswer(std::get<platform::HttpResponse>(result)));
+  });
+}
+
+std::optional<bool> AIService::preferenceInAnswer(const platform::HttpResponse& response) {
   if (response.status != backend::status::kSuccess) return std::nullopt;
   const auto rows = nlohmann::json::parse(response.body, nullptr, false);
   if (!rows.is_array() || rows.empty() ||

@@ -2,14 +2,12 @@
 
 #include <chrono>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include <nlohmann/json.hpp>
 
-#include "common/runtime/WorkerPool.h"
 #include "platform/Clock.h"
 #include "platform/HttpClient.h"
 #include "quillet-dictate/backend/AIFailure.h"
@@ -21,8 +19,8 @@
 namespace quillet::dictate {
 
 // The agent's client of the backend's AI functions, its AI-cleanup preference and usage metering.
-// Requests run on the worker pool and read the session from the settings store at the moment they
-// are built; every completion runs on the main loop.
+// Requests read the session from the settings store at the moment they are built; every completion
+// runs on the main loop.
 class AIService {
  public:
   template <class Value>
@@ -34,8 +32,8 @@ class AIService {
   // A preference answer younger than this is used without asking again.
   static constexpr double kPreferenceCacheSeconds = 60;
 
-  AIService(platform::HttpClient& http, WorkerPool& workers, SettingsManager& settings, AuthService& auth,
-            const VxLog& log, const platform::Clock& clock);
+  AIService(platform::HttpClient& http, SettingsManager& settings, AuthService& auth, const VxLog& log,
+            const platform::Clock& clock);
 
   AIService(const AIService&) = delete;
   AIService& operator=(const AIService&) = delete;
@@ -74,31 +72,26 @@ class AIService {
     std::chrono::nanoseconds at{0};
   };
 
-  // One POST to an AI function; only an answer with status 200 succeeds.
-  void postJSON(FunctionCall call, Completion<std::string> completion);
+  // One POST to an AI function, built with the access token stored right now; only an answer with
+  // status 200 succeeds.
+  void postJSON(const FunctionCall& call, Completion<std::string> completion);
   // postJSON, and after an expired session one refresh and one more attempt, never a third.
   void postJSONWithRefresh(FunctionCall call, Completion<std::string> completion);
-  // Worker side of postJSON: builds the request with the access token stored right now.
-  AIOutcome<std::string> sendFunctionCall(const FunctionCall& call) const;
 
   // One request to the cleanup function, answering its "cleaned" text.
   void cloudDictationCleanup(const std::string& text, const std::optional<std::string>& system,
                              Completion<std::string> completion);
 
-  // Worker side of fetchAiCleanupEnabled.
-  bool lookUpAiCleanupPreference();
   // The answer read from the backend, or nothing when there is no usable one.
-  std::optional<bool> requestAiCleanupPreference() const;
+  void requestAiCleanupPreference(std::function<void(std::optional<bool>)> completion) const;
+  static std::optional<bool> preferenceInAnswer(const platform::HttpResponse& response);
 
   platform::HttpClient& http_;
-  WorkerPool& workers_;
   SettingsManager& settings_;
   AuthService& auth_;
   const VxLog& log_;
   const platform::Clock& clock_;
 
-  // Lookups on several workers read and write the cached answer in turn.
-  std::mutex cacheMutex_;
   std::optional<CachedPreference> cachedAiCleanup_;
 };
 

@@ -23,8 +23,7 @@ bool readOptionalText(const nlohmann::json& object, const char* member, std::str
 
 }  // namespace
 
-AuthService::AuthService(platform::HttpClient& http, WorkerPool& workers, SettingsManager& settings)
-    : http_(http), workers_(workers), settings_(settings) {}
+AuthService::AuthService(platform::HttpClient& http, SettingsManager& settings) : http_(http), settings_(settings) {}
 
 void AuthService::signIn(const std::string& email, const std::string& password, Completion completion) {
   postThenIngest(backend::path::kPasswordSignIn, {{"email", email}, {"password", password}}, std::move(completion));
@@ -65,8 +64,9 @@ void AuthService::postThenIngest(const char* path, const nlohmann::json& body, C
   request.body = body.dump();
   request.timeout = std::chrono::milliseconds(std::int64_t(kTimeoutSeconds * 1000));
 
-  workers_.run([&http = http_, request = std::move(request)] { return send(http, request); },
-               [&settings = settings_, completion = std::move(completion)](Outcome outcome) {
+  http_.start(std::move(request),
+              [&settings = settings_, completion = std::move(completion)](platform::HttpResult result) {
+                 Outcome outcome = interpret(std::move(result));
                  if (auto* error = std::get_if<VessioAuthError>(&outcome)) {
                    completion(std::move(*error));
                    return;
@@ -83,8 +83,7 @@ void AuthService::postThenIngest(const char* path, const nlohmann::json& body, C
                });
 }
 
-AuthService::Outcome AuthService::send(platform::HttpClient& http, const platform::HttpRequest& request) {
-  auto result = http.send(request);
+AuthService::Outcome AuthService::interpret(platform::HttpResult result) {
   if (auto* failure = std::get_if<platform::HttpTransportError>(&result)) {
     return VessioAuthError::network(failure->description);
   }

@@ -7,7 +7,6 @@
 
 #include <nlohmann/json_fwd.hpp>
 
-#include "common/runtime/WorkerPool.h"
 #include "platform/HttpClient.h"
 #include "quillet-dictate/backend/VessioAuthError.h"
 #include "quillet-dictate/shell/SettingsManager.h"
@@ -23,7 +22,7 @@ class AuthService {
 
   static constexpr double kTimeoutSeconds = 15;
 
-  AuthService(platform::HttpClient& http, WorkerPool& workers, SettingsManager& settings);
+  AuthService(platform::HttpClient& http, SettingsManager& settings);
 
   // Main thread. On success the new token pair is stored, access token first.
   void signIn(const std::string& email, const std::string& password, Completion completion);
@@ -40,12 +39,12 @@ class AuthService {
  private:
   using Outcome = std::variant<std::string, VessioAuthError>;
 
-  // Sends one auth request on a worker, then stores the tokens of its answer on the main loop.
+  // Sends one auth request, then stores the tokens of its answer.
   void postThenIngest(const char* path, const nlohmann::json& body, Completion completion);
-  static Outcome send(platform::HttpClient& http, const platform::HttpRequest& request);
+  // The body of a successful answer, or the failure the answer or its absence stands for.
+  static Outcome interpret(platform::HttpResult result);
 
   platform::HttpClient& http_;
-  WorkerPool& workers_;
   SettingsManager& settings_;
 };
 

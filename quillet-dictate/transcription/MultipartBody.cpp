@@ -12,9 +12,9 @@ void MultipartBody::addPart(const std::vector<std::string>& headerLines, std::st
   body_.append(kLineEnd).append(content).append(kLineEnd);
 }
 
-AIOutcome<platform::HttpResponse> MultipartBody::post(platform::HttpClient& http, std::string url,
-                                                     std::vector<std::pair<std::string, std::string>> headers,
-                                                     double timeoutSeconds) && {
+platform::HttpRequest MultipartBody::postRequest(std::string url,
+                                                std::vector<std::pair<std::string, std::string>> headers,
+                                                double timeoutSeconds) && {
   platform::HttpRequest request;
   request.method = "POST";
   request.url = std::move(url);
@@ -22,9 +22,7 @@ AIOutcome<platform::HttpResponse> MultipartBody::post(platform::HttpClient& http
   request.headers.emplace_back("Content-Type", contentType());
   request.body = std::move(*this).finish();
   request.timeout = platform::timeoutOfSeconds(timeoutSeconds);
-  auto result = http.send(request);
-  if (auto* transport = std::get_if<platform::HttpTransportError>(&result)) return AIFailure{std::move(*transport)};
-  return std::get<platform::HttpResponse>(std::move(result));
+  return request;
 }
 
 std::string MultipartBody::finish() && {

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "platform/HttpClient.h"
-#include "quillet-dictate/backend/AIFailure.h"
 
 namespace quillet::dictate {
 
@@ -25,11 +24,10 @@ class MultipartBody {
   // The finished body; parts cannot be added afterwards.
   [[nodiscard]] std::string finish() &&;
 
-  // Sends the finished body as one POST with its content type after `headers`; blocking, for a worker.
-  // A transport failure comes back as the failure it is.
-  [[nodiscard]] AIOutcome<platform::HttpResponse> post(platform::HttpClient& http, std::string url,
-                                                       std::vector<std::pair<std::string, std::string>> headers,
-                                                       double timeoutSeconds) &&;
+  // The finished body as one POST request with its content type after `headers`.
+  [[nodiscard]] platform::HttpRequest postRequest(std::string url,
+                                                  std::vector<std::pair<std::string, std::string>> headers,
+                                                  double timeoutSeconds) &&;
 
  private:
   std::string boundary_;

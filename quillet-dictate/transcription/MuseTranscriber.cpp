@@ -67,9 +67,9 @@ struct MuseTranscriber::Attempt {
   TextCompletion completion;
 };
 
-MuseTranscriber::MuseTranscriber(platform::HttpClient& http, WorkerPool& workers, SettingsManager& settings,
-                                 AuthService& auth, const platform::Clock& clock, std::string batchURL)
-    : http_(http), workers_(workers), settings_(settings), auth_(auth), clock_(clock), batchURL_(std::move(batchURL)) {}
+MuseTranscriber::MuseTranscriber(platform::HttpClient& http, SettingsManager& settings, AuthService& auth,
+                                 const platform::Clock& clock, std::string batchURL)
+    : http_(http), settings_(settings), auth_(auth), clock_(clock), batchURL_(std::move(batchURL)) {}
 
 void MuseTranscriber::transcribe(WavBytes wav, TextCompletion completion) {
   apiKey([this, wav = std::move(wav), completion = std::move(completion)](AIOutcome<std::string> key) mutable {
@@ -80,10 +80,7 @@ void MuseTranscriber::transcribe(WavBytes wav, TextCompletion completion) {
     auto attempt = std::make_shared<Attempt>();
     attempt->wav = std::move(wav);
     attempt->key = std::get<std::string>(std::move(key));
-    {
-      std::lock_guard lock(mutex_);
-      attempt->order = plan_.order;
-    }
+    attempt->order = plan_.order;
     attempt->completion = std::move(completion);
     tryProvider(std::move(attempt));
   });
@@ -93,52 +90,46 @@ void MuseTranscriber::tryProvider(std::shared_ptr<Attempt> attempt) {
   while (attempt->next < attempt->order.size()) {
     const std::string provider = attempt->order[attempt->next++];
     if (provider == kWhisperProvider) {
-      Plan plan;
-      {
-        std::lock_guard lock(mutex_);
-        plan = plan_;
-      }
-      if (!whisperUsable(plan)) continue;
-      workers_.run(
-          [this, attempt, url = *plan.whisperURL, key = *plan.whisperKey] { return uploadWhisper(*attempt->wav, url, key); },
-          [this, attempt](AIOutcome<std::string> outcome) {
-            if (std::holds_alternative<std::string>(outcome)) {
-              attempt->completion(std::move(outcome));
-              return;
-            }
-            const VessioError* error = vessioErrorOf(outcome);
-            // A refusal of the request itself (bad request, key, payment, permission) will not pass soon.
-            if (error != nullptr && error->kind == VessioError::Kind::api &&
-                containsAny(error->message, {" 400", " 401", " 402", " 403"})) {
-              std::lock_guard lock(mutex_);
-              whisperSkipUntil_ = clock_.monotonicNow() + std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                                              std::chrono::duration<double>(kWhisperSkipSeconds));
-            }
-            attempt->pending = std::get<AIFailure>(std::move(outcome));
-            tryProvider(attempt);
-          });
+      if (!whisperUsable()) continue;
+      http_.start(whisperRequest(*attempt->wav, *plan_.whisperURL, *plan_.whisperKey),
+                  [this, attempt](platform::HttpResult result) {
+                    auto outcome = whisperText(std::move(result));
+                    if (std::holds_alternative<std::string>(outcome)) {
+                      attempt->completion(std::move(outcome));
+                      return;
+                    }
+                    const VessioError* error = vessioErrorOf(outcome);
+                    // A refusal of the request itself (bad request, key, payment, permission) will not pass soon.
+                    if (error != nullptr && error->kind == VessioError::Kind::api &&
+                        containsAny(error->message, {" 400", " 401", " 402", " 403"})) {
+                      whisperSkipUntil_ = clock_.monotonicNow() + std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                                                      std::chrono::duration<double>(kWhisperSkipSeconds));
+                    }
+                    attempt->pending = std::get<AIFailure>(std::move(outcome));
+                    tryProvider(attempt);
+                  });
       return;
     }
     if (provider == kMuseProvider) {
-      workers_.run([this, attempt] { return upload(*attempt->wav, attempt->key); },
-                   [this, attempt](AIOutcome<std::string> outcome) {
-                     if (std::holds_alternative<std::string>(outcome)) {
-                       attempt->completion(std::move(outcome));
-                       return;
-                     }
-                     const VessioError* error = vessioErrorOf(outcome);
-                     if (error == nullptr) {
-                       // Transport and parser failures end the chunk's cloud attempt at once.
-                       attempt->completion(std::move(outcome));
-                       return;
-                     }
-                     if (error->kind == VessioError::Kind::api && error->message.find("401") != std::string::npos) {
-                       retryWithNewKey(attempt);
-                       return;
-                     }
-                     attempt->pending = std::get<AIFailure>(std::move(outcome));
-                     tryProvider(attempt);
-                   });
+      http_.start(museRequest(*attempt->wav, attempt->key), [this, attempt](platform::HttpResult result) {
+        auto outcome = museText(std::move(result));
+        if (std::holds_alternative<std::string>(outcome)) {
+          attempt->completion(std::move(outcome));
+          return;
+        }
+        const VessioError* error = vessioErrorOf(outcome);
+        if (error == nullptr) {
+          // Transport and parser failures end the chunk's cloud attempt at once.
+          attempt->completion(std::move(outcome));
+          return;
+        }
+        if (error->kind == VessioError::Kind::api && error->message.find("401") != std::string::npos) {
+          retryWithNewKey(attempt);
+          return;
+        }
+        attempt->pending = std::get<AIFailure>(std::move(outcome));
+        tryProvider(attempt);
+      });
       return;
     }
   }
@@ -147,89 +138,70 @@ void MuseTranscriber::tryProvider(std::shared_ptr<Attempt> attempt) {
 
 // The service refused the key: it is fetched anew (with the plan) and the upload repeated once.
 void MuseTranscriber::retryWithNewKey(std::shared_ptr<Attempt> attempt) {
-  {
-    std::lock_guard lock(mutex_);
-    cachedKey_.reset();
-  }
+  cachedKey_.reset();
   apiKey([this, attempt](AIOutcome<std::string> key) {
     if (auto* failure = std::get_if<AIFailure>(&key)) {
       attempt->completion(std::move(*failure));
       return;
     }
-    workers_.run([this, attempt, newKey = std::get<std::string>(std::move(key))] { return upload(*attempt->wav, newKey); },
-                 attempt->completion);
+    http_.start(museRequest(*attempt->wav, std::get<std::string>(key)),
+                [attempt](platform::HttpResult result) { attempt->completion(museText(std::move(result))); });
   });
 }
 
-bool MuseTranscriber::whisperUsable(const Plan& plan) const {
-  std::lock_guard lock(mutex_);
-  return plan.whisperURL && plan.whisperKey && !plan.whisperKey->empty() && clock_.monotonicNow() >= whisperSkipUntil_;
+bool MuseTranscriber::whisperUsable() const {
+  return plan_.whisperURL && plan_.whisperKey && !plan_.whisperKey->empty() &&
+         clock_.monotonicNow() >= whisperSkipUntil_;
 }
 
 void MuseTranscriber::apiKey(TextCompletion completion) {
-  std::optional<std::string> key;
-  {
-    std::lock_guard lock(mutex_);
-    key = cachedKey_;
-  }
-  if (key && !key->empty()) {
-    completion(std::move(*key));
+  if (cachedKey_ && !cachedKey_->empty()) {
+    completion(*cachedKey_);
     return;
   }
   fetchKey(true, std::move(completion));
 }
 
 void MuseTranscriber::fetchKey(bool mayRefresh, TextCompletion completion) {
-  struct Answer {
-    int status = 0;
-    AIOutcome<std::string> outcome;
-  };
-  workers_.run(
-      [this] {
-        Answer answer;
-        answer.outcome = requestKey(answer.status);
-        return answer;
-      },
-      [this, mayRefresh, completion = std::move(completion)](Answer answer) mutable {
-        if (std::holds_alternative<AIFailure>(answer.outcome)) {
-          completion(std::move(answer.outcome));
-          return;
-        }
-        if (answer.status == backend::status::kSessionExpired && mayRefresh) {
-          auth_.refresh([this, completion = std::move(completion)](std::optional<VessioAuthError> error) mutable {
-            if (error) {
-              completion(AIFailure{std::move(*error)});
-              return;
-            }
-            fetchKey(false, std::move(completion));
-          });
-          return;
-        }
-        if (answer.status != backend::status::kSuccess) {
-          completion(AIFailure{VessioError::api("muse-key http " + std::to_string(answer.status))});
-          return;
-        }
-        completion(acceptKeyAnswer(std::get<std::string>(answer.outcome)));
-      });
-}
-
-// Worker side of a key lookup: the answer's body and status, or why there is none.
-AIOutcome<std::string> MuseTranscriber::requestKey(int& status) const {
   auto url = BackendAddress::join(settings_.supabaseURL.get(), backend::path::kMuseKey);
-  if (!url) return AIFailure{VessioError::api("bad muse-key URL")};
+  if (!url) {
+    completion(AIFailure{VessioError::api("bad muse-key URL")});
+    return;
+  }
   const std::string accessToken = settings_.supabaseAccessToken.get();
-  if (accessToken.empty()) return AIFailure{VessioError::noApiKey()};
+  if (accessToken.empty()) {
+    completion(AIFailure{VessioError::noApiKey()});
+    return;
+  }
   platform::HttpRequest request;
   request.method = "GET";
   request.url = std::move(*url);
   request.headers = {{backend::header::kAuthorization, backend::header::kBearerPrefix + accessToken},
                      {backend::header::kApiKey, settings_.supabaseAnonKey.get()}};
   request.timeout = platform::timeoutOfSeconds(kKeyTimeoutSeconds);
-  auto result = http_.send(request);
-  if (auto* transport = std::get_if<platform::HttpTransportError>(&result)) return AIFailure{std::move(*transport)};
-  auto& response = std::get<platform::HttpResponse>(result);
-  status = response.status;
-  return std::move(response.body);
+  http_.start(std::move(request), [this, mayRefresh, completion = std::move(completion)](platform::HttpResult result) mutable {
+    auto answer = answerOf(std::move(result));
+    if (auto* failure = std::get_if<AIFailure>(&answer)) {
+      completion(std::move(*failure));
+      return;
+    }
+    const auto& response = std::get<platform::HttpResponse>(answer);
+    if (response.status == backend::status::kSessionExpired && mayRefresh) {
+      auth_.refresh([this, completion = std::move(completion)](std::optional<VessioAuthError> error) mutable {
+        if (error) {
+          completion(AIFailure{std::move(*error)});
+          return;
+        }
+        fetchKey(false, std::move(completion));
+      });
+      return;
+    }
+    if (response.status != backend::status::kSuccess) {
+      completion(AIFailure{VessioError::api("muse-key http " + std::to_string(response.status))});
+      return;
+    }
+    completion(acceptKeyAnswer(response.body));
+  });
 }
 
 AIOutcome<std::string> MuseTranscriber::acceptKeyAnswer(std::string_view body) {
@@ -246,7 +218,6 @@ AIOutcome<std::string> MuseTranscriber::acceptKeyAnswer(std::string_view body) {
   }
   if (!decoded || !key || key->empty()) return AIFailure{VessioError::api("muse-key: empty key")};
 
-  std::lock_guard lock(mutex_);
   cachedKey_ = key;
   plan_.whisperKey = std::move(whisperKey);
   plan_.whisperURL = whisperURL ? BackendAddress::join(*whisperURL, "") : std::nullopt;
@@ -254,30 +225,36 @@ AIOutcome<std::string> MuseTranscriber::acceptKeyAnswer(std::string_view body) {
   return *key;
 }
 
-AIOutcome<std::string> MuseTranscriber::upload(const std::vector<std::uint8_t>& wav, const std::string& key) const {
+platform::HttpRequest MuseTranscriber::museRequest(const std::vector<std::uint8_t>& wav, const std::string& key) const {
   MultipartBody body("ql-muse-" + text::newUuidString());
   body.addPart({R"(Content-Disposition: form-data; name="request")", "Content-Type: application/json"}, kMuseRequestPart);
   body.addPart({R"(Content-Disposition: form-data; name="audio"; filename="chunk.wav")", "Content-Type: audio/wav"},
                bytesAsText(wav));
-  auto result = std::move(body).post(http_, batchURL_,
-                                     {{backend::header::kAuthorization, backend::header::kBearerPrefix + key}},
+  return std::move(body).postRequest(batchURL_, {{backend::header::kAuthorization, backend::header::kBearerPrefix + key}},
                                      kUploadTimeoutSeconds);
-  if (auto* failure = std::get_if<AIFailure>(&result)) return std::move(*failure);
-  const auto& response = std::get<platform::HttpResponse>(result);
+}
+
+AIOutcome<std::string> MuseTranscriber::museText(platform::HttpResult result) {
+  auto answer = answerOf(std::move(result));
+  if (auto* failure = std::get_if<AIFailure>(&answer)) return std::move(*failure);
+  const auto& response = std::get<platform::HttpResponse>(answer);
   if (response.status != backend::status::kSuccess) return AIFailure{uploadRefused("muse", response.status, response.body)};
   return parseTranscript(response.body);
 }
 
-AIOutcome<std::string> MuseTranscriber::uploadWhisper(const std::vector<std::uint8_t>& wav, const std::string& url,
-                                                      const std::string& key) const {
+platform::HttpRequest MuseTranscriber::whisperRequest(const std::vector<std::uint8_t>& wav, const std::string& url,
+                                                      const std::string& key) {
   MultipartBody body("ql-whisper-" + text::newUuidString());
   body.addPart({R"(Content-Disposition: form-data; name="audio"; filename="chunk.wav")", "Content-Type: audio/wav"},
                bytesAsText(wav));
   // This provider's scheme name is written in lower case.
-  auto result = std::move(body).post(http_, url, {{backend::header::kAuthorization, "bearer " + key}},
-                                     kUploadTimeoutSeconds);
-  if (auto* failure = std::get_if<AIFailure>(&result)) return std::move(*failure);
-  const auto& response = std::get<platform::HttpResponse>(result);
+  return std::move(body).postRequest(url, {{backend::header::kAuthorization, "bearer " + key}}, kUploadTimeoutSeconds);
+}
+
+AIOutcome<std::string> MuseTranscriber::whisperText(platform::HttpResult result) {
+  auto answer = answerOf(std::move(result));
+  if (auto* failure = std::get_if<AIFailure>(&answer)) return std::move(*failure);
+  const auto& response = std::get<platform::HttpResponse>(answer);
   if (response.status != backend::status::kSuccess) {
     return AIFailure{uploadRefused("whisper", response.status, response.body)};
   }

@@ -4,13 +4,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "common/runtime/WorkerPool.h"
 #include "platform/Clock.h"
 #include "platform/HttpClient.h"
 #include "quillet-dictate/backend/AIFailure.h"
@@ -33,7 +31,7 @@ class MuseTranscriber {
   static constexpr double kWhisperSkipSeconds = 600;
 
   // `batchURL` is the external service's transcription endpoint.
-  MuseTranscriber(platform::HttpClient& http, WorkerPool& workers, SettingsManager& settings, AuthService& auth,
+  MuseTranscriber(platform::HttpClient& http, SettingsManager& settings, AuthService& auth,
                   const platform::Clock& clock, std::string batchURL);
 
   MuseTranscriber(const MuseTranscriber&) = delete;
@@ -58,28 +56,26 @@ class MuseTranscriber {
   void apiKey(TextCompletion completion);
   // One key lookup; after a 401 the session is refreshed and the lookup repeated once.
   void fetchKey(bool mayRefresh, TextCompletion completion);
-  AIOutcome<std::string> requestKey(int& status) const;
   AIOutcome<std::string> acceptKeyAnswer(std::string_view body);
 
   void tryProvider(std::shared_ptr<Attempt> attempt);
   void retryWithNewKey(std::shared_ptr<Attempt> attempt);
 
-  // Blocking uploads, run on a worker.
-  AIOutcome<std::string> upload(const std::vector<std::uint8_t>& wav, const std::string& key) const;
-  AIOutcome<std::string> uploadWhisper(const std::vector<std::uint8_t>& wav, const std::string& url,
-                                       const std::string& key) const;
+  // Each provider's upload and the transcript in its answer.
+  [[nodiscard]] platform::HttpRequest museRequest(const std::vector<std::uint8_t>& wav, const std::string& key) const;
+  static AIOutcome<std::string> museText(platform::HttpResult result);
+  static platform::HttpRequest whisperRequest(const std::vector<std::uint8_t>& wav, const std::string& url,
+                                              const std::string& key);
+  static AIOutcome<std::string> whisperText(platform::HttpResult result);
 
-  [[nodiscard]] bool whisperUsable(const Plan& plan) const;
+  [[nodiscard]] bool whisperUsable() const;
 
   platform::HttpClient& http_;
-  WorkerPool& workers_;
   SettingsManager& settings_;
   AuthService& auth_;
   const platform::Clock& clock_;
   const std::string batchURL_;
 
-  // Concurrent chunks read and replace the key, the plan and the skip time under this lock.
-  mutable std::mutex mutex_;
   std::optional<std::string> cachedKey_;
   Plan plan_{{"muse"}, std::nullopt, std::nullopt};
   std::chrono::nanoseconds whisperSkipUntil_{std::chrono::nanoseconds::min()};

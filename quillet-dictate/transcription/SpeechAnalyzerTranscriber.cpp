@@ -114,7 +114,7 @@ std::filesystem::path SpeechAnalyzerTranscriber::userTemporaryDirectory() {
 }
 
 AIOutcome<std::string> SpeechAnalyzerTranscriber::transcribe(std::span<const std::uint8_t> wav,
-                                                             std::string_view locale) const {
+                                                             std::string_view locale, std::stop_token stop) const {
   auto created = TemporaryChunkFile::create(temporaryDirectory_, wav);
   if (auto* error = std::get_if<std::string>(&created)) return failure("cannot write the chunk file: " + *error);
   const auto& chunkFile = std::get<TemporaryChunkFile>(created);
@@ -136,7 +136,7 @@ AIOutcome<std::string> SpeechAnalyzerTranscriber::transcribe(std::span<const std
   std::string lastVolatile;
   bool resultsStarted = false;
   const auto failed = recognizer_.recognize(
-      locale, {samples, recognizer_.preferredSampleRate()}, [&](const platform::SpeechResult& result) {
+      locale, {samples, recognizer_.preferredSampleRate(), std::move(stop)}, [&](const platform::SpeechResult& result) {
         resultsStarted = true;
         if (text::trimmedWhitespaceAndNewlines(result.text).empty()) return;
         if (result.isFinal) {

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <span>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -27,8 +28,10 @@ class SpeechAnalyzerTranscriber {
   static std::filesystem::path userTemporaryDirectory();
 
   // The transcript of `wav` in `locale` ("en-US"), possibly empty; fails when the chunk cannot be
-  // read, no model for the locale is installed or recognition fails before it produced anything.
-  [[nodiscard]] AIOutcome<std::string> transcribe(std::span<const std::uint8_t> wav, std::string_view locale) const;
+  // read, no model for the locale is installed or recognition fails before it produced anything. A stop
+  // requested through `stop` abandons the recognition.
+  [[nodiscard]] AIOutcome<std::string> transcribe(std::span<const std::uint8_t> wav, std::string_view locale,
+                                                  std::stop_token stop = {}) const;
 
  private:
   // Nothing when the recogniser has a model for `locale`, else the error to end the call with.

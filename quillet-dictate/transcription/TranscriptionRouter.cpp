@@ -54,7 +54,6 @@ std::optional<std::string> TranscriptionRouter::processEnvironment(const char* n
 
 bool TranscriptionRouter::cloudAllowed() const {
   if (settings_.supabaseAccessToken.get().empty()) return false;
-  std::lock_guard lock(mutex_);
   return !museDisabledUntil_ || *museDisabledUntil_ < clock_.monotonicNow();
 }
 
@@ -76,11 +75,8 @@ void TranscriptionRouter::transcribeChunk(WavBytes wav, double durationSec, floa
       completion(ChunkTranscription{text::trimmedWhitespaceAndNewlines(*text), std::nullopt});
       return;
     }
-    {
-      std::lock_guard lock(mutex_);
-      museDisabledUntil_ = clock_.monotonicNow() + std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                                       std::chrono::duration<double>(kCloudPauseSeconds));
-    }
+    museDisabledUntil_ = clock_.monotonicNow() + std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                                     std::chrono::duration<double>(kCloudPauseSeconds));
     log_.log("⚠️ muse unavailable (" + std::get<AIFailure>(outcome).description() + ") → native for the next 10 min");
     local();
   });
@@ -100,7 +96,9 @@ void TranscriptionRouter::transcribeLocal(WavBytes wav, float rms, std::function
 }
 
 void TranscriptionRouter::attemptOnDevice(std::shared_ptr<LocalAttempt> attempt) {
-  workers_.run([this, attempt] { return engines_.onDevice(*attempt->wav, kOnDeviceLocale); },
+  workers_.run([onDevice = engines_.onDevice, attempt, stop = workers_.stopToken()] {
+                 return onDevice(*attempt->wav, kOnDeviceLocale, stop);
+               },
                [this, attempt](AIOutcome<std::string> outcome) {
                  const std::string count = std::to_string(attempt->number) + "/" + std::to_string(attempt->limit);
                  if (auto* text = std::get_if<std::string>(&outcome)) {
@@ -132,20 +130,26 @@ void TranscriptionRouter::attemptOnDevice(std::shared_ptr<LocalAttempt> attempt)
 }
 
 void TranscriptionRouter::askLocalServer(std::shared_ptr<LocalAttempt> attempt) {
-  workers_.run([this, attempt] { return localWhisperText(*attempt->wav); },
-               [this, attempt](AIOutcome<std::string> outcome) {
-                 if (auto* text = std::get_if<std::string>(&outcome)) {
-                   attempt->completion(std::move(*text));
-                   return;
-                 }
-                 if (attempt->rms < AudioStreamer::kSpeechThreshold) {
-                   log_.log("· silent residual, no text (rms=" + formatted("%.5f", attempt->rms) + ")");
-                 }
-                 attempt->completion(std::string());
-               });
+  const auto finish = [this, attempt](AIOutcome<std::string> outcome) {
+    if (auto* text = std::get_if<std::string>(&outcome)) {
+      attempt->completion(std::move(*text));
+      return;
+    }
+    if (attempt->rms < AudioStreamer::kSpeechThreshold) {
+      log_.log("· silent residual, no text (rms=" + formatted("%.5f", attempt->rms) + ")");
+    }
+    attempt->completion(std::string());
+  };
+  auto request = localServerRequest(*attempt->wav);
+  if (auto* failure = std::get_if<AIFailure>(&request)) {
+    finish(std::move(*failure));
+    return;
+  }
+  engines_.http.start(std::get<platform::HttpRequest>(std::move(request)),
+                      [finish](platform::HttpResult result) { finish(localServerText(std::move(result))); });
 }
 
-AIOutcome<std::string> TranscriptionRouter::localWhisperText(const std::vector<std::uint8_t>& wav) const {
+AIOutcome<platform::HttpRequest> TranscriptionRouter::localServerRequest(const std::vector<std::uint8_t>& wav) const {
   const std::string port = environment_("VOICE_PORT").value_or(kDefaultVoicePort);
   auto url = BackendAddress::join("http://127.0.0.1:" + port, "/inference");
   if (!url) return AIFailure{VessioError::api("bad local whisper URL")};
@@ -155,9 +159,13 @@ AIOutcome<std::string> TranscriptionRouter::localWhisperText(const std::vector<s
                bytesAsText(wav));
   body.addPart({R"(Content-Disposition: form-data; name="temperature")"}, "0");
   body.addPart({R"(Content-Disposition: form-data; name="response_format")"}, "json");
-  auto result = std::move(body).post(engines_.http, std::move(*url), {}, kLocalServerTimeoutSeconds);
-  if (auto* failure = std::get_if<AIFailure>(&result)) return std::move(*failure);
-  const auto& response = std::get<platform::HttpResponse>(result);
+  return std::move(body).postRequest(std::move(*url), {}, kLocalServerTimeoutSeconds);
+}
+
+AIOutcome<std::string> TranscriptionRouter::localServerText(platform::HttpResult result) {
+  auto answer = answerOf(std::move(result));
+  if (auto* failure = std::get_if<AIFailure>(&answer)) return std::move(*failure);
+  const auto& response = std::get<platform::HttpResponse>(answer);
   if (response.status != 200) {
     return AIFailure{VessioError::api("local whisper http " + std::to_string(response.status))};
   }

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
+#include <stop_token>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,9 +27,9 @@ namespace quillet::dictate {
 class TranscriptionRouter {
  public:
   using WavBytes = MuseTranscriber::WavBytes;
-  // Transcribes one WAV chunk on the device, blocking; run on a worker.
-  using OnDeviceTranscribe =
-      std::function<AIOutcome<std::string>(const std::vector<std::uint8_t>& wav, const std::string& locale)>;
+  // Transcribes one WAV chunk on the device, blocking; run on a worker, and given up when `stop` is requested.
+  using OnDeviceTranscribe = std::function<AIOutcome<std::string>(const std::vector<std::uint8_t>& wav,
+                                                                  const std::string& locale, std::stop_token stop)>;
   using EnvironmentLookup = std::function<std::optional<std::string>(const char* name)>;
 
   static constexpr double kCloudPauseSeconds = 600;
@@ -60,8 +60,9 @@ class TranscriptionRouter {
   // quiet one), then the loopback server; an empty text when both give nothing.
   void transcribeLocal(WavBytes wav, float rms, std::function<void(std::string)> completion);
 
-  // One request to the loopback transcription server, blocking; run on a worker.
-  [[nodiscard]] AIOutcome<std::string> localWhisperText(const std::vector<std::uint8_t>& wav) const;
+  // The request to the loopback transcription server, and the text in its answer.
+  [[nodiscard]] AIOutcome<platform::HttpRequest> localServerRequest(const std::vector<std::uint8_t>& wav) const;
+  static AIOutcome<std::string> localServerText(platform::HttpResult result);
 
   // This router as the chunked client's transcriber.
   [[nodiscard]] ChunkTranscriber chunkTranscriber();
@@ -83,8 +84,6 @@ class TranscriptionRouter {
   const VxLog& log_;
   EnvironmentLookup environment_;
 
-  // Chunks finishing together read and set the pause of the cloud route under this lock.
-  mutable std::mutex mutex_;
   std::optional<std::chrono::nanoseconds> museDisabledUntil_;
 };
 

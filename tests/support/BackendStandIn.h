@@ -35,7 +35,7 @@ struct BackendStandIn {
   platform::fake::MemoryDefaultsStore store;
   NotificationCenter notifications;
   dictate::SettingsManager settings{store, notifications, dictate::SettingsDefaults{server.url(""), kAnonKey}};
-  platform::curl::CurlHttpClient curl;
+  platform::curl::CurlHttpClient curl{loop};
   RecordingHttpClient http{curl};
   TemporaryDirectory folder;
   CapturedLog capture;

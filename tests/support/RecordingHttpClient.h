@@ -16,14 +16,13 @@ class RecordingHttpClient final : public platform::HttpClient {
   explicit RecordingHttpClient(platform::HttpClient& real, int timeoutDivisor = 1)
       : real_(real), timeoutDivisor_(timeoutDivisor) {}
 
-  platform::HttpResult send(const platform::HttpRequest& request) override {
+  platform::HttpCall start(platform::HttpRequest request, Completion completion) override {
     {
       std::lock_guard lock(mutex_);
       sent_.push_back(request);
     }
-    platform::HttpRequest forwarded = request;
-    forwarded.timeout = request.timeout / timeoutDivisor_.load();
-    return real_.send(forwarded);
+    request.timeout /= timeoutDivisor_.load();
+    return real_.start(std::move(request), std::move(completion));
   }
 
   [[nodiscard]] std::vector<platform::HttpRequest> sent() const {

@@ -4,12 +4,17 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cctype>
+#include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace quillet::platform::curl {
@@ -20,6 +25,12 @@ struct EasyHandleRelease {
 };
 struct HeaderListRelease {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+struct UrlRelease {
+  void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+struct TextRelease {
+  void operator()(char* text) const { curl_free(text); }
 };
 using EasyHandle = std::unique_ptr<CURL, EasyHandleRelease>;
 using HeaderList = std::unique_ptr<curl_slist, HeaderListRelease>;
@@ -155,14 +166,27 @@ CURLcode chooseMethod(CURL* handle, const HttpRequest& request) {
   return failed == results.end() ? CURLE_OK : *failed;
 }
 
-}  // namespace
+// Loopback addresses: 127.0.0.0/8, ::1 and the name localhost.
+bool isLoopbackHost(std::string_view host) {
+  if (equalsIgnoringCase(host, "localhost") || host == "[::1]") return true;
+  if (!host.starts_with("127.")) return false;
+  return std::all_of(host.begin(), host.end(), [](char character) {
+    return character == '.' || std::isdigit(static_cast<unsigned char>(character)) != 0;
+  });
+}
 
-CurlHttpClient::CurlHttpClient() { initializeLibraryOnce(); }
+// Whether `url` names this machine. Unparsable addresses answer false; curl refuses them itself.
+bool targetsLoopback(const std::string& url) {
+  const std::unique_ptr<CURLU, UrlRelease> parsed(curl_url());
+  if (parsed == nullptr || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) return false;
+  char* host = nullptr;
+  if (curl_url_get(parsed.get(), CURLUPART_HOST, &host, 0) != CURLUE_OK) return false;
+  const std::unique_ptr<char, TextRelease> owned(host);
+  return isLoopbackHost(host);
+}
 
-HttpResult CurlHttpClient::send(const HttpRequest& request) {
-  if (const CURLcode initialized = initializeLibraryOnce(); initialized != CURLE_OK) {
-    return failure(initialized, nullptr, request);
-  }
+// Anything wrong with the request itself, found before any byte is sent.
+std::optional<HttpTransportError> invalidRequest(const HttpRequest& request) {
   if (!isToken(request.method)) return HttpTransportError{"the request's method is not a valid HTTP token"};
   for (const auto& [name, value] : request.headers) {
     if (!isToken(name) || !isSafeHeaderValue(value)) {
@@ -171,46 +195,201 @@ HttpResult CurlHttpClient::send(const HttpRequest& request) {
   }
   // curl reads a zero timeout as "wait forever"; a deadline already spent can only fail.
   if (request.timeout.count() <= 0) return HttpTransportError{"the request's timeout is not positive"};
+  return std::nullopt;
+}
 
-  // Declared before the handle so that they outlive it: curl holds pointers to all three.
+}  // namespace
+
+// One request from its start to its answer. curl holds pointers into it, so it never moves.
+struct CurlHttpClient::Transfer {
+  HttpRequest request;
   HttpResponse response;
   std::array<char, CURL_ERROR_SIZE> errorText{};
-  const std::optional<HeaderList> headerList = buildHeaderList(request);
-  const EasyHandle handle(curl_easy_init());
-  if (handle == nullptr || !headerList) return HttpTransportError{"libcurl could not allocate the request"};
+  HeaderList headerList;
+  EasyHandle easy;
+  std::shared_ptr<std::atomic<bool>> cancelled = std::make_shared<std::atomic<bool>>(false);
+  Completion completion;
 
+  // Hands the request to the easy handle; the first option curl refuses, if any.
+  CURLcode configure();
+};
+
+// The I/O thread and what it shares with the main thread: started transfers not yet handed to curl, and
+// cancellations not yet carried out.
+struct CurlHttpClient::Engine {
+  explicit Engine(platform::MainLoop& loop) : mainLoop(loop) {}
+  ~Engine() {
+    for (auto& [id, transfer] : active) curl_multi_remove_handle(multi, transfer->easy.get());
+    active.clear();
+    if (multi != nullptr) curl_multi_cleanup(multi);
+  }
+
+  void run();
+  void takeQueued();
+  void collectFinished();
+  void deliver(Transfer& transfer, HttpResult result);
+
+  platform::MainLoop& mainLoop;
+  CURLM* multi = curl_multi_init();
+  std::mutex mutex;
+  bool stopping = false;
+  std::vector<std::pair<std::uint64_t, std::unique_ptr<Transfer>>> started;
+  std::vector<std::uint64_t> cancelled;
+  // Only the I/O thread touches the transfers curl is working on.
+  std::map<std::uint64_t, std::unique_ptr<Transfer>> active;
+  std::thread thread;
+};
+
+void CurlHttpClient::Engine::run() {
+  for (;;) {
+    {
+      std::lock_guard lock(mutex);
+      if (stopping) return;
+    }
+    takeQueued();
+    int running = 0;
+    curl_multi_perform(multi, &running);
+    collectFinished();
+    // curl shortens the wait to its own next deadline; a new request or a cancellation wakes it at once.
+    constexpr int kLongestWaitMilliseconds = 1000;
+    curl_multi_poll(multi, nullptr, 0, kLongestWaitMilliseconds, nullptr);
+  }
+}
+
+void CurlHttpClient::Engine::takeQueued() {
+  decltype(started) newTransfers;
+  std::vector<std::uint64_t> withdrawn;
+  {
+    std::lock_guard lock(mutex);
+    newTransfers.swap(started);
+    withdrawn.swap(cancelled);
+  }
+  for (auto& [id, transfer] : newTransfers) {
+    if (const CURLMcode added = curl_multi_add_handle(multi, transfer->easy.get()); added != CURLM_OK) {
+      deliver(*transfer, HttpTransportError{curl_multi_strerror(added)});
+      continue;
+    }
+    active.emplace(id, std::move(transfer));
+  }
+  for (const std::uint64_t id : withdrawn) {
+    const auto found = active.find(id);
+    if (found == active.end()) continue;
+    curl_multi_remove_handle(multi, found->second->easy.get());
+    active.erase(found);
+  }
+}
+
+void CurlHttpClient::Engine::collectFinished() {
+  int remaining = 0;
+  while (CURLMsg* message = curl_multi_info_read(multi, &remaining)) {
+    if (message->msg != CURLMSG_DONE) continue;
+    const auto found = std::find_if(active.begin(), active.end(),
+                                    [&](const auto& entry) { return entry.second->easy.get() == message->easy_handle; });
+    if (found == active.end()) continue;
+    Transfer& transfer = *found->second;
+    const CURLcode outcome = message->data.result;
+    curl_multi_remove_handle(multi, transfer.easy.get());
+    if (outcome != CURLE_OK) {
+      deliver(transfer, failure(outcome, transfer.errorText.data(), transfer.request));
+    } else {
+      long status = 0;
+      curl_easy_getinfo(transfer.easy.get(), CURLINFO_RESPONSE_CODE, &status);
+      transfer.response.status = static_cast<int>(status);
+      deliver(transfer, std::move(transfer.response));
+    }
+    active.erase(found);
+  }
+}
+
+void CurlHttpClient::Engine::deliver(Transfer& transfer, HttpResult result) {
+  mainLoop.post([cancelled = transfer.cancelled, completion = std::move(transfer.completion),
+                 result = std::move(result)]() mutable {
+    if (!cancelled->load()) completion(std::move(result));
+  });
+}
+
+CurlHttpClient::CurlHttpClient(platform::MainLoop& mainLoop) : engine_(std::make_shared<Engine>(mainLoop)) {
+  initializeLibraryOnce();
+  if (engine_->multi != nullptr) engine_->thread = std::thread([engine = engine_.get()] { engine->run(); });
+}
+
+CurlHttpClient::~CurlHttpClient() {
+  {
+    std::lock_guard lock(engine_->mutex);
+    engine_->stopping = true;
+  }
+  if (engine_->multi != nullptr) curl_multi_wakeup(engine_->multi);
+  if (engine_->thread.joinable()) engine_->thread.join();
+}
+
+HttpCall CurlHttpClient::start(HttpRequest request, Completion completion) {
+  auto transfer = std::make_unique<Transfer>();
+  transfer->request = std::move(request);
+  transfer->completion = std::move(completion);
+  const auto refuse = [&](HttpTransportError error) {
+    engine_->deliver(*transfer, std::move(error));
+    return HttpCall();
+  };
+  if (const CURLcode initialized = initializeLibraryOnce(); initialized != CURLE_OK) {
+    return refuse(failure(initialized, nullptr, transfer->request));
+  }
+  if (auto problem = invalidRequest(transfer->request)) return refuse(std::move(*problem));
+  auto headerList = buildHeaderList(transfer->request);
+  transfer->easy.reset(curl_easy_init());
+  if (engine_->multi == nullptr || transfer->easy == nullptr || !headerList) {
+    return refuse(HttpTransportError{"libcurl could not allocate the request"});
+  }
+  transfer->headerList = std::move(*headerList);
+  if (const CURLcode refused = transfer->configure(); refused != CURLE_OK) {
+    return refuse(failure(refused, nullptr, transfer->request));
+  }
+
+  const std::uint64_t id = ++lastId_;
+  auto cancelled = transfer->cancelled;
+  {
+    std::lock_guard lock(engine_->mutex);
+    engine_->started.emplace_back(id, std::move(transfer));
+  }
+  curl_multi_wakeup(engine_->multi);
+  return HttpCall([cancelled, id, engine = std::weak_ptr<Engine>(engine_)] {
+    if (cancelled->exchange(true)) return;
+    const auto alive = engine.lock();
+    if (!alive) return;
+    {
+      std::lock_guard lock(alive->mutex);
+      alive->cancelled.push_back(id);
+    }
+    curl_multi_wakeup(alive->multi);
+  });
+}
+
+CURLcode CurlHttpClient::Transfer::configure() {
   const long timeout = static_cast<long>(request.timeout.count());
-  CURL* easy = handle.get();
-  const std::array<CURLcode, 16> results = {
-      curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText.data()),
-      curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str()),
-      curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https"),
-      // Signals would be unsafe with several worker threads; curl resolves names on its own thread instead.
-      curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L),
-      curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, timeout),
-      curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, timeout),
+  CURL* const handle = easy.get();
+  const std::array<CURLcode, 17> results = {
+      curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorText.data()),
+      curl_easy_setopt(handle, CURLOPT_URL, request.url.c_str()),
+      curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https"),
+      // Signals are not for libraries sharing a process; curl resolves names on its own thread instead.
+      curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L),
+      curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, timeout),
+      curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, timeout),
+      // What is sent to this machine stays on it: a proxy from the environment would carry it elsewhere.
+      targetsLoopback(request.url) ? curl_easy_setopt(handle, CURLOPT_PROXY, "") : CURLE_OK,
       // A redirect is the caller's to judge, so it is answered as its own status.
-      curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L),
-      curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, ""),
-      curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headerList->get()),
-      curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, collectBody),
-      curl_easy_setopt(easy, CURLOPT_WRITEDATA, &response.body),
-      curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, collectHeader),
-      curl_easy_setopt(easy, CURLOPT_HEADERDATA, &response.headers),
-      curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L),
-      curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L),
-      chooseMethod(easy, request),
+      curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L),
+      curl_easy_setopt(handle, CURLOPT_ACCEPT_ENCODING, ""),
+      curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headerList.get()),
+      curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, collectBody),
+      curl_easy_setopt(handle, CURLOPT_WRITEDATA, &response.body),
+      curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, collectHeader),
+      curl_easy_setopt(handle, CURLOPT_HEADERDATA, &response.headers),
+      curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L),
+      curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 2L),
+      chooseMethod(handle, request),
   };
   const auto refused = std::find_if(results.begin(), results.end(), [](CURLcode code) { return code != CURLE_OK; });
-  if (refused != results.end()) return failure(*refused, nullptr, request);
-
-  if (const CURLcode performed = curl_easy_perform(easy); performed != CURLE_OK) {
-    return failure(performed, errorText.data(), request);
-  }
-  long status = 0;
-  curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
-  response.status = static_cast<int>(status);
-  return response;
+  return refused == results.end() ? CURLE_OK : *refused;
 }
 
 }  // namespace quillet::platform::curl

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <stop_token>
 #include <system_error>
 #include <utility>
 #include <variant>
@@ -125,12 +126,14 @@ bool startCepstralMeanAt(ps_decoder_t* decoder, std::span<const std::int16_t> sa
 
 // Decodes `samples` as one utterance, reporting changed partial hypotheses between pieces and the final one.
 std::optional<std::string> decode(ps_decoder_t* decoder, std::span<const std::int16_t> samples,
-                                  const SpeechRecognizer::ResultHandler& onResult) {
+                                  const std::stop_token& stop, const SpeechRecognizer::ResultHandler& onResult) {
   if (!startCepstralMeanAt(decoder, samples)) return std::string("PocketSphinx could not analyse the audio");
   if (ps_start_utt(decoder) < 0) return std::string("PocketSphinx could not start an utterance");
   const auto pieceLength = std::size_t(PocketSphinxRecognizer::kSampleRate * PocketSphinxRecognizer::kPieceSeconds);
   std::string lastInterim;
   for (std::size_t start = 0; start < samples.size(); start += pieceLength) {
+    // The utterance is left open: a decoder whose lease is not kept is discarded, not reused.
+    if (stop.stop_requested()) return std::string("recognition stopped");
     const auto piece = samples.subspan(start, std::min(pieceLength, samples.size() - start));
     if (ps_process_raw(decoder, piece.data(), piece.size(), 0, 0) < 0) {
       ps_end_utt(decoder);
@@ -189,7 +192,7 @@ std::optional<std::string> PocketSphinxRecognizer::recognize(std::string_view lo
   auto taken = pool->take();
   if (auto* error = std::get_if<std::string>(&taken)) return *error;
   auto& lease = std::get<DecoderPool::Lease>(taken);
-  auto failure = decode(lease.decoder(), audio.samples, onResult);
+  auto failure = decode(lease.decoder(), audio.samples, audio.stop, onResult);
   if (!failure) lease.keep();
   return failure;
 }

@@ -83,9 +83,8 @@ class AIServiceTest : public ::testing::Test, protected test::BackendStandIn {
 
   std::vector<std::string> logLines() const { return capture.lines(); }
 
-  WorkerPool workers{loop, 3};
-  AuthService auth{http, workers, settings};
-  AIService ai{http, workers, settings, auth, log, loop};
+  AuthService auth{http, settings};
+  AIService ai{http, settings, auth, log, loop};
 };
 
 TEST_F(AIServiceTest, CleanupPostsTheTrimmedTextWithTheAccessTokenAndReturnsTheFaithfulAnswer) {

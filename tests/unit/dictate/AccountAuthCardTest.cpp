@@ -87,9 +87,8 @@ class AccountAuthCardTest : public ::testing::Test {
   platform::fake::MemoryDefaultsStore store;
   NotificationCenter notifications;
   SettingsManager settings{store, notifications, SettingsDefaults{server.url(""), "anon-key-test"}};
-  platform::curl::CurlHttpClient http;
-  WorkerPool workers{loop, 2};
-  AuthService auth{http, workers, settings};
+  platform::curl::CurlHttpClient http{loop};
+  AuthService auth{http, settings};
   std::shared_ptr<AccountAuthCard> card = AccountAuthCard::create(auth);
 };
 

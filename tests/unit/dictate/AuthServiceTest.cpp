@@ -43,9 +43,8 @@ class AuthServiceTest : public ::testing::Test {
   platform::fake::MemoryDefaultsStore store;
   NotificationCenter notifications;
   SettingsManager settings{store, notifications, SettingsDefaults{server.url(""), kAnonKey}};
-  platform::curl::CurlHttpClient http;
-  WorkerPool workers{loop, 2};
-  AuthService auth{http, workers, settings};
+  platform::curl::CurlHttpClient http{loop};
+  AuthService auth{http, settings};
 };
 
 TEST_F(AuthServiceTest, SignInSendsTheCredentialsWithTheAnonymousKeyAndStoresThePair) {

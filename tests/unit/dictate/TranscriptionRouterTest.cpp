@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <mutex>
 #include <regex>
 
 #include <nlohmann/json.hpp>
@@ -88,8 +90,8 @@ class TranscriptionRouterTest : public ::testing::Test, protected test::BackendS
   bool withOnDevice = true;
 
   WorkerPool workers{loop, 3};
-  AuthService auth{http, workers, settings};
-  MuseTranscriber muse{http, workers, settings, auth, loop, server.url(kBatchPath)};
+  AuthService auth{http, settings};
+  MuseTranscriber muse{http, settings, auth, loop, server.url(kBatchPath)};
   TranscriptionRouter::EnvironmentLookup environment = [this](const char* name) -> std::optional<std::string> {
     return std::string(name) == "VOICE_PORT" ? voicePort : std::nullopt;
   };
@@ -97,8 +99,8 @@ class TranscriptionRouterTest : public ::testing::Test, protected test::BackendS
                                             environment};
   TranscriptionRouter routerWithOnDevice{
       TranscriptionRouter::Engines{muse,
-                                   [this](const std::vector<std::uint8_t>& wav, const std::string& locale)
-                                       -> AIOutcome<std::string> {
+                                   [this](const std::vector<std::uint8_t>& wav, const std::string& locale,
+                                          std::stop_token) -> AIOutcome<std::string> {
                                      std::lock_guard lock(onDeviceMutex);
                                      EXPECT_EQ(wav, kWav);
                                      EXPECT_EQ(locale, "en-US");
@@ -406,6 +408,68 @@ TEST(MuseTranscriberParseTest, TheTranscriptIsReadFromTheFirstUsableField) {
   const auto notJson = MuseTranscriber::parseTranscript("<html>");
   ASSERT_TRUE(std::holds_alternative<AIFailure>(notJson));
   EXPECT_TRUE(std::holds_alternative<JsonParseFailure>(std::get<AIFailure>(notJson).error));
+}
+
+}  // namespace
+}  // namespace quillet::dictate
+
+namespace quillet::dictate {
+namespace {
+
+// Chunks are transcribed concurrently without limit: requests stalled at the loopback server or at the
+// speech service hold back neither a later chunk at the same server nor one routed to the device.
+TEST_F(TranscriptionRouterTest, StalledRequestsHoldNoOtherChunkBack) {
+  std::mutex mutex;
+  std::condition_variable released;
+  bool release = false;
+  int localRequests = 0;
+  localServer.on("POST", "/inference", [&](const httplib::Request&, httplib::Response& response) {
+    std::unique_lock lock(mutex);
+    // The first two requests stall; the third is answered at once.
+    if (++localRequests <= 2) released.wait(lock, [&] { return release; });
+    response.set_content(R"({"text":"answered"})", "application/json");
+  });
+  server.neverAnswer("POST", kBatchPath);
+  answerKey({{"key", "muse-key-1"}});
+  const auto letGo = [&] {
+    {
+      std::lock_guard lock(mutex);
+      release = true;
+    }
+    released.notify_all();
+    server.releaseBlocked();
+  };
+  std::vector<std::string> finished;
+  const auto chunk = [&](TranscriptionRouter& router, std::string name) {
+    router.transcribeChunk(std::make_shared<const std::vector<std::uint8_t>>(kWav), 2.0, kQuiet,
+                           [&finished, name](ChunkTranscription result) { finished.push_back(name + ":" + result.text); });
+  };
+
+  // Two uploads stall at the speech service, then the session ends and chunks go the local way.
+  chunk(routerWithoutOnDevice, "cloud 1");
+  chunk(routerWithoutOnDevice, "cloud 2");
+  const bool uploadsStalled = loop.runUntil([&] { return requestsTo(kBatchPath).size() == 2; }, std::chrono::seconds(10));
+  settings.supabaseAccessToken.set("");
+  onDeviceAnswers = {std::string("from the device")};
+  chunk(routerWithOnDevice, "device");
+  const bool deviceAnswered = loop.runUntil([&] { return !finished.empty(); }, std::chrono::seconds(10));
+
+  // Two requests stall at the loopback server; a third chunk to it is answered meanwhile.
+  chunk(routerWithoutOnDevice, "local 1");
+  chunk(routerWithoutOnDevice, "local 2");
+  const bool localStalled = localServer.waitForRequests(2, std::chrono::seconds(10));
+  chunk(routerWithoutOnDevice, "local 3");
+  const bool thirdAnswered = loop.runUntil([&] { return finished.size() == 2; }, std::chrono::seconds(10));
+  const auto whileStalled = finished;
+  letGo();
+
+  EXPECT_TRUE(uploadsStalled);
+  EXPECT_TRUE(deviceAnswered);
+  EXPECT_TRUE(localStalled);
+  EXPECT_TRUE(thirdAnswered);
+  EXPECT_EQ(whileStalled, (std::vector<std::string>{"device:from the device", "local 3:answered"}));
+  // Once let go, the stalled ones end too, each on its own.
+  EXPECT_TRUE(loop.runUntil([&] { return finished.size() == 6; }, std::chrono::seconds(30)));
 }
 
 }  // namespace
