@@ -8,7 +8,8 @@ constexpr const char* kSwitch = "--dictate-file";
 constexpr const char* kRealtimeSwitch = "--realtime";
 }  // namespace
 
-DictateFileJob::Arguments DictateFileJob::parseArguments(const std::vector<std::string>& arguments) {
+DictateFileJob::Arguments DictateFileJob::parseArguments(const std::vector<std::string>& arguments,
+                                                         std::vector<std::string>& ignored) {
   std::optional<Options> options;
   bool realtime = false;
   for (std::size_t index = 0; index < arguments.size(); ++index) {
@@ -19,7 +20,7 @@ DictateFileJob::Arguments DictateFileJob::parseArguments(const std::vector<std::
     } else if (arguments[index] == kRealtimeSwitch) {
       realtime = true;
     } else {
-      return "unknown argument: " + arguments[index];
+      ignored.push_back(arguments[index]);
     }
   }
   if (!options) {

@@ -30,10 +30,11 @@ class DictateFileJob {
     FileAudioInput::Pace pace = FileAudioInput::Pace::asFastAsPossible;
   };
   struct NotRequested {};
-  // The switch's options, NotRequested without it, or the reason the command line is malformed.
+  // The switch's options, NotRequested without it, or the reason its use is malformed.
   using Arguments = std::variant<NotRequested, Options, std::string>;
 
-  static Arguments parseArguments(const std::vector<std::string>& arguments);
+  // Arguments that are not this job's switches are left to others: they are added to `ignored` in order.
+  static Arguments parseArguments(const std::vector<std::string>& arguments, std::vector<std::string>& ignored);
 
   DictateFileJob(platform::MainLoop& mainLoop, const platform::Clock& clock, platform::ResamplerFactory resamplers,
                  ChunkTranscriber transcriber, const VxLog& log, platform::UrlOpener& urlOpener, std::ostream& partials, std::ostream& finalOutput);
