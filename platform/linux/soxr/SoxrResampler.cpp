@@ -7,7 +7,10 @@ namespace quillet::platform::soxr {
 std::unique_ptr<SoxrResampler> SoxrResampler::create(double inputRate, double outputRate) {
   if (!(inputRate > 0) || !(outputRate > 0)) return nullptr;
   soxr_error_t error = nullptr;
-  const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_INT16_I);
+  soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_INT16_I);
+  // soxr seeds its dither from the clock, so the same recording would give different chunks (and
+  // transcripts) from run to run; rounding alone is what speech recognition needs.
+  io.flags |= SOXR_NO_DITHER;
   // Medium quality keeps the passband of speech intact at a fraction of the high-quality cost.
   const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_MQ, 0);
   const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
