@@ -43,16 +43,17 @@ struct TranscriptionServices {
   // folder may be moved with QUILLET_SPEECH_MODEL_ROOT (a folder without models turns the route off).
   static dictate::TranscriptionRouter::OnDeviceTranscribe onDeviceTranscriber() {
     const char* modelRoot = std::getenv("QUILLET_SPEECH_MODEL_ROOT");
-    static platform::pocketsphinx::PocketSphinxRecognizer recognizer(
+    // Never destroyed: a decode abandoned at exit (a model still loading) may use them until the process ends.
+    static auto* recognizer = new platform::pocketsphinx::PocketSphinxRecognizer(
         modelRoot != nullptr ? modelRoot : platform::pocketsphinx::PocketSphinxRecognizer::kDefaultModelRoot);
-    const auto locales = recognizer.installedLocales();
+    const auto locales = recognizer->installedLocales();
     if (std::find(locales.begin(), locales.end(), dictate::TranscriptionRouter::kOnDeviceLocale) == locales.end()) {
       return {};
     }
-    static dictate::SpeechAnalyzerTranscriber transcriber(recognizer, platform::soxr::SoxrResampler::factory(),
-                                                          dictate::VxLog::shared());
+    static auto* transcriber = new dictate::SpeechAnalyzerTranscriber(
+        *recognizer, platform::soxr::SoxrResampler::factory(), dictate::VxLog::shared());
     return [](const std::vector<std::uint8_t>& wav, const std::string& locale, std::stop_token stop) {
-      return transcriber.transcribe(wav, locale, std::move(stop));
+      return transcriber->transcribe(wav, locale, std::move(stop));
     };
   }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -16,48 +17,64 @@
 namespace quillet {
 
 // A few threads for blocking CPU work (decoding, files); network requests never wait here. Results come
-// back on the main loop, so the code that uses them never touches another thread. Ending the pool asks
-// the jobs in progress to stop (through stopToken()) and drops those not yet started.
+// back on the main loop, so the code that uses them never touches another thread.
+//
+// Ending the pool asks the jobs in progress to stop (through stopToken()), drops those not yet started
+// and waits at most kShutdownGrace for the running ones: a job stuck in a call that cannot be interrupted
+// (a recogniser loading its model) is abandoned, finishes on its own, and its result is dropped. What such
+// a job uses must therefore live as long as the process.
 class WorkerPool {
  public:
+  static constexpr std::chrono::milliseconds kShutdownGrace{200};
+
   WorkerPool(platform::MainLoop& mainLoop, std::size_t threadCount);
   ~WorkerPool();
 
   WorkerPool(const WorkerPool&) = delete;
   WorkerPool& operator=(const WorkerPool&) = delete;
 
-  // Runs `work` on a worker thread, then `onMain` with its result on the main loop.
+  // Runs `work` on a worker thread, then `onMain` with its result on the main loop, unless the pool
+  // has begun to end by then.
   template <class Work, class OnMain>
   void run(Work work, OnMain onMain) {
     using Result = std::invoke_result_t<Work&>;
-    submit([this, work = std::move(work), onMain = std::move(onMain)]() mutable {
+    submit([state = state_, &mainLoop = mainLoop_, work = std::move(work), onMain = std::move(onMain)]() mutable {
       if constexpr (std::is_void_v<Result>) {
         work();
-        mainLoop_.post(std::move(onMain));
+        state->postUnlessEnded(mainLoop, std::move(onMain));
       } else {
         auto result = std::make_shared<Result>(work());
-        mainLoop_.post([onMain = std::move(onMain), result]() mutable { onMain(std::move(*result)); });
+        state->postUnlessEnded(mainLoop,
+                               [onMain = std::move(onMain), result]() mutable { onMain(std::move(*result)); });
       }
     });
   }
 
-  // Runs `job` on a worker thread; it reports back by itself if it needs to.
-  void submit(std::function<void()> job);
-
   [[nodiscard]] std::size_t threadCount() const { return threads_.size(); }
 
   // Requested when the pool ends; long jobs check it to give up early.
-  [[nodiscard]] std::stop_token stopToken() const { return stopSource_.get_token(); }
+  [[nodiscard]] std::stop_token stopToken() const { return state_->stopSource.get_token(); }
 
  private:
-  void workLoop();
+  // Shared with the threads, so that one abandoned at the end never touches a pool that is gone.
+  struct State {
+    void postUnlessEnded(platform::MainLoop& mainLoop, platform::MainLoop::Block block);
+
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::condition_variable idle;
+    std::deque<std::function<void()>> jobs;
+    std::size_t running = 0;
+    bool stopping = false;
+    bool ended = false;
+    std::stop_source stopSource;
+  };
+
+  void submit(std::function<void()> job);
+  static void workLoop(const std::shared_ptr<State>& state);
 
   platform::MainLoop& mainLoop_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<std::function<void()>> jobs_;
-  bool stopping_ = false;
-  std::stop_source stopSource_;
+  std::shared_ptr<State> state_ = std::make_shared<State>();
   std::vector<std::thread> threads_;
 };
 

@@ -189,6 +189,8 @@ std::optional<std::string> PocketSphinxRecognizer::recognize(std::string_view lo
   if (pool == nullptr) {
     return "no PocketSphinx model for " + std::string(locale) + " in " + (modelRoot_ / folderOf(locale)).string();
   }
+  // Taking a decoder may load a model for seconds; work already given up does not start it.
+  if (audio.stop.stop_requested()) return std::string("recognition stopped");
   auto taken = pool->take();
   if (auto* error = std::get_if<std::string>(&taken)) return *error;
   auto& lease = std::get<DecoderPool::Lease>(taken);
