@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <atomic>
+#include <csignal>
+#include <iostream>
 #include <fstream>
 
 #include "tests/support/ChildProcess.h"
@@ -27,18 +30,34 @@ class DictateFileTest : public ::testing::Test {
     return sample;
   }
 
-  // Runs the agent on `arguments` with no session; answers its exit status and standard output.
-  std::pair<int, std::string> dictate(const std::vector<std::string>& arguments, test::ChildProcess::Environment extra) {
-    const fs::path output = folder.path() / "transcript.txt";
+  // The agent's environment: no session, a home of its own, `extra` on top.
+  test::ChildProcess::Environment environmentWith(const test::ChildProcess::Environment& extra) const {
     test::ChildProcess::Environment environment{{"XDG_CONFIG_HOME", (folder.path() / "config").string()},
                                                 {"HOME", folder.path().string()},
                                                 {"QT_QPA_PLATFORM", "offscreen"}};
     environment.insert(extra.begin(), extra.end());
+    return environment;
+  }
+
+  static const std::vector<std::string>& removedVariables() {
+    static const std::vector<std::string> names{"QL_SUPABASE_URL", "QL_ANON_KEY",  "QL_ACCESS_TOKEN", "QL_REFRESH_TOKEN",
+                                                "VOICE_PORT",      "http_proxy",   "HTTP_PROXY",      "all_proxy",
+                                                "ALL_PROXY",       "no_proxy",     "NO_PROXY"};
+    return names;
+  }
+
+  // The loopback server's environment with no on-device recogniser, so every chunk goes to it.
+  test::ChildProcess::Environment loopbackOnly(const test::LoopbackHttpServer& server) const {
+    return {{"VOICE_PORT", std::to_string(server.port())}, {"QUILLET_SPEECH_MODEL_ROOT", (folder.path() / "none").string()}};
+  }
+
+  // Runs the agent on `arguments` with no session; answers its exit status and standard output.
+  std::pair<int, std::string> dictate(const std::vector<std::string>& arguments, test::ChildProcess::Environment extra) {
+    const fs::path output = folder.path() / "transcript.txt";
     std::vector<std::string> shellArguments{"-c", "exec \"$0\" \"$@\" > \"" + output.string() + "\"",
                                             QUILLET_DICTATE_BINARY};
     shellArguments.insert(shellArguments.end(), arguments.begin(), arguments.end());
-    test::ChildProcess agent("/bin/sh", shellArguments, environment,
-                             {"QL_SUPABASE_URL", "QL_ANON_KEY", "QL_ACCESS_TOKEN", "QL_REFRESH_TOKEN", "VOICE_PORT"});
+    test::ChildProcess agent("/bin/sh", shellArguments, environmentWith(extra), removedVariables());
     // Read while it runs: a full pipe would otherwise hold the agent up.
     standardError = agent.readStandardErrorToEnd(std::chrono::seconds(120));
     const auto status = agent.waitForExit(std::chrono::seconds(10));
@@ -63,9 +82,7 @@ TEST_F(DictateFileTest, ChunksCutAtThePauseAreTranscribedByTheLoopbackServerAndS
   });
   const auto sample = makeSample();
 
-  const auto [exitStatus, transcript] =
-      dictate({"--dictate-file", sample.string(), "--realtime"},
-              {{"VOICE_PORT", std::to_string(server.port())}, {"QUILLET_SPEECH_MODEL_ROOT", (folder.path() / "none").string()}});
+  const auto [exitStatus, transcript] = dictate({"--dictate-file", sample.string(), "--realtime"}, loopbackOnly(server));
 
   EXPECT_EQ(exitStatus, 0) << standardError;
   EXPECT_EQ(transcript, "So we went to the store and bought milk\n") << standardError;
@@ -96,7 +113,8 @@ TEST_F(DictateFileTest, UnreadableFilesAndMalformedCommandLinesFailClearly) {
       {{"--dictate-file", garbage.string()}, 1, "cannot read"},
       {{"--dictate-file"}, 64, "--dictate-file needs a file"},
       {{"--realtime"}, 64, "--realtime only goes with --dictate-file"},
-      {{"--bogus"}, 64, "unknown argument: --bogus"},
+      // A launcher's own arguments do not stop the agent; they are named in the log.
+      {{"--bogus", "--dictate-file", garbage.string()}, 1, "ignoring unknown argument: --bogus"},
   };
   for (const auto& testCase : cases) {
     const auto [exitStatus, transcript] = dictate(testCase.arguments, {});
@@ -104,6 +122,79 @@ TEST_F(DictateFileTest, UnreadableFilesAndMalformedCommandLinesFailClearly) {
     EXPECT_EQ(transcript, "") << testCase.arguments.back();
     EXPECT_NE(standardError.find(testCase.message), std::string::npos) << standardError;
   }
+}
+
+// The same recording must give the same chunk audio every time, so that transcripts can be reproduced.
+TEST_F(DictateFileTest, TheSameFileUploadsByteIdenticalChunksEveryRun) {
+  test::LoopbackHttpServer server;
+  server.answer("POST", "/inference", 200, R"({"text":"words"})", "application/json");
+  const auto sample = makeSample();
+
+  std::vector<std::vector<std::string>> uploads;
+  for (int run = 0; run < 2; ++run) {
+    const std::size_t before = server.requests().size();
+    const auto [exitStatus, transcript] = dictate({"--dictate-file", sample.string()}, loopbackOnly(server));
+    ASSERT_EQ(exitStatus, 0) << standardError;
+    const auto requests = server.requests();
+    std::vector<std::string> audio;
+    for (std::size_t index = before; index < requests.size(); ++index) {
+      for (const auto& part : requests[index].parts) {
+        if (part.name == "file") audio.push_back(part.content);
+      }
+    }
+    uploads.push_back(std::move(audio));
+  }
+
+  ASSERT_GE(uploads[0].size(), 2U) << "the sample should be cut at its pause";
+  // Chunks are sent concurrently, so they are compared as sets of bytes, not in arrival order.
+  std::sort(uploads[0].begin(), uploads[0].end());
+  std::sort(uploads[1].begin(), uploads[1].end());
+  EXPECT_TRUE(uploads[0] == uploads[1]) << "the chunk audio differs between runs";
+}
+
+// Recorded speech meant for this machine's server must not leave it through a proxy from the environment.
+TEST_F(DictateFileTest, TheLoopbackServerIsAskedDirectlyWhateverProxyIsSet) {
+  test::LoopbackHttpServer server;
+  server.answer("POST", "/inference", 200, R"({"text":"so we went to the store and bought milk"})", "application/json");
+  test::LoopbackHttpServer proxy;
+  proxy.answer("POST", "/inference", 200, R"({"text":"from the proxy"})", "application/json");
+  auto environment = loopbackOnly(server);
+  environment.insert({{"http_proxy", proxy.url("")}, {"HTTP_PROXY", proxy.url("")}, {"all_proxy", proxy.url("")}});
+  const auto sample = makeSample();
+
+  const auto [exitStatus, transcript] = dictate({"--dictate-file", sample.string()}, environment);
+
+  EXPECT_EQ(exitStatus, 0) << standardError;
+  EXPECT_FALSE(server.requests().empty()) << standardError;
+  EXPECT_TRUE(proxy.requests().empty()) << "the proxy received " << proxy.requests().size() << " requests";
+  EXPECT_EQ(transcript.find("proxy"), std::string::npos) << transcript;
+}
+
+// The host ends the agent with SIGTERM while chunks wait on a server that never answers: the agent
+// abandons them and ends at once, with status 0.
+TEST_F(DictateFileTest, TerminationWithStalledRequestsInFlightEndsTheAgentAtOnce) {
+  test::LoopbackHttpServer server;
+  server.neverAnswer("POST", "/inference");
+  const fs::path sample = folder.path() / "three.wav";
+  ASSERT_TRUE(test::makeSpokenSample(folder.path(), {"so we went to the store", "and bought some milk", "then we went home"},
+                                     1.2, sample));
+  test::ChildProcess agent(QUILLET_DICTATE_BINARY, {"--dictate-file", sample.string()},
+                           environmentWith(loopbackOnly(server)), removedVariables(),
+                           test::ChildProcess::StandardOutput::discarded);
+  ASSERT_TRUE(server.waitForRequests(3, std::chrono::seconds(60))) << agent.readStandardErrorToEnd(std::chrono::seconds(1));
+
+  const auto signalled = std::chrono::steady_clock::now();
+  agent.sendSignal(SIGTERM);
+  // Generous for a loaded machine, yet far below the requests' own 30 s deadline that a waiting agent would need.
+  const auto status = agent.waitForExit(std::chrono::seconds(5));
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - signalled).count();
+  server.releaseBlocked();
+
+  ASSERT_TRUE(status.has_value()) << "the agent waited for its requests";
+  ASSERT_TRUE(WIFEXITED(*status)) << "ended by signal " << (WIFSIGNALED(*status) ? WTERMSIG(*status) : 0);
+  EXPECT_EQ(WEXITSTATUS(*status), 0);
+  ::testing::Test::RecordProperty("exitSeconds", std::to_string(seconds));
+  std::cout << "the agent ended " << seconds << " s after SIGTERM\n";
 }
 
 }  // namespace

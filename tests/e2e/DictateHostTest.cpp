@@ -78,13 +78,10 @@ TEST(DictateHostTest, SessionFromTheEnvironmentReachesTheStoreAndTheLogAndPersis
     auto environment = base;
     environment.insert({{"QL_SUPABASE_URL", "http://downgrade.e2e.test"}, {"QL_REFRESH_TOKEN", "orphan"}});
     test::ChildProcess agent(QUILLET_DICTATE_BINARY, {}, environment, hostVariables);
-    // Nothing is logged on this launch; the emptied log file shows the agent is up.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!readFile(kLogFile).empty() && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ASSERT_EQ(readFile(kLogFile), "");
+    ASSERT_TRUE(agent.waitUntilBlocking(SIGINT)) << "the agent never took over its signals";
     expectCleanExitOn(agent, SIGINT);
+    // Nothing is logged on this launch, and the launch emptied the file.
+    EXPECT_EQ(readFile(kLogFile), "");
     EXPECT_EQ(agent.readStandardErrorToEnd().find(kSessionLine), std::string::npos);
   }
   platform::sqlite::SqliteDefaultsStore store(database);

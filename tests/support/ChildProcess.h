@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <string>
@@ -163,6 +164,22 @@ class ChildProcess {
   }
 
   void sendSignal(int signal) const { ::kill(pid_, signal); }
+
+  // Waits until the process holds `signal` blocked (as a program that takes its signals on its own loop
+  // does before anything else), so that sending it cannot end the process by the default action.
+  bool waitUntilBlocking(int signal, std::chrono::milliseconds timeout = std::chrono::seconds(20)) const {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+      std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+      for (std::string line; std::getline(status, line);) {
+        if (!line.starts_with("SigBlk:")) continue;
+        const unsigned long long mask = std::stoull(line.substr(7), nullptr, 16);
+        if ((mask >> (signal - 1)) & 1U) return true;
+      }
+      if (std::chrono::steady_clock::now() >= deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
 
   // The raw wait status once the process has ended, or nothing if it is still running at the timeout.
   std::optional<int> waitForExit(std::chrono::milliseconds timeout = std::chrono::seconds(20)) {

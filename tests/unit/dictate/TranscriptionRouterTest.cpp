@@ -448,7 +448,13 @@ TEST_F(TranscriptionRouterTest, StalledRequestsHoldNoOtherChunkBack) {
   // Two uploads stall at the speech service, then the session ends and chunks go the local way.
   chunk(routerWithoutOnDevice, "cloud 1");
   chunk(routerWithoutOnDevice, "cloud 2");
-  const bool uploadsStalled = loop.runUntil([&] { return requestsTo(kBatchPath).size() == 2; }, std::chrono::seconds(10));
+  // The loop runs until both uploads are sent; the server then holds them (with the key lookup before them).
+  const auto uploadsSent = [&] {
+    const auto sent = http.sent();
+    return std::count_if(sent.begin(), sent.end(), [&](const auto& request) { return request.url == server.url(kBatchPath); });
+  };
+  const bool uploadsStalled = loop.runUntil([&] { return uploadsSent() == 2; }, std::chrono::seconds(10)) &&
+                              server.waitForRequests(3, std::chrono::seconds(10));
   settings.supabaseAccessToken.set("");
   onDeviceAnswers = {std::string("from the device")};
   chunk(routerWithOnDevice, "device");

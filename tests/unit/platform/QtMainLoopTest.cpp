@@ -10,22 +10,19 @@
 namespace quillet::platform::qt {
 namespace {
 
-// One application object for the whole test program, as in a real process.
-QCoreApplication& application() {
-  static int argc = 1;
-  static char name[] = "qt-main-loop-test";
-  static char* argv[] = {name, nullptr};
-  static QCoreApplication app(argc, argv);
-  return app;
-}
-
+// The test program's main owns the application object, so timers made here have its event loop.
 class QtMainLoopTest : public ::testing::Test {
  protected:
-  QtMainLoopTest() { application(); }
   QtMainLoop loop;
   // A test must never hang on a broken loop: this ends run() with a failure status.
   Timer watchdog = loop.after(10, [this] { loop.quit(99); });
 };
+
+TEST_F(QtMainLoopTest, TheWatchdogEndsALoopNobodyQuits) {
+  ASSERT_NE(QCoreApplication::instance(), nullptr);
+  Timer shortWatchdog = loop.after(0.05, [this] { loop.quit(98); });
+  EXPECT_EQ(loop.run(), 98) << "a timer made by the fixture never fired";
+}
 
 TEST_F(QtMainLoopTest, PostFromAnotherThreadRunsOnTheMainThread) {
   const auto mainThread = std::this_thread::get_id();

@@ -3,29 +3,13 @@
 #include <QGuiApplication>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 
 namespace quillet::platform::qt {
 namespace {
 
-// Qt's font engine needs a QGuiApplication; the offscreen platform needs no display.
-QGuiApplication* guiApplication() {
-  if (auto* existing = QCoreApplication::instance()) return qobject_cast<QGuiApplication*>(existing);
-  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  static int argc = 1;
-  static char name[] = "qt-text-layout-test";
-  static char* argv[] = {name, nullptr};
-  static QGuiApplication application(argc, argv);
-  return &application;
-}
-
+// Qt's font engine needs the QGuiApplication that the test program's main owns.
 class QtTextLayoutTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    // Another test of this program may have made a plain QCoreApplication first; ctest runs each test alone.
-    if (guiApplication() == nullptr) GTEST_SKIP() << "a QCoreApplication without fonts already exists";
-  }
-
   QtTextLayout layout;
   const TextFont font{"", 14, TextFont::SizeUnit::screenPoints};
 };
