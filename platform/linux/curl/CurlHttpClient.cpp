@@ -250,8 +250,9 @@ void CurlHttpClient::Engine::run() {
     int running = 0;
     curl_multi_perform(multi, &running);
     collectFinished();
-    // curl shortens the wait to its own next deadline; a new request or a cancellation wakes it at once.
-    constexpr int kLongestWaitMilliseconds = 1000;
+    // curl shortens the wait to its own next deadline; a new request or a cancellation wakes it at once,
+    // so an idle client does not wake up at all.
+    constexpr int kLongestWaitMilliseconds = 60'000;
     curl_multi_poll(multi, nullptr, 0, kLongestWaitMilliseconds, nullptr);
   }
 }
@@ -366,8 +367,10 @@ HttpCall CurlHttpClient::start(HttpRequest request, Completion completion) {
 CURLcode CurlHttpClient::Transfer::configure() {
   const long timeout = static_cast<long>(request.timeout.count());
   CURL* const handle = easy.get();
-  const std::array<CURLcode, 17> results = {
+  const std::array<CURLcode, 18> results = {
       curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorText.data()),
+      // A cancelled or abandoned request does not wait for a name lookup still under way.
+      curl_easy_setopt(handle, CURLOPT_QUICK_EXIT, 1L),
       curl_easy_setopt(handle, CURLOPT_URL, request.url.c_str()),
       curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https"),
       // Signals are not for libraries sharing a process; curl resolves names on its own thread instead.
