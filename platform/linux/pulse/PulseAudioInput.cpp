@@ -38,12 +38,6 @@ constexpr pa_usec_t tailFragment = 5 * PA_USEC_PER_MSEC;
 // What stop() waits at most for the tail, so a stalled device cannot hold it up.
 constexpr pa_usec_t tailTimeout = 60 * PA_USEC_PER_MSEC;
 
-pa_usec_t fragmentDuration(std::size_t bufferFrames, std::uint32_t sampleRate) {
-  if (bufferFrames == 0 || sampleRate == 0) return shortestFragment;
-  const auto tapDuration = pa_usec_t(double(bufferFrames) * double(PA_USEC_PER_SEC) / double(sampleRate));
-  return std::clamp(tapDuration, shortestFragment, longestFragment);
-}
-
 constexpr const char* defaultSourceName = "@DEFAULT_SOURCE@";
 constexpr const char* streamName = "recording";
 
@@ -214,6 +208,12 @@ void PulseAudioInput::stop() {
 
 bool PulseAudioInput::isRunning() const { return running_; }
 
+std::uint64_t PulseAudioInput::fragmentMicroseconds(std::size_t bufferFrames, std::uint32_t sampleRate) {
+  if (bufferFrames == 0 || sampleRate == 0) return shortestFragment;
+  const auto tapDuration = pa_usec_t(double(bufferFrames) * double(PA_USEC_PER_SEC) / double(sampleRate));
+  return std::clamp(tapDuration, shortestFragment, longestFragment);
+}
+
 void PulseAudioInput::setConfigurationChangeHandler(ConfigurationChanged handler) {
   LoopLock lock(mainloop_, &callersWaiting_);
   configurationChanged_ = std::move(handler);
@@ -314,7 +314,7 @@ std::optional<std::string> PulseAudioInput::openStream(const SourceFacts& source
   attributes.prebuf = serverChooses;
   attributes.minreq = serverChooses;
   attributes.fragsize =
-      static_cast<std::uint32_t>(pa_usec_to_bytes(fragmentDuration(bufferFrames_, streamFormat.rate), &streamFormat));
+      static_cast<std::uint32_t>(pa_usec_to_bytes(fragmentMicroseconds(bufferFrames_, streamFormat.rate), &streamFormat));
   framesRead_ = 0;
 
   // Audio that arrives while this call still waits for the stream to settle is kept.

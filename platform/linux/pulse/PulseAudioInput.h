@@ -49,6 +49,9 @@ class PulseAudioInput final : public AudioInput {
   // Told when the default input becomes another source or the server drops the recording.
   void setConfigurationChangeHandler(ConfigurationChanged handler) override;
 
+  // The fragment length, in microseconds, asked of the server for tap buffers of `bufferFrames` frames.
+  static std::uint64_t fragmentMicroseconds(std::size_t bufferFrames, std::uint32_t sampleRate);
+
  private:
   struct SourceFacts;
   using Connection = std::pair<pa_context*, pa_stream*>;
