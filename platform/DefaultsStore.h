@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -14,18 +15,26 @@ using DefaultsData = std::vector<std::uint8_t>;
 // One stored value; its type is kept with it, so a reader asking for another type finds nothing.
 using DefaultsValue = std::variant<std::string, bool, std::int64_t, double, DefaultsData>;
 
+// Values to store together; a key given twice keeps its later value.
+using DefaultsEntries = std::vector<std::pair<std::string, DefaultsValue>>;
+
 // The user-defaults domain shared with the host: typed values under string keys.
-// Each write is durable on its own; the host may write other keys at the same time.
+// A write never leaves part of itself behind; the host may write other keys at the same time.
 class DefaultsStore {
  public:
   virtual ~DefaultsStore() = default;
 
   [[nodiscard]] virtual std::optional<DefaultsValue> value(std::string_view key) const = 0;
 
-  // Answers false when the value could not be stored.
+  // Answers whether the value was accepted. An accepted value reads back from this store at once, even
+  // where the adapter makes it durable a moment later; a refused one (such as a NaN) leaves the key as it was.
   virtual bool set(std::string_view key, const DefaultsValue& value) = 0;
 
-  // Answers false when the key could not be removed (a missing key is removed already).
+  // Stores every entry in one write, so a reader never sees some of them without the others.
+  // Answers false, and stores none of them, when one of them could not be stored.
+  virtual bool setMany(const DefaultsEntries& entries) = 0;
+
+  // Answers false when the removal was refused (a missing key is removed already).
   virtual bool remove(std::string_view key) = 0;
 
   // Typed reads: a value stored with another type reads as absent.

@@ -16,6 +16,13 @@ bool MemoryDefaultsStore::set(std::string_view key, const DefaultsValue& value) 
   return true;
 }
 
+bool MemoryDefaultsStore::setMany(const DefaultsEntries& entries) {
+  std::lock_guard lock(mutex_);
+  for (const auto& [key, value] : entries) values_.insert_or_assign(key, value);
+  ++writeCount_;
+  return true;
+}
+
 bool MemoryDefaultsStore::remove(std::string_view key) {
   std::lock_guard lock(mutex_);
   if (auto found = values_.find(key); found != values_.end()) values_.erase(found);

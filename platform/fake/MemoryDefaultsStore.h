@@ -13,10 +13,11 @@ class MemoryDefaultsStore final : public DefaultsStore {
  public:
   std::optional<DefaultsValue> value(std::string_view key) const override;
   bool set(std::string_view key, const DefaultsValue& value) override;
+  bool setMany(const DefaultsEntries& entries) override;
   bool remove(std::string_view key) override;
 
   [[nodiscard]] bool contains(std::string_view key) const { return value(key).has_value(); }
-  // How many writes (sets and removals) reached the store.
+  // How many writes (sets, removals and groups stored with setMany, each counted once) reached the store.
   [[nodiscard]] std::size_t writeCount() const;
 
  private:

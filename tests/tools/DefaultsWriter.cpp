@@ -1,8 +1,10 @@
 // quillet-defaults-writer <database-path> <key-prefix> <count>
 // Stores `count` keys "<key-prefix>.<i>" one by one, as a second process beside the tests would.
-// Exits 0 when every write answered true, 1 when one did not, 2 on wrong arguments.
+// Exits 0 when every write was accepted and landed in the database before the end, 1 when one did not,
+// 2 on wrong arguments.
 
 #include <charconv>
+#include <chrono>
 #include <iostream>
 #include <span>
 #include <string_view>
@@ -15,6 +17,8 @@ namespace {
 constexpr int successExitCode = 0;
 constexpr int failedWriteExitCode = 1;
 constexpr int usageExitCode = 2;
+// Only guards against a writer that never gets the lock; landing takes far less.
+constexpr std::chrono::seconds landingBound(60);
 
 bool parseCount(std::string_view text, int& count) {
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
@@ -40,6 +44,10 @@ int main(int argumentCount, char** argumentValues) {
       std::cerr << "quillet-defaults-writer: storing " << key << " answered false\n";
       exitCode = failedWriteExitCode;
     }
+  }
+  if (!store.flush(landingBound)) {
+    std::cerr << "quillet-defaults-writer: the writes did not land in the database\n";
+    exitCode = failedWriteExitCode;
   }
   return exitCode;
 }

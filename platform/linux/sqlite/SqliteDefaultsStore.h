@@ -1,22 +1,30 @@
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 
 #include "platform/DefaultsStore.h"
 #include "platform/Paths.h"
-
-struct sqlite3;
+#include "platform/linux/sqlite/DefaultsWriteBehind.h"
+#include "platform/linux/sqlite/SqliteConnection.h"
 
 namespace quillet::platform::sqlite {
 
 // The defaults domain kept in an SQLite database the host opens too: table `defaults (key, type, value)`,
-// one row per key, each write committed on its own so the two processes never lose each other's keys.
-// A database that cannot be opened leaves an always-empty store whose writes answer false.
+// one row per key. Writes are accepted at once and committed behind the caller's back by a thread of the
+// store (see DefaultsWriteBehind), so a lock the host holds never stalls the caller; until they land they
+// read back from memory. Reads wait a few milliseconds at most for a lock and then answer the last value
+// this store knew. A database that cannot be opened leaves an always-empty store whose writes answer false.
 class SqliteDefaultsStore final : public DefaultsStore {
  public:
   explicit SqliteDefaultsStore(std::filesystem::path databasePath);
+  // Makes a last, bounded attempt at what is still waiting to be written; see DefaultsWriteBehind.
   ~SqliteDefaultsStore() override;
 
   SqliteDefaultsStore(const SqliteDefaultsStore&) = delete;
@@ -27,20 +35,30 @@ class SqliteDefaultsStore final : public DefaultsStore {
 
   [[nodiscard]] std::optional<DefaultsValue> value(std::string_view key) const override;
   bool set(std::string_view key, const DefaultsValue& value) override;
+  bool setMany(const DefaultsEntries& entries) override;
   bool remove(std::string_view key) override;
 
+  // Waits up to `bound` for every write accepted so far to be in the database; answers whether it is.
+  bool flush(std::chrono::milliseconds bound);
+
  private:
-  struct ConnectionCloser {
-    void operator()(sqlite3* connection) const;
-  };
-  using Connection = std::unique_ptr<sqlite3, ConnectionCloser>;
+  bool accept(DefaultsWriteBehind::Changes changes);
+  void remember(const DefaultsWriteBehind::Changes& landed);
+  [[nodiscard]] static bool storable(std::string_view key, const DefaultsValue& value);
 
-  [[nodiscard]] static Connection openConnection(const std::filesystem::path& databasePath);
-  void reportFailure(std::string_view action, std::string_view key) const;
+  // The callers' own connection; held across each statement so the message read after a failure is its own.
+  mutable std::mutex readerMutex_;
+  Connection reader_;
 
-  // Held across each statement so the error message read after a failure belongs to that statement.
-  mutable std::mutex mutex_;
-  Connection connection_;
+  // What the database last said, or was last told, for each key: the answer while a read is locked out.
+  mutable std::mutex knownMutex_;
+  mutable std::map<std::string, std::optional<DefaultsValue>, std::less<>> known_;
+  // Counts landed transactions, so that a read which started before one never overwrites what it wrote.
+  std::uint64_t landings_ = 0;
+  mutable bool readsFailing_ = false;
+
+  // Last: its thread ends before the members it updates go.
+  std::unique_ptr<DefaultsWriteBehind> writer_;
 };
 
 }  // namespace quillet::platform::sqlite

@@ -5,11 +5,13 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <limits>
@@ -24,90 +26,23 @@
 
 #include "tests/support/ChildProcess.h"
 #include "tests/support/FileContents.h"
+#include "tests/support/HostDefaultsConnection.h"
 #include "tests/support/TemporaryDirectory.h"
 #include "tests/tools/DefaultsWriterValues.h"
 
 namespace quillet::platform::sqlite {
 namespace {
 
+using test::HostDefaultsConnection;
+using test::hostTableSql;
 using test::readFile;
+using test::StoredRow;
 using test::TemporaryDirectory;
 using test::writeFile;
 using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using ::testing::StartsWith;
-
-// The table as the host creates it when it runs first.
-constexpr const char* hostTableSql =
-    "CREATE TABLE IF NOT EXISTS defaults (key TEXT PRIMARY KEY NOT NULL, "
-    "type TEXT NOT NULL CHECK (type IN ('string','bool','integer','double','data')), value)";
-
-// What a raw query sees of one row: its type tag, the storage class of its value, and the value as an SQL literal.
-struct StoredRow {
-  std::string type;
-  int storageClass = SQLITE_NULL;
-  std::string literal;
-};
-
-// A connection of its own, as the host application opens one, to write and inspect rows behind the store's back.
-class HostConnection {
- public:
-  explicit HostConnection(const std::filesystem::path& databasePath) {
-    sqlite3* opened = nullptr;
-    const int result = sqlite3_open_v2(databasePath.c_str(), &opened,
-                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
-    connection_.reset(opened);
-    if (result != SQLITE_OK) throw std::runtime_error(sqlite3_errmsg(opened));
-    sqlite3_busy_timeout(opened, 5000);
-  }
-
-  // Answers the primary SQLite result code.
-  int execute(const std::string& sql) const {
-    return sqlite3_exec(connection_.get(), sql.c_str(), nullptr, nullptr, nullptr) & 0xFF;
-  }
-
-  // The first column of the first row, as text.
-  [[nodiscard]] std::string firstText(const std::string& sql) const {
-    const Statement statement = prepare(sql);
-    if (sqlite3_step(statement.get()) != SQLITE_ROW) throw std::runtime_error(sqlite3_errmsg(connection_.get()));
-    return text(statement.get(), 0);
-  }
-
-  [[nodiscard]] std::optional<StoredRow> storedRow(std::string_view key) const {
-    const Statement statement = prepare("SELECT type, value, quote(value) FROM defaults WHERE key=?");
-    sqlite3_bind_text64(statement.get(), 1, key.data(), key.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
-    if (sqlite3_step(statement.get()) != SQLITE_ROW) return std::nullopt;
-    // The storage class is read before any conversion of the column can change it.
-    const int storageClass = sqlite3_column_type(statement.get(), 1);
-    return StoredRow{text(statement.get(), 0), storageClass, text(statement.get(), 2)};
-  }
-
- private:
-  struct Closer {
-    void operator()(sqlite3* connection) const { sqlite3_close(connection); }
-  };
-  struct Finalizer {
-    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
-  };
-  using Statement = std::unique_ptr<sqlite3_stmt, Finalizer>;
-
-  [[nodiscard]] Statement prepare(const std::string& sql) const {
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(connection_.get(), sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
-      throw std::runtime_error(sqlite3_errmsg(connection_.get()));
-    }
-    return Statement(statement);
-  }
-
-  static std::string text(sqlite3_stmt* statement, int column) {
-    const unsigned char* characters = sqlite3_column_text(statement, column);
-    if (characters == nullptr) return {};
-    return {characters, characters + sqlite3_column_bytes(statement, column)};
-  }
-
-  std::unique_ptr<sqlite3, Closer> connection_;
-};
 
 class FixedPaths final : public Paths {
  public:
@@ -150,6 +85,23 @@ mode_t permissionsOf(const std::filesystem::path& path) {
   struct stat status {};
   if (::stat(path.c_str(), &status) != 0) return 0;
   return status.st_mode & 07777;
+}
+
+using Clock = std::chrono::steady_clock;
+
+// Generous bounds: they only tell a store that answered without waiting for the host's lock from one that
+// waited for it (the writer may wait 5 s per attempt), and a write that lands from one that never does.
+constexpr std::chrono::milliseconds promptly(1000);
+constexpr std::chrono::milliseconds landingBound(20'000);
+
+std::chrono::milliseconds elapsedSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+}
+
+// A trigger of the host's that refuses to store `key`, to make the agent's writes fail for as long as it stays.
+std::string refusingTriggerSql(const std::string& key) {
+  return "CREATE TRIGGER refuse BEFORE INSERT ON defaults WHEN NEW.key='" + key +
+         "' BEGIN SELECT RAISE(ABORT, 'refused by the host'); END";
 }
 
 // Shows a table case by its name in failure messages rather than as raw bytes.
@@ -303,6 +255,7 @@ TEST_F(SqliteDefaultsStoreTest, DatabaseAndJournalAreOwnerOnlyEvenInAnOpenFolder
   const std::filesystem::path path = openFolder / "defaults.sqlite";
   SqliteDefaultsStore store(path);
   ASSERT_TRUE(store.set("vantix.supabaseAccessToken", std::string("secret")));
+  ASSERT_TRUE(store.flush(landingBound));
   EXPECT_EQ(permissionsOf(path), S_IRUSR | S_IWUSR);
   EXPECT_EQ(permissionsOf(openFolder / "defaults.sqlite-wal"), S_IRUSR | S_IWUSR);
 }
@@ -326,7 +279,7 @@ class SqliteDefaultsStoreHostRowTest : public SqliteDefaultsStoreTest,
 TEST_P(SqliteDefaultsStoreHostRowTest, ReadsARowTheHostWroteIntoItsOwnTable) {
   const HostRowCase& row = GetParam();
   {
-    const HostConnection host(databasePath_);
+    const HostDefaultsConnection host(databasePath_);
     ASSERT_EQ(host.execute(hostTableSql), SQLITE_OK);
     ASSERT_EQ(host.execute(row.insertSql()), SQLITE_OK);
   }
@@ -337,7 +290,7 @@ TEST_P(SqliteDefaultsStoreHostRowTest, ReadsARowTheHostWroteIntoItsOwnTable) {
 TEST_P(SqliteDefaultsStoreHostRowTest, SeesARowTheHostWritesWhileItIsOpen) {
   const HostRowCase& row = GetParam();
   const SqliteDefaultsStore store(databasePath_);
-  const HostConnection host(databasePath_);
+  const HostDefaultsConnection host(databasePath_);
   ASSERT_EQ(host.execute(row.insertSql()), SQLITE_OK);
   EXPECT_EQ(store.value("host.key"), row.expected);
 }
@@ -383,7 +336,8 @@ TEST_P(SqliteDefaultsStoreStoredRowTest, WritesTheRowTheHostExpects) {
   const StoredRowCase& expected = GetParam();
   SqliteDefaultsStore store(databasePath_);
   ASSERT_TRUE(store.set("agent.key", expected.value));
-  const HostConnection host(databasePath_);
+  ASSERT_TRUE(store.flush(landingBound));
+  const HostDefaultsConnection host(databasePath_);
   const std::optional<StoredRow> row = host.storedRow("agent.key");
   ASSERT_TRUE(row.has_value());
   EXPECT_EQ(row->type, expected.type);
@@ -406,7 +360,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(SqliteDefaultsStoreTest, CreatedTableRejectsRowsOutsideTheContract) {
   const SqliteDefaultsStore store(databasePath_);
-  const HostConnection host(databasePath_);
+  const HostDefaultsConnection host(databasePath_);
   const std::vector<std::string> rejectedInserts{
       "INSERT INTO defaults(key,type,value) VALUES('k','float',1.5)",
       "INSERT INTO defaults(key,type,value) VALUES('k',NULL,1)",
@@ -417,43 +371,213 @@ TEST_F(SqliteDefaultsStoreTest, CreatedTableRejectsRowsOutsideTheContract) {
 
 TEST_F(SqliteDefaultsStoreTest, UsesWriteAheadLoggingSoReadersDoNotBlockWriters) {
   const SqliteDefaultsStore store(databasePath_);
-  const HostConnection host(databasePath_);
+  const HostDefaultsConnection host(databasePath_);
   EXPECT_EQ(host.firstText("PRAGMA journal_mode"), "wal");
 }
 
-TEST_F(SqliteDefaultsStoreTest, WaitsForTheHostsWriteTransactionInsteadOfFailing) {
-  SqliteDefaultsStore store(databasePath_);
-  const HostConnection host(databasePath_);
+// Contention with the host ----------------------------------------------------------------------------------
+
+struct HostEndingCase {
+  std::string name;
+  std::string endSql;
+  bool hostRowKept;
+};
+
+class SqliteDefaultsStoreHostLockTest : public SqliteDefaultsStoreTest,
+                                        public ::testing::WithParamInterface<HostEndingCase> {};
+
+TEST_P(SqliteDefaultsStoreHostLockTest, WritesDuringTheHostsWriteLockAnswerAtOnceReadBackAndLandAfterIt) {
+  {
+    const HostDefaultsConnection setUp(databasePath_);
+    ASSERT_EQ(setUp.execute("PRAGMA journal_mode=WAL"), SQLITE_OK);
+    ASSERT_EQ(setUp.execute(hostTableSql), SQLITE_OK);
+    ASSERT_EQ(setUp.execute("INSERT INTO defaults(key,type,value) VALUES('agent.removed','string','old')"), SQLITE_OK);
+  }
+  const HostDefaultsConnection host(databasePath_);
+  const HostDefaultsConnection observer(databasePath_);
   ASSERT_EQ(host.execute("BEGIN IMMEDIATE"), SQLITE_OK);
   ASSERT_EQ(host.execute("INSERT INTO defaults(key,type,value) VALUES('host.key','integer',1)"), SQLITE_OK);
-  std::jthread committer([&host] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    host.execute("COMMIT");
-  });
-  EXPECT_TRUE(store.set("agent.key", std::int64_t{2}));
-  committer.join();
-  EXPECT_EQ(store.integerValue("host.key"), 1);
-  EXPECT_EQ(store.integerValue("agent.key"), 2);
+
+  const auto start = Clock::now();
+  SqliteDefaultsStore store(databasePath_);
+  EXPECT_TRUE(store.set("agent.single", std::int64_t{2}));
+  EXPECT_TRUE(store.setMany({{"agent.first", std::string("one")}, {"agent.second", true}}));
+  EXPECT_TRUE(store.remove("agent.removed"));
+  EXPECT_EQ(store.integerValue("agent.single"), 2);
+  EXPECT_EQ(store.stringValue("agent.first"), "one");
+  EXPECT_EQ(store.boolValue("agent.second"), true);
+  EXPECT_EQ(store.value("agent.removed"), std::nullopt);
+  EXPECT_EQ(store.value("host.key"), std::nullopt) << "the host's write is not committed yet";
+  EXPECT_LT(elapsedSince(start), promptly) << "opening, writing or reading waited for the host's lock";
+
+  EXPECT_FALSE(observer.storedRow("agent.single").has_value()) << "nothing lands while the host holds the lock";
+  EXPECT_TRUE(observer.storedRow("agent.removed").has_value());
+
+  ASSERT_EQ(host.execute(GetParam().endSql), SQLITE_OK);
+  ASSERT_TRUE(store.flush(landingBound));
+
+  const std::vector<std::pair<std::string, std::string>> landed{
+      {"agent.single", "2"}, {"agent.first", "'one'"}, {"agent.second", "1"}};
+  for (const auto& [key, literal] : landed) {
+    const std::optional<StoredRow> row = observer.storedRow(key);
+    ASSERT_TRUE(row.has_value()) << key;
+    EXPECT_EQ(row->literal, literal) << key;
+  }
+  EXPECT_FALSE(observer.storedRow("agent.removed").has_value());
+  EXPECT_EQ(observer.storedRow("host.key").has_value(), GetParam().hostRowKept);
+  EXPECT_EQ(store.integerValue("host.key"), GetParam().hostRowKept ? std::optional<std::int64_t>(1) : std::nullopt);
+}
+
+INSTANTIATE_TEST_SUITE_P(HostEndings, SqliteDefaultsStoreHostLockTest,
+                         ::testing::Values(HostEndingCase{"Commit", "COMMIT", true},
+                                           HostEndingCase{"Rollback", "ROLLBACK", false}),
+                         CaseName());
+
+TEST_F(SqliteDefaultsStoreTest, AGroupLandsWholeOrNotAtAllAndAFailedWriteIsRetriedAndNamedByItsKeysOnly) {
+  const std::vector<std::pair<std::string, std::string>> group{
+      {"group.first", "secret-first"}, {"group.second", "secret-second"}, {"group.third", "secret-third"}};
+  DefaultsEntries entries;
+  for (const auto& [key, text] : group) entries.emplace_back(key, text);
+  SqliteDefaultsStore store(databasePath_);
+  const HostDefaultsConnection host(databasePath_);
+  ASSERT_EQ(host.execute(refusingTriggerSql("group.third")), SQLITE_OK);
+
+  ::testing::internal::CaptureStderr();
+  ASSERT_TRUE(store.setMany(entries));
+  EXPECT_FALSE(store.flush(std::chrono::milliseconds(300)));
+  const std::vector<std::string> lines = linesOf(::testing::internal::GetCapturedStderr());
+
+  for (const auto& [key, text] : group) {
+    EXPECT_FALSE(host.storedRow(key).has_value()) << key << " landed without the rest of its group";
+    EXPECT_EQ(store.stringValue(key), text) << key << ": a waiting value still reads back";
+  }
+  ASSERT_EQ(lines.size(), 1U) << "a run of failures is reported once";
+  EXPECT_THAT(lines.front(), AllOf(StartsWith("[defaults] "), HasSubstr("\"group.first\""),
+                                   HasSubstr("\"group.third\""), HasSubstr("refused by the host"),
+                                   Not(HasSubstr("secret"))));
+
+  ASSERT_EQ(host.execute("DROP TRIGGER refuse"), SQLITE_OK);
+  ASSERT_TRUE(store.flush(landingBound)) << "the group was dropped instead of tried again";
+  for (const auto& [key, text] : group) {
+    const std::optional<StoredRow> row = host.storedRow(key);
+    ASSERT_TRUE(row.has_value()) << key;
+    EXPECT_EQ(row->literal, "'" + text + "'") << key;
+  }
+}
+
+TEST_F(SqliteDefaultsStoreTest, AReadLockedOutByTheHostAnswersAtOnceWithTheLastValueKnown) {
+  const HostDefaultsConnection host(databasePath_);
+  ASSERT_EQ(host.execute(hostTableSql), SQLITE_OK);
+  ASSERT_EQ(host.execute("INSERT INTO defaults(key,type,value) VALUES('read.key','string','known')"), SQLITE_OK);
+  // Readers are locked out only in a rollback-journal database; the host reading while the store opens keeps
+  // the store from switching it to WAL.
+  ASSERT_EQ(host.execute("BEGIN"), SQLITE_OK);
+  ASSERT_EQ(host.firstText("SELECT count(*) FROM defaults"), "1");
+  SqliteDefaultsStore store(databasePath_);
+  ASSERT_EQ(host.execute("COMMIT"), SQLITE_OK);
+  ASSERT_EQ(host.firstText("PRAGMA journal_mode"), "delete");
+  EXPECT_EQ(store.stringValue("read.key"), "known");
+
+  ASSERT_EQ(host.execute("BEGIN EXCLUSIVE"), SQLITE_OK);
+  ASSERT_EQ(host.execute("UPDATE defaults SET value='changed' WHERE key='read.key'"), SQLITE_OK);
+  ::testing::internal::CaptureStderr();
+  const auto start = Clock::now();
+  const std::optional<std::string> known = store.stringValue("read.key");
+  const std::optional<DefaultsValue> neverRead = store.value("never.read");
+  const auto elapsed = elapsedSince(start);
+  const std::vector<std::string> lines = linesOf(::testing::internal::GetCapturedStderr());
+
+  EXPECT_LT(elapsed, promptly) << "a read waited for the host's exclusive lock";
+  EXPECT_EQ(known, "known");
+  EXPECT_EQ(neverRead, std::nullopt);
+  ASSERT_EQ(lines.size(), 1U) << "a run of failed reads is reported once";
+  EXPECT_THAT(lines.front(), AllOf(StartsWith("[defaults] "), HasSubstr("\"read.key\""), HasSubstr("locked")));
+
+  EXPECT_TRUE(store.set("read.key", std::string("mine")));
+  EXPECT_EQ(store.stringValue("read.key"), "mine");
+  ASSERT_EQ(host.execute("COMMIT"), SQLITE_OK);
+  ASSERT_TRUE(store.flush(landingBound));
+  const std::optional<StoredRow> row = host.storedRow("read.key");
+  ASSERT_TRUE(row.has_value());
+  EXPECT_EQ(row->literal, "'mine'");
+  EXPECT_EQ(store.stringValue("read.key"), "mine");
+}
+
+TEST_F(SqliteDefaultsStoreTest, AtTheEndALastBriefAttemptIsMadeAndWhatItCouldNotWriteIsNamed) {
+  auto store = std::make_unique<SqliteDefaultsStore>(databasePath_);
+  const HostDefaultsConnection host(databasePath_);
+  ASSERT_EQ(host.execute("BEGIN IMMEDIATE"), SQLITE_OK);
+  ASSERT_TRUE(store->set("end.token", std::string("secret-token-value")));
+
+  ::testing::internal::CaptureStderr();
+  const auto start = Clock::now();
+  store.reset();
+  const auto elapsed = elapsedSince(start);
+  const std::vector<std::string> lines = linesOf(::testing::internal::GetCapturedStderr());
+  ASSERT_EQ(host.execute("ROLLBACK"), SQLITE_OK);
+
+  // The agent must be gone half a second after the host's SIGTERM, its own shutdown included.
+  EXPECT_LT(elapsed, std::chrono::milliseconds(500));
+  EXPECT_FALSE(host.storedRow("end.token").has_value());
+  ASSERT_EQ(lines.size(), 1U);
+  EXPECT_THAT(lines.front(),
+              AllOf(StartsWith("[defaults] "), HasSubstr("\"end.token\""), Not(HasSubstr("secret-token-value"))));
+}
+
+// File modes ------------------------------------------------------------------------------------------------
+
+const char* const companionSuffixes[] = {"", "-wal", "-shm"};
+
+std::filesystem::path withSuffix(const std::filesystem::path& path, const char* suffix) {
+  return path.string() + suffix;
+}
+
+TEST_F(SqliteDefaultsStoreTest, OpeningTakesOtherUsersAccessAwayFromTheDatabaseAndItsWalAndShm) {
+  const struct {
+    mode_t before;
+    mode_t after;
+  } cases[] = {{0644, 0600}, {0666, 0600}, {0640, 0600}, {0604, 0600}, {0660, 0600}, {0600, 0600}, {0700, 0700}};
+  for (const auto& modes : cases) {
+    std::ostringstream trace;
+    trace << "mode " << std::oct << modes.before;
+    SCOPED_TRACE(trace.str());
+    const TemporaryDirectory folder;
+    const std::filesystem::path path = folder.path() / "defaults.sqlite";
+    // The host keeps its connection, so the -wal and -shm files stay.
+    const HostDefaultsConnection host(path);
+    ASSERT_EQ(host.execute("PRAGMA journal_mode=WAL"), SQLITE_OK);
+    ASSERT_EQ(host.execute(hostTableSql), SQLITE_OK);
+    for (const char* suffix : companionSuffixes) {
+      ASSERT_EQ(::chmod(withSuffix(path, suffix).c_str(), modes.before), 0) << suffix << ": " << std::strerror(errno);
+    }
+
+    { const SqliteDefaultsStore store(path); }
+
+    for (const char* suffix : companionSuffixes) {
+      EXPECT_EQ(permissionsOf(withSuffix(path, suffix)), modes.after) << "defaults.sqlite" << suffix;
+    }
+  }
+}
+
+TEST_F(SqliteDefaultsStoreTest, LeavesTheModeOfAnotherUsersFileAndSaysSo) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can give a file to another user";
+  constexpr uid_t otherUser = 65534;
+  {
+    const HostDefaultsConnection host(databasePath_);
+    ASSERT_EQ(host.execute(hostTableSql), SQLITE_OK);
+  }
+  ASSERT_EQ(::chmod(databasePath_.c_str(), 0644), 0);
+  ASSERT_EQ(::chown(databasePath_.c_str(), otherUser, otherUser), 0);
+
+  ::testing::internal::CaptureStderr();
+  { const SqliteDefaultsStore store(databasePath_); }
+  const std::string diagnostics = ::testing::internal::GetCapturedStderr();
+
+  EXPECT_EQ(permissionsOf(databasePath_), 0644U);
+  EXPECT_THAT(diagnostics, AllOf(StartsWith("[defaults] "), HasSubstr(databasePath_.string()), HasSubstr("0644")));
 }
 
 // Failures ------------------------------------------------------------------------------------------------------
-
-TEST_F(SqliteDefaultsStoreTest, ReportsAFailedWriteWithItsKeyButNeverItsValue) {
-  SqliteDefaultsStore store(databasePath_);
-  const HostConnection host(databasePath_);
-  ASSERT_EQ(host.execute("DROP TABLE defaults"), SQLITE_OK);
-
-  ::testing::internal::CaptureStderr();
-  EXPECT_FALSE(store.set("session.token", std::string("secret-token-value")));
-  EXPECT_FALSE(store.remove("session.token"));
-  const std::vector<std::string> lines = linesOf(::testing::internal::GetCapturedStderr());
-
-  ASSERT_EQ(lines.size(), 2U);
-  for (const std::string& line : lines) {
-    EXPECT_THAT(line, AllOf(StartsWith("[defaults] "), HasSubstr("session.token"), HasSubstr("no such table"),
-                            Not(HasSubstr("secret-token-value"))));
-  }
-}
 
 struct UnopenableCase {
   std::string name;
@@ -577,7 +701,7 @@ TEST_F(SqliteDefaultsStoreTest, TwoProcessesWritingAtOnceKeepEveryKeyOfBoth) {
       EXPECT_EQ(store.value(key), test::expectedDefaultsValue(index)) << key;
     }
   }
-  const HostConnection host(databasePath_);
+  const HostDefaultsConnection host(databasePath_);
   EXPECT_EQ(host.firstText("SELECT count(*) FROM defaults"), std::to_string(keysPerProcess * prefixes.size()));
 }
 
