@@ -17,21 +17,26 @@ std::optional<std::string> nonEmpty(std::optional<std::string> value) {
 
 bool ProcessEntry::applyEnvironment(const EnvironmentLookup& environment, SettingsManager& settings,
                                     const VxLog& log) {
-  // Only an https origin is taken; anything else keeps the stored or default one, silently.
-  if (auto url = environment(environment::kSupabaseURL); url && url->starts_with("https://")) {
-    settings.supabaseURL.set(*url);
-  }
-  if (auto anonKey = nonEmpty(environment(environment::kAnonKey))) settings.supabaseAnonKey.set(*anonKey);
+  bool sessionArrived = false;
+  // One write for all of them: the host may hold the store's lock, and the session must not wait once per key.
+  settings.assignTogether([&] {
+    // Only an https origin is taken; anything else keeps the stored or default one, silently.
+    if (auto url = environment(environment::kSupabaseURL); url && url->starts_with("https://")) {
+      settings.supabaseURL.set(*url);
+    }
+    if (auto anonKey = nonEmpty(environment(environment::kAnonKey))) settings.supabaseAnonKey.set(*anonKey);
 
-  auto accessToken = nonEmpty(environment(environment::kAccessToken));
-  if (!accessToken) return false;
-  settings.supabaseAccessToken.set(*accessToken);
-  // A refresh token means something only together with the access token it belongs to.
-  if (auto refreshToken = nonEmpty(environment(environment::kRefreshToken))) {
-    settings.supabaseRefreshToken.set(*refreshToken);
-  }
-  log.log("🔑 session tokens received from the app (muse enabled)");
-  return true;
+    auto accessToken = nonEmpty(environment(environment::kAccessToken));
+    if (!accessToken) return;
+    settings.supabaseAccessToken.set(*accessToken);
+    // A refresh token means something only together with the access token it belongs to.
+    if (auto refreshToken = nonEmpty(environment(environment::kRefreshToken))) {
+      settings.supabaseRefreshToken.set(*refreshToken);
+    }
+    sessionArrived = true;
+  });
+  if (sessionArrived) log.log("🔑 session tokens received from the app (muse enabled)");
+  return sessionArrived;
 }
 
 std::optional<std::string> ProcessEntry::processEnvironment(const char* name) {

@@ -17,7 +17,8 @@ class ProcessEntry {
 
   // Reads each variable once, in the order URL, anon key, access token, refresh token.
   // A rejected or absent variable leaves the stored value as it is; accepted values are
-  // taken as they stand and persist to later launches. Answers whether a session arrived.
+  // taken as they stand and stored in one write, and persist to later launches. Answers
+  // whether a session arrived.
   static bool applyEnvironment(const EnvironmentLookup& environment, SettingsManager& settings, const VxLog& log);
 
   // The process's own environment.

@@ -18,12 +18,6 @@ Enum loadEnum(const platform::DefaultsStore& store, const char* key, const RawVa
   return table.from(*raw).value_or(fallback);
 }
 
-template <class Enum, std::size_t Count>
-std::function<void(const Enum&)> storeRawValue(platform::DefaultsStore& store, const char* key,
-                                               const RawValueTable<Enum, Count>& table) {
-  return [&store, key, &table](const Enum& value) { store.set(key, std::string(table.rawValue(value))); };
-}
-
 }  // namespace
 
 SettingsDefaults SettingsDefaults::deployment() {
@@ -43,10 +37,10 @@ SettingsManager::SettingsManager(platform::DefaultsStore& store, NotificationCen
       supabaseRefreshToken(loadString(settings_key::kSupabaseRefreshToken, ""),
                            storeString(settings_key::kSupabaseRefreshToken)),
       writingStyle(loadEnum(store, settings_key::kWritingStyle, kWritingStyleRawValues, WritingStyle::originalVoice),
-                   storeRawValue(store, settings_key::kWritingStyle, kWritingStyleRawValues)),
+                   storeRawValue(settings_key::kWritingStyle, kWritingStyleRawValues)),
       checkTriggerMigrated_(migrateCheckTrigger()),
       checkTrigger(loadEnum(store, settings_key::kCheckTrigger, kCheckTriggerRawValues, CheckTrigger::onPause500ms),
-                   storeRawValue(store, settings_key::kCheckTrigger, kCheckTriggerRawValues)),
+                   storeRawValue(settings_key::kCheckTrigger, kCheckTriggerRawValues)),
       grammarEnabled(loadBool(settings_key::kGrammarEnabled, true), storeBool(settings_key::kGrammarEnabled)),
       showCapsuleAutomatically(loadBool(settings_key::kShowCapsuleAutomatically, false),
                                [this, persist = storeBool(settings_key::kShowCapsuleAutomatically)](const bool& value) {
@@ -80,12 +74,48 @@ std::string SettingsManager::loadString(const char* key, const std::string& fall
 
 bool SettingsManager::loadBool(const char* key, bool fallback) const { return store_.boolValue(key).value_or(fallback); }
 
+void SettingsManager::assignTogether(const std::function<void()>& assignments) {
+  bool outermost = false;
+  {
+    std::lock_guard lock(gatheringMutex_);
+    outermost = !gatheringThread_;
+    if (outermost) gatheringThread_ = std::this_thread::get_id();
+  }
+  assignments();
+  // A nested group's values join the outer one's write.
+  if (!outermost) return;
+  platform::DefaultsEntries gathered;
+  {
+    std::lock_guard lock(gatheringMutex_);
+    gatheringThread_.reset();
+    gathered.swap(gathered_);
+  }
+  if (!gathered.empty()) store_.setMany(gathered);
+}
+
+void SettingsManager::persist(const char* key, platform::DefaultsValue value) {
+  {
+    std::lock_guard lock(gatheringMutex_);
+    if (gatheringThread_ == std::this_thread::get_id()) {
+      gathered_.emplace_back(key, std::move(value));
+      return;
+    }
+  }
+  store_.set(key, value);
+}
+
 std::function<void(const std::string&)> SettingsManager::storeString(const char* key) {
-  return [this, key](const std::string& value) { store_.set(key, value); };
+  return [this, key](const std::string& value) { persist(key, value); };
 }
 
 std::function<void(const bool&)> SettingsManager::storeBool(const char* key) {
-  return [this, key](const bool& value) { store_.set(key, value); };
+  return [this, key](const bool& value) { persist(key, value); };
+}
+
+template <class Enum, std::size_t Count>
+std::function<void(const Enum&)> SettingsManager::storeRawValue(const char* key,
+                                                                const RawValueTable<Enum, Count>& table) {
+  return [this, key, &table](const Enum& value) { persist(key, std::string(table.rawValue(value))); };
 }
 
 }  // namespace quillet::dictate

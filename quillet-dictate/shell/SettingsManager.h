@@ -1,6 +1,10 @@
 #pragma once
 
+#include <functional>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 
 #include "common/runtime/NotificationCenter.h"
 #include "common/runtime/Published.h"
@@ -21,7 +25,8 @@ struct SettingsDefaults {
 
 // The agent's persistent settings. Each property is loaded once from the shared
 // defaults store when the manager is built, and every assignment is written straight
-// back (also when the value is unchanged) before observers hear of it.
+// back (also when the value is unchanged) before observers hear of it; assignments made
+// inside assignTogether are written together once they are all made.
 class SettingsManager {
  public:
   SettingsManager(platform::DefaultsStore& store, NotificationCenter& notifications,
@@ -33,10 +38,18 @@ class SettingsManager {
   // The process's settings, on the user's SQLite defaults database.
   static SettingsManager& shared();
 
+  // Runs `assignments` and stores what they assign in one write, so that the host never finds some of
+  // the values without the others. Observers hear each assignment as it is made.
+  void assignTogether(const std::function<void()>& assignments);
+
  private:
   // Declared first so the properties below can persist through it while they are built.
   platform::DefaultsStore& store_;
   NotificationCenter& notifications_;
+  // The values assignTogether is gathering, and the thread it runs on.
+  std::mutex gatheringMutex_;
+  std::optional<std::thread::id> gatheringThread_;
+  platform::DefaultsEntries gathered_;
 
  public:
   // Properties in load order; the check-trigger migration runs between writingStyle and checkTrigger.
@@ -68,6 +81,10 @@ class SettingsManager {
   bool loadBool(const char* key, bool fallback) const;
   std::function<void(const std::string&)> storeString(const char* key);
   std::function<void(const bool&)> storeBool(const char* key);
+  template <class Enum, std::size_t Count>
+  std::function<void(const Enum&)> storeRawValue(const char* key, const RawValueTable<Enum, Count>& table);
+  // Writes `value` back, or keeps it for the write of assignTogether when that runs on this thread.
+  void persist(const char* key, platform::DefaultsValue value);
 };
 
 }  // namespace quillet::dictate

@@ -51,40 +51,54 @@ TEST_F(ProcessEntryTest, AcceptanceRulesOfEachVariable) {
     const char* accessToken;
     const char* refreshToken;
     bool sessionLogged;
+    // Writes that reached the store: all accepted values go in one, and nothing accepted writes nothing.
+    std::size_t writes;
   };
   const Case cases[] = {
-      {"nothing set", {}, "https://default.test", "default-anon", "", "", false},
+      {"nothing set", {}, "https://default.test", "default-anon", "", "", false, 0},
       {"everything set",
        {{"QL_SUPABASE_URL", "https://project.test/"}, {"QL_ANON_KEY", "anon"}, {"QL_ACCESS_TOKEN", "access"},
         {"QL_REFRESH_TOKEN", "refresh"}},
-       "https://project.test/", "anon", "access", "refresh", true},
+       "https://project.test/", "anon", "access", "refresh", true, 1},
       {"http origin ignored", {{"QL_SUPABASE_URL", "http://project.test"}}, "https://default.test", "default-anon", "",
-       "", false},
+       "", false, 0},
       {"scheme is case-sensitive", {{"QL_SUPABASE_URL", "HTTPS://project.test"}}, "https://default.test",
-       "default-anon", "", "", false},
+       "default-anon", "", "", false, 0},
       {"value taken as is", {{"QL_SUPABASE_URL", "https:// spaced "}}, "https:// spaced ", "default-anon", "", "",
-       false},
+       false, 1},
       {"empty values ignored",
        {{"QL_SUPABASE_URL", ""}, {"QL_ANON_KEY", ""}, {"QL_ACCESS_TOKEN", ""}, {"QL_REFRESH_TOKEN", "refresh"}},
-       "https://default.test", "default-anon", "", "", false},
+       "https://default.test", "default-anon", "", "", false, 0},
       {"refresh token without access token ignored", {{"QL_REFRESH_TOKEN", "refresh"}}, "https://default.test",
-       "default-anon", "", "", false},
+       "default-anon", "", "", false, 0},
       {"access token alone", {{"QL_ACCESS_TOKEN", "access"}}, "https://default.test", "default-anon", "access", "",
-       true},
+       true, 1},
       {"access token with empty refresh token", {{"QL_ACCESS_TOKEN", "access"}, {"QL_REFRESH_TOKEN", ""}},
-       "https://default.test", "default-anon", "access", "", true},
+       "https://default.test", "default-anon", "access", "", true, 1},
   };
   for (const auto& testCase : cases) {
     platform::fake::MemoryDefaultsStore freshStore;
     SettingsManager settings(freshStore, notifications, kTestDefaults);
     logged.clear();
+    const std::size_t writesBefore = freshStore.writeCount();
 
     EXPECT_EQ(apply(testCase.environment, settings), testCase.sessionLogged) << testCase.description;
+    EXPECT_EQ(freshStore.writeCount() - writesBefore, testCase.writes) << testCase.description;
 
     EXPECT_EQ(settings.supabaseURL.get(), testCase.url) << testCase.description;
     EXPECT_EQ(settings.supabaseAnonKey.get(), testCase.anonKey) << testCase.description;
     EXPECT_EQ(settings.supabaseAccessToken.get(), testCase.accessToken) << testCase.description;
     EXPECT_EQ(settings.supabaseRefreshToken.get(), testCase.refreshToken) << testCase.description;
+    // What was accepted is what reached the store; nothing else was written there.
+    EXPECT_EQ(freshStore.stringValue(settings_key::kSupabaseURL).value_or(kTestDefaults.backendOrigin), testCase.url)
+        << testCase.description;
+    EXPECT_EQ(freshStore.stringValue(settings_key::kSupabaseAnonKey).value_or(kTestDefaults.anonKey),
+              testCase.anonKey)
+        << testCase.description;
+    EXPECT_EQ(freshStore.stringValue(settings_key::kSupabaseAccessToken).value_or(""), testCase.accessToken)
+        << testCase.description;
+    EXPECT_EQ(freshStore.stringValue(settings_key::kSupabaseRefreshToken).value_or(""), testCase.refreshToken)
+        << testCase.description;
     EXPECT_EQ(logged, testCase.sessionLogged ? VxLog::formatLine(clock.wallNow(), kSessionLine) : "")
         << testCase.description;
     if (!testCase.sessionLogged) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <vector>
 
 #include "platform/fake/MemoryDefaultsStore.h"
@@ -165,6 +166,37 @@ TEST_F(SettingsManagerTest, CapsuleSwitchPostsItsValueOnEveryAssignmentAfterStor
 
   EXPECT_EQ(posted, (std::vector<bool>{true, true, false}));
   EXPECT_EQ(storedWhenPosted, (std::vector<std::optional<bool>>{true, true, false}));
+}
+
+TEST_F(SettingsManagerTest, AssignmentsMadeTogetherAreStoredInOneWriteOnceAllAreMade) {
+  auto settings = make();
+  std::vector<std::string> heard;
+  auto subscription = settings.supabaseURL.observe([&](const std::string& value) { heard.push_back(value); });
+  const auto writesBefore = store.writeCount();
+  std::size_t writesWhileAssigning = 0;
+
+  settings.assignTogether([&] {
+    settings.supabaseURL.set("https://first.test");
+    settings.writingStyle.set(WritingStyle::concise);
+    settings.assignTogether([&] { settings.grammarEnabled.set(false); });
+    settings.supabaseURL.set("https://second.test");
+    // Another thread's assignment is its own and is written straight away.
+    std::thread([&] { settings.voiceSmartMode.set(true); }).join();
+    writesWhileAssigning = store.writeCount() - writesBefore;
+  });
+
+  EXPECT_EQ(writesWhileAssigning, 1U) << "only the other thread's assignment may be written before the end";
+  EXPECT_EQ(store.writeCount() - writesBefore, 2U) << "the group, nested one included, is one write";
+  EXPECT_EQ(store.stringValue(settings_key::kSupabaseURL), "https://second.test");
+  EXPECT_EQ(store.stringValue(settings_key::kWritingStyle), "concise");
+  EXPECT_EQ(store.boolValue(settings_key::kGrammarEnabled), false);
+  EXPECT_EQ(store.boolValue(settings_key::kVoiceSmartMode), true);
+  EXPECT_EQ(heard, (std::vector<std::string>{"https://first.test", "https://second.test"}));
+
+  settings.assignTogether([] {});
+  EXPECT_EQ(store.writeCount() - writesBefore, 2U) << "a group that assigned nothing writes nothing";
+  settings.grammarEnabled.set(true);
+  EXPECT_EQ(store.writeCount() - writesBefore, 3U) << "after the group, assignments write one by one again";
 }
 
 TEST(SettingsEnumerationsTest, RawValuesSubtitlesAndDebounces) {
