@@ -126,7 +126,8 @@ void DefaultsWriteBehind::settle(const Batch& batch, const SqliteOutcome& failur
       if (found != waiting_.end() && found->second.generation == batch.generations[index]) waiting_.erase(found);
     }
     if (failedAttempts_ > 0) {
-      writeDiagnostic("stored the waiting settings after " + std::to_string(failedAttempts_) + " failed attempts");
+      writeDiagnostic("stored the waiting settings after " + std::to_string(failedAttempts_) +
+                      (failedAttempts_ == 1 ? " failed attempt" : " failed attempts"));
     }
     failedAttempts_ = 0;
     retryDelay_ = firstRetryDelay;
