@@ -27,9 +27,13 @@ void FileAudioInput::installTap(std::size_t bufferFrames, Tap tap) {
   tap_ = std::move(tap);
 }
 
+// Once this returns the tap is not called again. From inside the tap (its owner may end on the reader's
+// thread and remove it there) there is no call to wait for but the present one.
 void FileAudioInput::removeTap() {
-  std::lock_guard lock(tapMutex_);
+  std::unique_lock lock(tapMutex_);
   tap_ = nullptr;
+  if (std::this_thread::get_id() == reader_.get_id()) return;
+  tapCallEnded_.wait(lock, [this] { return !tapCalling_; });
 }
 
 std::optional<std::string> FileAudioInput::start() {
@@ -76,10 +80,18 @@ void FileAudioInput::deliverFile() {
     for (const auto& channel : samples.channels) buffer.channels.push_back(channel.data());
     buffer.frameCount = samples.frameCount();
     buffer.format = format_;
-    {
-      std::lock_guard lock(tapMutex_);
-      if (tap_) tap_(buffer);
+    // The tap is called on a copy and without the lock, so that removing it from inside the call neither
+    // destroys the running function nor waits for the lock this thread holds.
+    std::unique_lock lock(tapMutex_);
+    if (Tap tap = tap_) {
+      tapCalling_ = true;
+      lock.unlock();
+      tap(buffer);
+      lock.lock();
+      tapCalling_ = false;
+      tapCallEnded_.notify_all();
     }
+    lock.unlock();
     framesDelivered += samples.frameCount();
   }
   if (!stopping_ && endHandler_) endHandler_(std::move(readError));

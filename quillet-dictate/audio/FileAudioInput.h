@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -53,6 +54,9 @@ class FileAudioInput final : public platform::AudioInput {
 
   // Held while the tap runs, so removing the tap waits for a delivery in progress.
   std::mutex tapMutex_;
+  // Signalled when a tap call ends, for a removeTap waiting on another thread.
+  std::condition_variable tapCallEnded_;
+  bool tapCalling_ = false;
   Tap tap_;
   std::size_t bufferFrames_ = 4096;
 

@@ -516,8 +516,8 @@ TEST_F(SqliteDefaultsStoreTest, AtTheEndALastBriefAttemptIsMadeAndWhatItCouldNot
   const std::vector<std::string> lines = linesOf(::testing::internal::GetCapturedStderr());
   ASSERT_EQ(host.execute("ROLLBACK"), SQLITE_OK);
 
-  // The agent must be gone half a second after the host's SIGTERM, its own shutdown included.
-  EXPECT_LT(elapsed, std::chrono::milliseconds(500));
+  // A brief attempt, not the 5 s wait for the lock; the agent's half-second exit is measured by the exit benchmark.
+  EXPECT_LT(elapsed, std::chrono::seconds(2));
   EXPECT_FALSE(host.storedRow("end.token").has_value());
   ASSERT_EQ(lines.size(), 1U);
   EXPECT_THAT(lines.front(),
