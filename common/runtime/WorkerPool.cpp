@@ -18,6 +18,9 @@ WorkerPool::~WorkerPool() {
   state_->ended = true;
   state_->stopSource.request_stop();
   state_->wake.notify_all();
+  // Jobs never started hold the shared state themselves; dropped, they let it go.
+  const auto dropped = std::move(state_->jobs);
+  state_->jobs.clear();
   const bool settled = state_->idle.wait_for(lock, kShutdownGrace, [this] { return state_->running == 0; });
   lock.unlock();
   for (auto& thread : threads_) {
