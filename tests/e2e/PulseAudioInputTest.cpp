@@ -269,6 +269,25 @@ TEST(PulseAudioInputTest, ToneSpokenIntoTheMicrophoneArrivesInFullNonInterleaved
   EXPECT_FALSE(input.isRunning());
 }
 
+// A single channel is copied in one piece rather than picked out frame by frame as with several.
+TEST(PulseAudioInputTest, AMonoMicrophonesToneArrivesWholeAcrossBuffersNoFragmentDivides) {
+  test::TemporaryDirectory folder;
+  const fs::path tone = makeTone(folder.path(), 0.5, {330});
+  PrivatePulseServer server(PrivatePulseServer::Microphone{int(kMicrophoneRate), 1});
+  PulseAudioInput input(server.serverAddress(), kApplicationName);
+  Recording recording;
+  input.installTap(1001, recording.tap());
+  ASSERT_EQ(input.start(), std::nullopt);
+  ASSERT_TRUE(server.play(tone)) << server.log();
+  ASSERT_TRUE(recording.waitUntil(toneEnded)) << "the tone did not arrive whole";
+  input.removeTap();
+  input.stop();
+
+  const Captured captured = recording.snapshot();
+  ASSERT_EQ(captured.channels.size(), 1U);
+  expectWholeSine(captured.channels.front(), 330, 0.5);
+}
+
 // The two orders in which a recording can end.
 const struct EndingOrder {
   const char* order;

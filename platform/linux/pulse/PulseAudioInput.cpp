@@ -11,6 +11,7 @@
 #include <pulse/timeval.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <iostream>
@@ -48,6 +49,27 @@ std::string errorText(pa_context* context) { return pa_strerror(pa_context_errno
 
 bool sameFormat(const AudioFormat& first, const AudioFormat& second) {
   return first.sampleRate == second.sampleRate && first.channelCount == second.channelCount;
+}
+
+// Spreads `frames` interleaved float frames over `channels` from `offset` on, in one read of `source`; a null
+// `source` is a hole, which becomes silence. The server's memory guarantees no alignment, hence the copies.
+void deinterleave(const std::byte* source, std::size_t frames, std::vector<std::vector<float>>& channels,
+                  std::size_t offset) {
+  const std::size_t channelCount = channels.size();
+  if (source == nullptr) {
+    for (auto& channel : channels) std::fill_n(channel.data() + offset, frames, 0.0F);
+  } else if (channelCount == 1) {
+    std::memcpy(channels.front().data() + offset, source, frames * sizeof(float));
+  } else {
+    const std::size_t frameBytes = channelCount * sizeof(float);
+    for (std::size_t channel = 0; channel < channelCount; ++channel) {
+      float* target = channels[channel].data() + offset;
+      const std::byte* sample = source + channel * sizeof(float);
+      for (std::size_t frame = 0; frame < frames; ++frame, sample += frameBytes) {
+        std::memcpy(target + frame, sample, sizeof(float));
+      }
+    }
+  }
 }
 
 void release(pa_context* context, pa_stream* stream) {
@@ -464,19 +486,16 @@ void PulseAudioInput::readAvailable(pa_stream* stream) {
   }
 }
 
-// `data` holds interleaved frames, or is null for a hole in the recording, which becomes silence.
+// `data` holds interleaved frames, or is null for a hole in the recording, which becomes silence. The frames
+// go from the server's memory straight into the tap buffer: the stream keeps them until they are dropped,
+// and a tap that stops recording only sets the stream aside.
 void PulseAudioInput::append(const void* data, std::size_t frames) {
   if (!tap_ || frames == 0) return;
-  const auto channelCount = std::size_t(sessionFormat_.channelCount);
-  interleaved_.resize(frames * channelCount);
-  if (data != nullptr) {
-    std::memcpy(interleaved_.data(), data, interleaved_.size() * sizeof(float));
-  } else {
-    std::fill(interleaved_.begin(), interleaved_.end(), 0.0F);
-  }
   // Audio left from a session with another source goes out on its own before the new format starts.
   if (pendingFrames_ > 0 && !sameFormat(pendingFormat_, sessionFormat_)) deliverPending();
 
+  const auto channelCount = std::size_t(sessionFormat_.channelCount);
+  const auto* bytes = static_cast<const std::byte*>(data);
   // The tap may stop recording or detach itself; the rest of the fragment then goes nowhere.
   std::size_t done = 0;
   while (done < frames && tap_ && capturing_) {
@@ -486,11 +505,8 @@ void PulseAudioInput::append(const void* data, std::size_t frames) {
       for (auto& channel : pending_) channel.resize(bufferFrames_);
     }
     const std::size_t count = std::min(frames - done, bufferFrames_ - pendingFrames_);
-    for (std::size_t channel = 0; channel < channelCount; ++channel) {
-      float* target = pending_[channel].data() + pendingFrames_;
-      const float* source = interleaved_.data() + done * channelCount + channel;
-      for (std::size_t frame = 0; frame < count; ++frame) target[frame] = source[frame * channelCount];
-    }
+    deinterleave(bytes == nullptr ? nullptr : bytes + done * channelCount * sizeof(float), count, pending_,
+                 pendingFrames_);
     pendingFrames_ += count;
     done += count;
     if (pendingFrames_ == bufferFrames_) deliverPending();

@@ -112,7 +112,6 @@ class PulseAudioInput final : public AudioInput {
   std::vector<std::vector<float>> pending_;
   std::size_t pendingFrames_ = 0;
   AudioFormat pendingFormat_;
-  std::vector<float> interleaved_;
   // Frames the server has sent on the current stream, holes included.
   std::uint64_t framesRead_ = 0;
   // While the tail is collected: the frames the device had captured by then, once the server said.
