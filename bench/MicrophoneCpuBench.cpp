@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <chrono>
 #include <string>
 #include <thread>
 
@@ -147,7 +148,10 @@ int main(int argc, char* argv[]) {
   std::this_thread::sleep_for(std::chrono::duration<double>(kMeasuredSeconds));
   const auto after = Snapshot::take(timed, *bare);
   player.join();
+  // Stopping fetches what the device still holds, waiting a bounded time for it.
+  const auto stopBegan = std::chrono::steady_clock::now();
   streamer->stop();
+  const std::chrono::duration<double, std::milli> stopTook = std::chrono::steady_clock::now() - stopBegan;
   loop.runUntil([] { return false; }, std::chrono::milliseconds(200));
   bare->stop();
   const Snapshot bareStarted{bareBefore};
@@ -194,6 +198,7 @@ int main(int argc, char* argv[]) {
   std::printf("adapter per wake-up to bare recorder per packet: %.2f of its own, %.2f with the tap\n",
               (adapterOwnCpu / adapterWakeUps) / (bareCpu / barePackets),
               (adapterCpu / adapterWakeUps) / (bareCpu / barePackets));
+  std::printf("stop, the tail's collection included: %.1f ms\n", stopTook.count());
   std::printf("microphone path, steady state (audio and analysis threads): %.2f ms CPU per second of audio (%.3f%% of one core)\n",
               pathCpu * 1000.0 / kMeasuredSeconds, pathCpu * 100.0 / kMeasuredSeconds);
   std::printf("whole session including connecting, the harness and teardown: %.1f ms CPU per second of audio; %zu chunks, %zu level updates\n",
