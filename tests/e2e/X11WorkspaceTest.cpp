@@ -1,9 +1,13 @@
 #include "platform/linux/x11/X11Workspace.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -93,11 +97,38 @@ struct ObservedEvent {
 class X11WorkspaceTest : public ::testing::Test {
  protected:
   X11WorkspaceTest() : windowManager_(std::make_unique<WindowManagerStandIn>(server_.displayName())) {}
+  ~X11WorkspaceTest() override {
+    for (const int socket : reservedSockets_) {
+      if (socket >= 0) ::close(socket);
+    }
+    if (!reservedPath_.empty()) std::filesystem::remove(reservedPath_);
+  }
+
+  // A Unix socket bound to `address` (a leading NUL names an abstract one), or -1.
+  static int boundSocket(const std::string& address) {
+    const int descriptor = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un name{};
+    name.sun_family = AF_UNIX;
+    std::memcpy(name.sun_path, address.data(), std::min(address.size(), sizeof name.sun_path - 1));
+    const auto length = socklen_t(offsetof(sockaddr_un, sun_path) + address.size());
+    if (descriptor >= 0 && ::bind(descriptor, reinterpret_cast<sockaddr*>(&name), length) != 0) {
+      ::close(descriptor);
+      return -1;
+    }
+    return descriptor;
+  }
 
   // Before the server goes: Xlib ends a program whose connection is lost, and this one's is not ours to protect.
   void stopServer() {
+    const std::string number = server_.displayName().substr(1);
     windowManager_.reset();
     server_.stop();
+    // Another test's X server would take the freed number at once and answer in this one's place. Sockets
+    // bound at the display's two addresses but never listening keep the number taken and refuse clients.
+    const std::string socketPath = "/tmp/.X11-unix/X" + number;
+    reservedSockets_.push_back(boundSocket(std::string(1, '\0') + socketPath));
+    reservedSockets_.push_back(boundSocket(socketPath));
+    reservedPath_ = socketPath;
   }
 
   std::unique_ptr<X11Workspace> makeWorkspace(const std::string& displayName) {
@@ -125,6 +156,8 @@ class X11WorkspaceTest : public ::testing::Test {
 
   test::PrivateXServer server_;
   std::unique_ptr<WindowManagerStandIn> windowManager_;
+  std::vector<int> reservedSockets_;
+  std::filesystem::path reservedPath_;
   fake::VirtualMainLoop loop_;
   identity::ProcessAppIdentity identity_;
   NamedPrograms programs_;
