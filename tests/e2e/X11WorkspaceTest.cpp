@@ -101,7 +101,30 @@ class X11WorkspaceTest : public ::testing::Test {
     for (const int socket : reservedSockets_) {
       if (socket >= 0) ::close(socket);
     }
-    if (!reservedPath_.empty()) std::filesystem::remove(reservedPath_);
+    for (const auto& path : reservedPaths_) std::filesystem::remove(path);
+  }
+
+  // Takes display `number` with sockets at its two addresses that never listen, so clients are refused
+  // and no X server can start there; false when something already holds either address.
+  bool reserveDisplay(int number) {
+    const std::string socketPath = "/tmp/.X11-unix/X" + std::to_string(number);
+    const int abstractSocket = boundSocket(std::string(1, '\0') + socketPath);
+    if (abstractSocket < 0) return false;
+    const int fileSocket = boundSocket(socketPath);
+    reservedSockets_.push_back(abstractSocket);
+    if (fileSocket < 0) return false;
+    reservedSockets_.push_back(fileSocket);
+    reservedPaths_.push_back(socketPath);
+    return true;
+  }
+
+  // A display name that no server answers, held for the whole test.
+  std::string refusingDisplay() {
+    for (int number = 400; number < 1000; ++number) {
+      if (reserveDisplay(number)) return ":" + std::to_string(number);
+    }
+    ADD_FAILURE() << "no free display number to reserve";
+    return ":999";
   }
 
   // A Unix socket bound to `address` (a leading NUL names an abstract one), or -1.
@@ -125,10 +148,7 @@ class X11WorkspaceTest : public ::testing::Test {
     server_.stop();
     // Another test's X server would take the freed number at once and answer in this one's place. Sockets
     // bound at the display's two addresses but never listening keep the number taken and refuse clients.
-    const std::string socketPath = "/tmp/.X11-unix/X" + number;
-    reservedSockets_.push_back(boundSocket(std::string(1, '\0') + socketPath));
-    reservedSockets_.push_back(boundSocket(socketPath));
-    reservedPath_ = socketPath;
+    reserveDisplay(std::stoi(number));
   }
 
   std::unique_ptr<X11Workspace> makeWorkspace(const std::string& displayName) {
@@ -157,7 +177,7 @@ class X11WorkspaceTest : public ::testing::Test {
   test::PrivateXServer server_;
   std::unique_ptr<WindowManagerStandIn> windowManager_;
   std::vector<int> reservedSockets_;
-  std::filesystem::path reservedPath_;
+  std::vector<std::filesystem::path> reservedPaths_;
   fake::VirtualMainLoop loop_;
   identity::ProcessAppIdentity identity_;
   NamedPrograms programs_;
@@ -247,8 +267,7 @@ TEST_F(X11WorkspaceTest, ThePeriodicListingFindsLaunchesWithoutAnyWindow) {
 
 TEST_F(X11WorkspaceTest, WithoutADisplayEverythingButTheFrontApplicationWorks) {
   const auto zoom = programs_.start("zoom");
-  stopServer();
-  const auto workspace = makeWorkspace(server_.displayName());
+  const auto workspace = makeWorkspace(refusingDisplay());
   EXPECT_FALSE(workspace->hasDisplay());
   EXPECT_EQ(workspace->frontmostApplication(), std::nullopt);
   const auto running = workspace->runningApplications();
