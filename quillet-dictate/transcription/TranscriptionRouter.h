@@ -60,10 +60,6 @@ class TranscriptionRouter {
   // quiet one), then the loopback server; an empty text when both give nothing.
   void transcribeLocal(WavBytes wav, float rms, std::function<void(std::string)> completion);
 
-  // The request to the loopback transcription server, and the text in its answer.
-  [[nodiscard]] AIOutcome<platform::HttpRequest> localServerRequest(const std::vector<std::uint8_t>& wav) const;
-  static AIOutcome<std::string> localServerText(platform::HttpResult result);
-
   // This router as the chunked client's transcriber.
   [[nodiscard]] ChunkTranscriber chunkTranscriber();
 
@@ -75,6 +71,9 @@ class TranscriptionRouter {
   [[nodiscard]] bool cloudAllowed() const;
   void attemptOnDevice(std::shared_ptr<LocalAttempt> attempt);
   void askLocalServer(std::shared_ptr<LocalAttempt> attempt);
+  // The request to the loopback transcription server, and the text in its answer.
+  [[nodiscard]] AIOutcome<platform::HttpRequest> localServerRequest(const std::vector<std::uint8_t>& wav) const;
+  static AIOutcome<std::string> localServerText(platform::HttpResult result);
 
   Engines engines_;
   WorkerPool& workers_;
