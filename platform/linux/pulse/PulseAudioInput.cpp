@@ -11,6 +11,7 @@
 #include <pulse/timeval.h>
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -61,12 +62,13 @@ void deinterleave(const std::byte* source, std::size_t frames, std::vector<std::
   } else if (channelCount == 1) {
     std::memcpy(channels.front().data() + offset, source, frames * sizeof(float));
   } else {
-    const std::size_t frameBytes = channelCount * sizeof(float);
-    for (std::size_t channel = 0; channel < channelCount; ++channel) {
-      float* target = channels[channel].data() + offset;
-      const std::byte* sample = source + channel * sizeof(float);
-      for (std::size_t frame = 0; frame < frames; ++frame, sample += frameBytes) {
-        std::memcpy(target + frame, sample, sizeof(float));
+    // Frame by frame, so the server's memory is read once, front to back, however many channels it holds.
+    std::array<float*, PA_CHANNELS_MAX> targets{};
+    for (std::size_t channel = 0; channel < channelCount; ++channel) targets[channel] = channels[channel].data() + offset;
+    const std::byte* sample = source;
+    for (std::size_t frame = 0; frame < frames; ++frame) {
+      for (std::size_t channel = 0; channel < channelCount; ++channel, sample += sizeof(float)) {
+        std::memcpy(targets[channel] + frame, sample, sizeof(float));
       }
     }
   }
@@ -431,8 +433,13 @@ void PulseAudioInput::collectTail() {
   pa_usec_t captured = 0;
   if (stream_ != stream || !timing.succeeded || pa_stream_get_time(stream, &captured) < 0) return;
 
+  // The clock is an estimate in microseconds and lands a few frames either side of what the server sent;
+  // waiting for those few would wait for the device's next fragment, so a shortfall of under a millisecond
+  // counts as having it all.
   const pa_sample_spec* format = pa_stream_get_sample_spec(stream);
-  const auto capturedFrames = std::uint64_t(double(captured) * double(format->rate) / double(PA_USEC_PER_SEC));
+  const auto clockSlack = std::uint64_t(format->rate / 1000);
+  const auto estimatedFrames = std::uint64_t(double(captured) * double(format->rate) / double(PA_USEC_PER_SEC));
+  const std::uint64_t capturedFrames = estimatedFrames > clockSlack ? estimatedFrames - clockSlack : 0;
   if (framesRead_ >= capturedFrames) return;
   tailTarget_ = capturedFrames;
   pa_buffer_attr attributes = *pa_stream_get_buffer_attr(stream);
