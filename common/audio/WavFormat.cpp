@@ -53,24 +53,45 @@ std::vector<std::uint8_t> WavFormat::buildWAVFromSamples(std::span<const std::in
   std::vector<std::uint8_t> wav;
   wav.reserve(kHeaderSize + samples.size() * 2);
   wav.insert(wav.end(), head.begin(), head.end());
-  for (const std::int16_t sample : samples) {
-    const auto bytes = uint16LE(std::uint16_t(sample));
-    wav.insert(wav.end(), bytes.begin(), bytes.end());
-  }
+  appendPCM(samples, wav);
   return wav;
 }
 
-float WavFormat::normalizedRMS(std::span<const std::uint8_t> pcmInt16LE) {
-  const std::size_t sampleCount = pcmInt16LE.size() / 2;
+void WavFormat::appendPCM(std::span<const std::int16_t> samples, std::vector<std::uint8_t>& pcmInt16LE) {
+  const std::size_t start = pcmInt16LE.size();
+  pcmInt16LE.resize(start + samples.size() * 2);
+  std::uint8_t* out = pcmInt16LE.data() + start;
+  for (const std::int16_t sample : samples) {
+    const auto value = std::uint16_t(sample);
+    *out++ = std::uint8_t(value & 0xFF);
+    *out++ = std::uint8_t(value >> 8);
+  }
+}
+
+namespace {
+
+// One formula for samples however they are stored; `sampleAt` reads the index-th sample.
+template <typename SampleAt>
+float rootMeanSquare(std::size_t sampleCount, SampleAt sampleAt) {
   if (sampleCount == 0) return 0;
   double sumOfSquares = 0;
   for (std::size_t index = 0; index < sampleCount; ++index) {
-    const auto sample =
-        std::int16_t(std::uint16_t(pcmInt16LE[2 * index]) | std::uint16_t(pcmInt16LE[2 * index + 1] << 8));
-    const double normalized = double(sample) / 32767.0;
+    const double normalized = double(sampleAt(index)) / 32767.0;
     sumOfSquares += normalized * normalized;
   }
   return float(std::sqrt(sumOfSquares / double(sampleCount)));
+}
+
+}  // namespace
+
+float WavFormat::normalizedRMS(std::span<const std::uint8_t> pcmInt16LE) {
+  return rootMeanSquare(pcmInt16LE.size() / 2, [&pcmInt16LE](std::size_t index) {
+    return std::int16_t(std::uint16_t(pcmInt16LE[2 * index]) | std::uint16_t(pcmInt16LE[2 * index + 1] << 8));
+  });
+}
+
+float WavFormat::normalizedRMS(std::span<const std::int16_t> samples) {
+  return rootMeanSquare(samples.size(), [&samples](std::size_t index) { return samples[index]; });
 }
 
 double WavFormat::durationSeconds(std::size_t byteCount) { return double(byteCount / 2) / double(kSampleRate); }

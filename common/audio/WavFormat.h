@@ -25,8 +25,12 @@ struct WavFormat {
   // The WAV file holding `samples`, written little-endian after the header.
   static std::vector<std::uint8_t> buildWAVFromSamples(std::span<const std::int16_t> samples);
 
-  // Square root of the mean of (sample / 32767)², 0 for fewer than two bytes.
+  // `samples` written little-endian at the end of `pcmInt16LE`.
+  static void appendPCM(std::span<const std::int16_t> samples, std::vector<std::uint8_t>& pcmInt16LE);
+
+  // Square root of the mean of (sample / 32767)², 0 for fewer than two bytes (no samples).
   static float normalizedRMS(std::span<const std::uint8_t> pcmInt16LE);
+  static float normalizedRMS(std::span<const std::int16_t> samples);
 
   // Whole samples in `byteCount` bytes of payload, in seconds.
   static double durationSeconds(std::size_t byteCount);

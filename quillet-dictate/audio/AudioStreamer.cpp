@@ -92,6 +92,9 @@ void AudioStreamer::begin(ChunkHandler onChunk, LevelsHandler onLevels) {
   speechMsInChunk_ = 0;
   silenceRunMs_ = 0;
   resetDisplayGate();
+  // Room for the longest chunk and a second more (a tap buffer of any rate the hardware offers), touched
+  // here once, so the audio thread neither grows it nor takes its first page faults mid-session.
+  pcmBuffer_.resize(std::size_t((kMaxChunkMs + 1000) * WavFormat::kSampleRate / 1000.0) * 2);
   pcmBuffer_.clear();
   segmentIndex_ = 0;
 
@@ -144,11 +147,7 @@ void AudioStreamer::handleTap(const platform::AudioBuffer& buffer) {
     }
   }
 
-  if (currentLevelsHandler()) {
-    fftQueue_.async([weakSelf = weak_from_this(), samples = mono_] {
-      if (auto self = weakSelf.lock()) self->analyze(samples);
-    });
-  }
+  queueAnalysis(mono_);
 
   const auto capacity = std::size_t(double(WavFormat::kSampleRate) / buffer.format.sampleRate * double(frames)) + 16;
   converted_.clear();
@@ -158,16 +157,9 @@ void AudioStreamer::handleTap(const platform::AudioBuffer& buffer) {
   }
   if (converted_.empty()) return;
 
-  const std::size_t byteCount = converted_.size() * 2;
   const double durationMs = double(converted_.size()) * 1000.0 / double(WavFormat::kSampleRate);
-  const std::size_t start = pcmBuffer_.size();
-  pcmBuffer_.resize(start + byteCount);
-  for (std::size_t index = 0; index < converted_.size(); ++index) {
-    const auto sample = std::uint16_t(converted_[index]);
-    pcmBuffer_[start + 2 * index] = std::uint8_t(sample & 0xFF);
-    pcmBuffer_[start + 2 * index + 1] = std::uint8_t(sample >> 8);
-  }
-  const float rms = WavFormat::normalizedRMS(std::span(pcmBuffer_).subspan(start));
+  WavFormat::appendPCM(converted_, pcmBuffer_);
+  const float rms = WavFormat::normalizedRMS(std::span<const std::int16_t>(converted_));
 
   bool pause = false;
   if (rms >= kSpeechThreshold) {
@@ -263,12 +255,32 @@ AudioStreamer::LevelsHandler AudioStreamer::currentLevelsHandler() const {
   return onLevels_;
 }
 
-void AudioStreamer::analyze(const std::vector<float>& samples) {
-  auto onLevels = currentLevelsHandler();
-  if (!levelMeter_ || !onLevels) return;
-  const auto format = input_.hardwareFormat();
-  Levels levels = levelMeter_->analyze(samples, format ? format->sampleRate : 0);
-  mainLoop_.post([onLevels = std::move(onLevels), levels = std::move(levels)] { onLevels(levels); });
+// Runs on the audio thread, once per tap buffer: the copy goes into a buffer an earlier analysis handed back,
+// so the steady state allocates no sample memory there.
+void AudioStreamer::queueAnalysis(std::span<const float> samples) {
+  std::vector<float> copy;
+  {
+    std::lock_guard lock(levelsMutex_);
+    if (!onLevels_) return;
+    if (!spareAnalysisBuffers_.empty()) {
+      copy = std::move(spareAnalysisBuffers_.back());
+      spareAnalysisBuffers_.pop_back();
+    }
+  }
+  copy.assign(samples.begin(), samples.end());
+  fftQueue_.async([weakSelf = weak_from_this(), samples = std::move(copy)]() mutable {
+    if (auto self = weakSelf.lock()) self->analyze(std::move(samples));
+  });
+}
+
+void AudioStreamer::analyze(std::vector<float> samples) {
+  if (auto onLevels = currentLevelsHandler(); levelMeter_ && onLevels) {
+    const auto format = input_.hardwareFormat();
+    Levels levels = levelMeter_->analyze(samples, format ? format->sampleRate : 0);
+    mainLoop_.post([onLevels = std::move(onLevels), levels = std::move(levels)] { onLevels(levels); });
+  }
+  std::lock_guard lock(levelsMutex_);
+  if (spareAnalysisBuffers_.size() < kSpareAnalysisBuffers) spareAnalysisBuffers_.push_back(std::move(samples));
 }
 
 }  // namespace quillet::dictate

@@ -74,7 +74,8 @@ class AudioStreamer : public std::enable_shared_from_this<AudioStreamer> {
   void begin(ChunkHandler onChunk, LevelsHandler onLevels);
   void disableVoiceProcessing();
   void handleTap(const platform::AudioBuffer& buffer);
-  void analyze(const std::vector<float>& samples);
+  void queueAnalysis(std::span<const float> samples);
+  void analyze(std::vector<float> samples);
   void emitCurrentChunk(const char* reason);
   void flushResidualChunk();
   void resetDisplayGate();
@@ -101,6 +102,9 @@ class AudioStreamer : public std::enable_shared_from_this<AudioStreamer> {
   // Read by the analysis thread too.
   mutable std::mutex levelsMutex_;
   LevelsHandler onLevels_;
+  // Sample buffers the analysis has finished with, for the audio thread to fill again.
+  static constexpr std::size_t kSpareAnalysisBuffers = 4;
+  std::vector<std::vector<float>> spareAnalysisBuffers_;
 
   std::unique_ptr<LevelMeter> levelMeter_;  // made at the first session, kept for the process
   SerialQueue fftQueue_{"com.vantix.audio.fft"};

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <span>
 #include <vector>
 
 namespace quillet::dictate {
@@ -50,6 +51,29 @@ TEST(WavFormatTest, NormalizedRms) {
   };
   for (const auto& testCase : cases) {
     EXPECT_NEAR(WavFormat::normalizedRMS(testCase.bytes), testCase.expected, 1e-6) << testCase.description;
+  }
+}
+
+// The audio thread packs samples onto the chunk it is building and gates on the samples themselves, while
+// chunks are measured from their bytes: both ways must agree exactly, or the gate and the chunk's rms disagree.
+TEST(WavFormatTest, SamplesPackLittleEndianAfterWhatIsThereAndMeasureAsTheirBytesDo) {
+  const std::vector<std::int16_t> samples = {0, 1, -1, 32767, -32768, 0x1234, -12345};
+  const std::vector<std::uint8_t> expectedBytes = {0x00, 0x00, 0x01, 0x00, 0xFF, 0xFF, 0xFF, 0x7F, 0x00,
+                                                   0x80, 0x34, 0x12, 0xC7, 0xCF};
+  std::vector<std::uint8_t> pcm = {0xAA, 0xBB};
+  WavFormat::appendPCM(samples, pcm);
+  ASSERT_EQ(pcm.size(), 2 + expectedBytes.size());
+  EXPECT_EQ(pcm[0], 0xAA);
+  EXPECT_EQ(pcm[1], 0xBB);
+  EXPECT_EQ(std::vector<std::uint8_t>(pcm.begin() + 2, pcm.end()), expectedBytes);
+
+  const auto wav = WavFormat::buildWAVFromSamples(samples);
+  EXPECT_EQ(std::vector<std::uint8_t>(wav.begin() + 44, wav.end()), expectedBytes);
+
+  for (std::size_t count = 0; count <= samples.size(); ++count) {
+    const std::span<const std::int16_t> some(samples.data(), count);
+    EXPECT_EQ(WavFormat::normalizedRMS(some), WavFormat::normalizedRMS(std::span(expectedBytes).first(2 * count)))
+        << count << " samples";
   }
 }
 
