@@ -70,11 +70,19 @@ void ModernTranscriber::start(Speaker speaker, std::string locale, StartCompleti
           if (completion) completion(std::move(failure));
           return;
         }
-        if (auto self = weak.lock()) {
-          self->open(locale, completion);
-        } else if (completion) {
-          completion(CaptureError::fromPlatform("the transcriber was released before it started"));
+        auto self = weak.lock();
+        if (!self) {
+          if (completion) completion(CaptureError::fromPlatform("the transcriber was released before it started"));
+          return;
         }
+        // Opening may wait for a decoder to come free or load the model: never on the caller's thread.
+        self->launcher_([weak, locale, completion]() mutable {
+          if (auto opening = weak.lock()) {
+            opening->open(locale, completion);
+          } else if (completion) {
+            completion(CaptureError::fromPlatform("the transcriber was released before it started"));
+          }
+        });
       });
 }
 
@@ -96,11 +104,20 @@ void ModernTranscriber::open(const std::string& locale, StartCompletion completi
     if (completion) completion(CaptureError::fromPlatform(*error));
     return;
   }
+  std::shared_ptr<platform::SpeechStream> stream = std::move(std::get<std::unique_ptr<platform::SpeechStream>>(opened));
   {
     std::lock_guard lock(streamMutex_);
-    stream_ = std::move(std::get<std::unique_ptr<platform::SpeechStream>>(opened));
-    publisher_ = std::move(publisher);
-    inputOpen_ = true;
+    if (!stopped_) {
+      stream_ = std::exchange(stream, nullptr);
+      publisher_ = std::move(publisher);
+      inputOpen_ = true;
+    }
+  }
+  if (stream) {
+    // Stopped while the stream opened: it goes at once, here, off the main loop, and its decoder with it.
+    stream.reset();
+    if (completion) completion(CaptureError::fromPlatform("the transcriber was stopped before its stream opened"));
+    return;
   }
   diagnostics_(prefix() + "results-task started, awaiting results\n");
   if (completion) completion(std::nullopt);
@@ -174,6 +191,7 @@ void ModernTranscriber::stop(StopCompletion completion) {
   {
     std::lock_guard lock(streamMutex_);
     inputOpen_ = false;
+    stopped_ = true;
     stream = stream_;
     publisher = publisher_;
   }
@@ -181,8 +199,9 @@ void ModernTranscriber::stop(StopCompletion completion) {
     if (completion) completion();
     return;
   }
-  // The completions below may run on the publisher's queue, so they hold this object weakly and hand the
-  // rest to the main loop: its last reference must never go on a thread that it would have to join.
+  // The stream must outlive its finishing, so this object keeps itself until the stop is done, even when
+  // its owner lets go right after asking; its last reference goes on the main loop, never on the publisher's
+  // queue, which it would have to join.
   deadline_.withDeadline(
       kFinalizeSeconds, "transcriber:" + std::string(rawValue(speaker_)) + " finalize",
       [stream, publisher, diagnostics = diagnostics_, prefix = prefix()](const Deadline::Finished& finished) {
@@ -192,13 +211,10 @@ void ModernTranscriber::stop(StopCompletion completion) {
         });
         if (auto open = stream.lock()) open->finish();
       },
-      [weak = weak_from_this(), loop = &mainLoop_, completion = std::move(completion)](bool finalizedInTime) mutable {
-        loop->post([weak, finalizedInTime, completion = std::move(completion)]() mutable {
-          if (auto self = weak.lock()) {
-            self->drain(finalizedInTime, std::move(completion));
-          } else if (completion) {
-            completion();
-          }
+      [self = shared_from_this(), completion = std::move(completion)](bool finalizedInTime) mutable {
+        auto& loop = self->mainLoop_;
+        loop.post([self = std::move(self), finalizedInTime, completion = std::move(completion)]() mutable {
+          self->drain(finalizedInTime, std::move(completion));
         });
       });
 }
@@ -212,13 +228,14 @@ void ModernTranscriber::drain(bool finalizedInTime, StopCompletion completion) {
   deadline_.withDeadline(
       kDrainSeconds, "transcriber:" + std::string(rawValue(speaker_)) + " results drain",
       [publisher](const Deadline::Finished& finished) { publisher->drain(finished); },
-      [weak = weak_from_this(), loop = &mainLoop_, weakPublisher = std::weak_ptr(publisher), finalizedInTime,
+      [self = shared_from_this(), weakPublisher = std::weak_ptr(publisher), finalizedInTime,
        completion = std::move(completion)](bool drained) mutable {
         if (!drained) {
           if (auto late = weakPublisher.lock()) late->cancel();
         }
-        loop->post([weak, finalizedInTime, completion = std::move(completion)]() mutable {
-          if (auto self = weak.lock()) self->release(finalizedInTime);
+        auto& loop = self->mainLoop_;
+        loop.post([self = std::move(self), finalizedInTime, completion = std::move(completion)]() mutable {
+          self->release(finalizedInTime);
           if (completion) completion();
         });
       });

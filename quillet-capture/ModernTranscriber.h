@@ -93,6 +93,7 @@ class ModernTranscriber final : public Transcriber, public std::enable_shared_fr
   std::shared_ptr<platform::SpeechStream> stream_;
   std::shared_ptr<StreamResultPublisher> publisher_;
   bool inputOpen_ = false;
+  bool stopped_ = false;  // a stream that opens after the stop is released at once
 };
 
 }  // namespace quillet::capture

@@ -51,10 +51,16 @@ DecoderPool::Lease::~Lease() {
 DecoderPool::DecoderPool(ModelFiles files, std::size_t limit)
     : files_(std::move(files)), limit_(std::max<std::size_t>(limit, 1)) {}
 
-std::variant<DecoderPool::Lease, std::string> DecoderPool::take() {
+std::variant<DecoderPool::Lease, std::string> DecoderPool::take(std::chrono::steady_clock::duration patience) {
   {
     std::unique_lock lock(mutex_);
-    returned_.wait(lock, [&] { return !idle_.empty() || count_ < limit_; });
+    const auto available = [&] { return !idle_.empty() || count_ < limit_; };
+    if (patience == std::chrono::steady_clock::duration::max()) {
+      returned_.wait(lock, available);
+    } else if (!returned_.wait_for(lock, patience, available)) {
+      return "all " + std::to_string(limit_) + " speech decoders stayed in use for " +
+             std::to_string(std::chrono::duration_cast<std::chrono::seconds>(patience).count()) + " s";
+    }
     if (!idle_.empty()) {
       Decoder decoder = std::move(idle_.back());
       idle_.pop_back();

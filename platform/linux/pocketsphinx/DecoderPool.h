@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <filesystem>
@@ -50,8 +51,10 @@ class DecoderPool {
 
   DecoderPool(ModelFiles files, std::size_t limit);
 
-  // An idle decoder, else a new one while under the limit, else the next one given back; or why none loads.
-  std::variant<Lease, std::string> take();
+  // An idle decoder, else a new one while under the limit, else the next one given back within `patience`;
+  // or why none came (none loads, or every one stayed in use).
+  std::variant<Lease, std::string> take(std::chrono::steady_clock::duration patience =
+                                            std::chrono::steady_clock::duration::max());
 
  private:
   void giveBack(Decoder decoder);

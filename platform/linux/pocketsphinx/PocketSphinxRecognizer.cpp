@@ -205,7 +205,7 @@ SpeechRecognizer::StreamOpening PocketSphinxRecognizer::openStream(std::string_v
   if (pool == nullptr) {
     return "no PocketSphinx model for " + std::string(locale) + " in " + (modelRoot_ / folderOf(locale)).string();
   }
-  auto taken = pool->take();
+  auto taken = pool->take(kStreamDecoderPatience);
   if (auto* error = std::get_if<std::string>(&taken)) return *error;
   return std::make_unique<PocketSphinxStream>(std::move(std::get<DecoderPool::Lease>(taken)), std::move(handlers));
 }

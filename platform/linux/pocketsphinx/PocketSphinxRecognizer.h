@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -24,6 +25,9 @@ class PocketSphinxRecognizer final : public SpeechRecognizer {
   static constexpr double kSampleRate = 16000;
   // Interim results are looked at after each piece of audio of this length.
   static constexpr double kPieceSeconds = 0.25;
+  // How long opening a stream waits for a decoder when all are in use: a stream holds its decoder for as long
+  // as it lives, so one that never comes back must fail the opening rather than block it for good.
+  static constexpr std::chrono::seconds kStreamDecoderPatience{5};
 
   explicit PocketSphinxRecognizer(std::filesystem::path modelRoot = kDefaultModelRoot,
                                   std::size_t decoderLimit = kDefaultDecoderLimit);

@@ -40,7 +40,7 @@ class ModernHarness {
   std::shared_ptr<ModernTranscriber> make() {
     return std::make_shared<ModernTranscriber>(
         loop.monotonicNow(), ModernTranscriber::Services{recognizer, installs, loop, FakeResampler::factory(),
-                                                         chunks.waitingWriter(), diagnostics.sink(), testing::runAtOnce});
+                                                         chunks.waitingWriter(), diagnostics.sink(), launcher});
   }
 
   // Starts `transcriber` and answers its failure, if any.
@@ -71,6 +71,8 @@ class ModernHarness {
   }
 
   VirtualMainLoop loop;
+  // Where stream opening and finishing run; at once unless a test defers them.
+  Deadline::Launcher launcher = testing::runAtOnce;
   ScriptedSpeechRecognizer recognizer;
   CollectedLines diagnostics;
   ModelInstallLock installs;
@@ -183,6 +185,52 @@ TEST(ModernTranscriberTest, StopPublishesTheFinalResultsBeforeItCompletes) {
   EXPECT_TRUE(harness.stream()->finished());
   EXPECT_TRUE(harness.stream()->destroyed());
   for (const auto& line : harness.diagnostics.lines()) EXPECT_THAT(line, ::testing::Not(HasSubstr("[deadline]")));
+}
+
+TEST(ModernTranscriberTest, AnOwnerLettingGoRightAfterStopStillGetsTheLastResultsWithoutWaitingOutTheBound) {
+  ModernHarness harness;
+  harness.recognizer.streamsAnswerFinish = false;
+  auto transcriber = harness.make();
+  ASSERT_FALSE(ModernHarness::start(*transcriber));
+  transcriber->consume(TestAudio::mono16k(100, 0.1f).buffer());
+  const auto stream = harness.stream();
+  bool stopped = false;
+  transcriber->stop([&] { stopped = true; });
+  transcriber.reset();
+  harness.loop.runPending();
+  EXPECT_FALSE(stream->destroyed()) << "the stream went before it could finish";
+
+  // The engine finishes a moment later, as a decoding thread does.
+  stream->deliver(result("spoken just before stop", true, 1.0, 2.0));
+  stream->end();
+  ASSERT_TRUE(harness.loop.runUntil([&] { return stopped; }));
+  EXPECT_EQ(harness.chunks.chunks(), (std::vector<Chunk>{{Speaker::you, "spoken just before stop", 1000, 3000, true}}));
+  EXPECT_TRUE(stream->destroyed());
+  for (const auto& line : harness.diagnostics.lines()) EXPECT_THAT(line, ::testing::Not(HasSubstr("[deadline]")));
+}
+
+TEST(ModernTranscriberTest, OpeningRunsAwayFromTheCallerAndAStreamOpenedAfterTheStopIsReleasedAtOnce) {
+  ModernHarness harness;
+  std::vector<std::function<void()>> deferred;
+  harness.launcher = [&deferred](std::function<void()> work) { deferred.push_back(std::move(work)); };
+  auto transcriber = harness.make();
+  std::optional<std::optional<CaptureError>> started;
+  transcriber->start(Speaker::you, "en-US", [&](std::optional<CaptureError> failure) { started = failure; });
+  EXPECT_FALSE(started.has_value());
+  EXPECT_TRUE(harness.recognizer.streams().empty()) << "the stream was opened on the caller's thread";
+  ASSERT_EQ(deferred.size(), 1U);
+
+  bool stopped = false;
+  transcriber->stop([&] { stopped = true; });
+  ASSERT_TRUE(harness.loop.runUntil([&] { return stopped; }));
+
+  std::exchange(deferred, {}).front()();
+  ASSERT_TRUE(started.has_value() && started->has_value());
+  EXPECT_EQ((*started)->description(), "the transcriber was stopped before its stream opened");
+  ASSERT_EQ(harness.recognizer.streams().size(), 1U);
+  EXPECT_TRUE(harness.stream()->destroyed());
+  transcriber->consume(TestAudio::mono16k(100, 0.1f).buffer());
+  EXPECT_TRUE(harness.stream()->pushed().empty());
 }
 
 TEST(ModernTranscriberTest, AFinalisationOverFiveSecondsIsAbandoned) {
