@@ -11,7 +11,10 @@ struct Capture::Starting {
   CaptureStart at;
   std::shared_ptr<Transcriber> forMicrophone;
   std::shared_ptr<Transcriber> forSystemAudio;
+  // Runs once, when the start has done all it will do or a stop has cut it short.
   std::function<void()> done;
+  // Set once the sources are starting: from then on a stop need not wait for the start to finish.
+  bool startingSources = false;
 };
 
 template <typename Step>
@@ -35,13 +38,53 @@ void Capture::emitThen(Event event, std::function<void()> next) {
                         }));
 }
 
+// Commands take effect one after another, in the order they came: a start or stop waits until the one
+// before it has finished. Only a stop may cut into a start, once its sources are starting, since a source's
+// start may take long and the host must not wait for it to hear "stopped".
 void Capture::start(StartRequest request, std::function<void()> done) {
+  enqueue([request = std::move(request), done = std::move(done)](Capture& self, std::function<void()> next) mutable {
+    self.beginStart(std::move(request), [done = std::move(done), next = std::move(next)] {
+      if (done) done();
+      next();
+    });
+  });
+}
+
+void Capture::stop(std::string reason, std::function<void()> done) {
+  if (runningStart_ && runningStart_->startingSources) {
+    // What that start still has to do is skipped; its sources are ours to stop.
+    ++generation_;
+    finishStart(runningStart_);
+  }
+  enqueue([reason = std::move(reason), done = std::move(done)](Capture& self, std::function<void()> next) mutable {
+    self.teardown(reason, true, [done = std::move(done), next = std::move(next)] {
+      if (done) done();
+      next();
+    });
+  });
+}
+
+void Capture::enqueue(Command command) {
+  commands_.push_back(std::move(command));
+  if (!commandRunning_) runNextCommand();
+}
+
+void Capture::runNextCommand() {
+  commandRunning_ = !commands_.empty();
+  if (!commandRunning_) return;
+  auto command = std::move(commands_.front());
+  commands_.pop_front();
+  // The next command starts from the main loop, not from inside the last step of this one.
+  command(*this, onMainLoop([](Capture& self) { self.runNextCommand(); }));
+}
+
+void Capture::beginStart(StartRequest request, std::function<void()> done) {
   if (captureStartedAt_) {
     services_.diagnostics(
         "[capture] start arrived while a previous capture is still marked running — force-resetting the stale one "
         "(RULE 6)\n");
     teardown("stale-reset", false, [this, request = std::move(request), done = std::move(done)]() mutable {
-      start(std::move(request), std::move(done));
+      beginStart(std::move(request), std::move(done));
     });
     return;
   }
@@ -53,6 +96,7 @@ void Capture::start(StartRequest request, std::function<void()> done) {
   starting->at = CaptureStart{services_.clock.wallNow(), services_.clock.monotonicNow()};
   starting->generation = ++generation_;
   captureStartedAt_ = starting->at;
+  runningStart_ = starting;
   emitThen(Event::started(starting->at.wall), [this, starting] { startSources(starting); });
 }
 
@@ -72,6 +116,7 @@ void Capture::startSources(const std::shared_ptr<Starting>& starting) {
   }));
   micCapture_ = sources.microphone;
   sysCapture_ = sources.systemAudio;
+  starting->startingSources = true;
   micCapture_->start(starting->forMicrophone, starting->request.locale, std::nullopt,
                      onMainLoop([starting](Capture& self, std::optional<CaptureError> failure) {
                        self.microphoneStarted(starting, failure);
@@ -79,7 +124,8 @@ void Capture::startSources(const std::shared_ptr<Starting>& starting) {
 }
 
 void Capture::microphoneStarted(const std::shared_ptr<Starting>& starting, const std::optional<CaptureError>& failure) {
-  if (!failure) return startSystemAudio(starting);
+  // After a stop, the host has heard "stopped": nothing more of this start may reach it.
+  if (!failure || !isCurrent(starting->generation)) return startSystemAudio(starting);
   emitThen(Event::error(ErrorCode::permissionDenied, "mic start failed: " + failure->description(), true),
            [this, starting] { startSystemAudio(starting); });
 }
@@ -94,21 +140,23 @@ void Capture::startSystemAudio(const std::shared_ptr<Starting>& starting) {
 }
 
 void Capture::systemAudioStarted(const std::shared_ptr<Starting>& starting, const std::optional<CaptureError>& failure) {
-  if (!failure) return finishStart(starting);
+  if (!failure || !isCurrent(starting->generation)) return finishStart(starting);
   emitThen(Event::error(ErrorCode::captureFailed, "system audio start failed: " + failure->description(), false),
            [this, starting] { finishStart(starting); });
 }
 
 void Capture::finishStart(const std::shared_ptr<Starting>& starting) {
+  if (!starting->done) return;
   if (isCurrent(starting->generation)) {
     services_.diagnostics("[capture] started meeting=" + starting->request.meetingId +
                           " locale=" + starting->request.locale + "\n");
     services_.pill.show();
   }
-  if (starting->done) starting->done();
+  auto done = std::exchange(starting->done, nullptr);
+  // `starting` may be this very member: it is only cleared once nothing more is read through it.
+  if (runningStart_ == starting) runningStart_.reset();
+  done();
 }
-
-void Capture::stop(std::string reason, std::function<void()> done) { teardown(std::move(reason), true, std::move(done)); }
 
 void Capture::teardown(std::string reason, bool emitStopped, std::function<void()> done) {
   auto microphone = std::exchange(micCapture_, nullptr);
@@ -120,7 +168,11 @@ void Capture::teardown(std::string reason, bool emitStopped, std::function<void(
              [this, systemAudio = std::move(systemAudio), reason, emitStopped, done = std::move(done)]() mutable {
                stopSource(std::move(systemAudio), "system-audio stop", "system-audio", reason,
                           [this, reason, emitStopped, done = std::move(done)] {
-                            if (emitStopped) return emitThen(Event::stopped(reason), done);
+                            // A start that ran before this stop may have shown the pill after the stop hid it.
+                            if (emitStopped) {
+                              services_.pill.hide();
+                              return emitThen(Event::stopped(reason), done);
+                            }
                             if (done) done();
                           });
              });

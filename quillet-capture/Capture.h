@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -21,7 +22,7 @@ namespace quillet::capture {
 
 // One meeting capture at a time: starts both sources with their transcribers, tears them down with
 // every step bounded, and tells the host "started" and "stopped". Runs on the main loop; its steps
-// wait for sources and event writes, and other commands may run in between.
+// wait for sources and event writes, and commands take effect one at a time, in the order they came.
 class Capture : public std::enable_shared_from_this<Capture> {
  public:
   struct StartRequest {
@@ -60,7 +61,8 @@ class Capture : public std::enable_shared_from_this<Capture> {
   // become error events). `done` runs on the main loop once every step has run.
   void start(StartRequest request, std::function<void()> done = {});
 
-  // Ends the capture, if any, and always answers "stopped" with `reason`.
+  // Ends the capture, if any, and always answers "stopped" with `reason`, after every command that came
+  // before it; a start still starting its sources is cut short rather than waited for.
   void stop(std::string reason, std::function<void()> done = {});
 
   // Whether a capture is marked running.
@@ -70,6 +72,11 @@ class Capture : public std::enable_shared_from_this<Capture> {
   explicit Capture(Services services);
 
   struct Starting;
+  // One start or stop: runs its steps, then calls the function it is given, once.
+  using Command = std::function<void(Capture& self, std::function<void()> next)>;
+  void enqueue(Command command);
+  void runNextCommand();
+  void beginStart(StartRequest request, std::function<void()> done);
 
   void teardown(std::string reason, bool emitStopped, std::function<void()> done);
   void stopSource(std::shared_ptr<CaptureSource> source, const char* label, const char* name,
@@ -94,6 +101,11 @@ class Capture : public std::enable_shared_from_this<Capture> {
   // Changes at every start and every teardown, so a start that was interrupted by a stop knows
   // that its sources are no longer its to start.
   std::uint64_t generation_ = 0;
+  // Commands waiting for the one in progress.
+  std::deque<Command> commands_;
+  bool commandRunning_ = false;
+  // The start in progress, once it has taken its start time.
+  std::shared_ptr<Starting> runningStart_;
 };
 
 }  // namespace quillet::capture

@@ -44,6 +44,7 @@ void MicCapture::start(std::shared_ptr<Transcriber> transcriber, std::string loc
 void MicCapture::startTranscriber(std::string locale, StartCompletion completion) {
   const auto transcriber = currentTranscriber();
   if (!transcriber) return;
+  transcriberStarting_ = true;
   transcriber->start(Speaker::you, std::move(locale),
                      [weakSelf = weak_from_this(), completion = std::move(completion)](
                          std::optional<CaptureError> failure) mutable {
@@ -51,8 +52,12 @@ void MicCapture::startTranscriber(std::string locale, StartCompletion completion
                        if (!self) return;
                        self->mainLoop_.post(weakly(self, [failure = std::move(failure), completion = std::move(
                                                               completion)](MicCapture& mic) {
+                         mic.transcriberStarting_ = false;
                          if (failure) {
                            completion(failure);
+                         } else if (mic.stopRequested_) {
+                           // Stopped while its transcriber started: the microphone is never opened.
+                           completion(CaptureError::fromPlatform("the capture stopped before the microphone started"));
                          } else {
                            mic.startInput(completion);
                          }
@@ -89,17 +94,20 @@ void MicCapture::startInput(StartCompletion completion) {
 }
 
 void MicCapture::stop(StopCompletion completion) {
-  if (!isRunning_) {
-    completion();
-    return;
+  stopRequested_ = true;
+  const bool transcriberActive = isRunning_ || transcriberStarting_;
+  if (isRunning_) {
+    isRunning_ = false;
+    input_->setConfigurationChangeHandler(nullptr);
+    restartRetry_.cancel();
+    input_->removeTap();
+    input_->stop();
   }
-  isRunning_ = false;
-  input_->setConfigurationChangeHandler(nullptr);
-  restartRetry_.cancel();
-  input_->removeTap();
-  input_->stop();
+  // A start still under way ends here too: a transcriber that is starting stops now, and the input never
+  // opens. One that never started, or failed to, has nothing to stop.
   const auto transcriber = currentTranscriber();
   setTranscriber(nullptr);
+  if (!transcriber || !transcriberActive) return completion();
   transcriber->stop([&mainLoop = mainLoop_, completion = std::move(completion)]() mutable {
     mainLoop.post(std::move(completion));
   });

@@ -79,6 +79,10 @@ class MicCapture final : public CaptureSource, public std::enable_shared_from_th
 
   // Main thread only.
   bool isRunning_ = false;
+  // Set by stop(), so that a start still under way does not open the microphone afterwards.
+  bool stopRequested_ = false;
+  // Between asking the transcriber to start and hearing back.
+  bool transcriberStarting_ = false;
   platform::Timer restartRetry_;
 };
 

@@ -55,6 +55,9 @@ void SystemAudioCapture::start(std::shared_ptr<Transcriber> transcriber, std::st
                                   completion = std::move(completion)](SystemAudioCapture& capture) {
                              if (failure) {
                                completion(failure);
+                             } else if (capture.stopRequested_) {
+                               // Stopped while its transcriber started: nothing is recorded after all.
+                               completion(CaptureError::fromPlatform("the capture stopped before its audio started"));
                              } else {
                                capture.startRecording(appBundleId, shareable, completion);
                              }
@@ -112,6 +115,7 @@ void SystemAudioCapture::streamFailed(const std::string& description) {
 }
 
 void SystemAudioCapture::stop(StopCompletion completion) {
+  stopRequested_ = true;
   if (watchdog_) std::exchange(watchdog_, nullptr)->cancel();
   if (!streaming_) {
     stopTranscriber(std::move(completion));

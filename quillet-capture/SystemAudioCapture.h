@@ -91,6 +91,8 @@ class SystemAudioCapture final : public CaptureSource, public std::enable_shared
 
   // Main thread only.
   bool streaming_ = false;
+  // Set by stop(), so that a start still under way does not begin recording afterwards.
+  bool stopRequested_ = false;
   std::shared_ptr<SilenceWatchdog> watchdog_;
 };
 

@@ -274,6 +274,54 @@ TEST(CaptureTest, StopDuringAStartLeavesTheRestOfThatStartUndone) {
   EXPECT_FALSE(fixture.capture->isRunning());
 }
 
+// Both orders a host can send commands in one write. After "stopped" nothing records and nothing more is
+// said: a second stop's "stopped" is the very next event.
+TEST(CaptureTest, CommandsTakeEffectInTheOrderTheyCame) {
+  {
+    SCOPED_TRACE("start and stop together");
+    CaptureFixture fixture;
+    bool stopped = false;
+    fixture.capture->start(startRequest());
+    fixture.capture->stop("command", [&] { stopped = true; });
+    ASSERT_TRUE(fixture.loop.runUntil([&] { return stopped; }));
+    EXPECT_EQ(fixture.nextEvent()["type"], "started");
+    EXPECT_EQ(fixture.nextEvent(), json::parse(R"({"type":"stopped","reason":"command"})"));
+    ASSERT_EQ(fixture.microphones.size(), 1U);
+    EXPECT_EQ(fixture.microphones[0]->stops, 1);
+    EXPECT_EQ(fixture.systemAudios[0]->stops, 1);
+    EXPECT_FALSE(fixture.capture->isRunning());
+    EXPECT_FALSE(fixture.pill.visible);
+    fixture.runUntilDone([&](auto done) { fixture.capture->stop("again", done); });
+    EXPECT_EQ(fixture.nextEvent(), json::parse(R"({"type":"stopped","reason":"again"})"));
+  }
+  {
+    SCOPED_TRACE("a second start and a stop while the first capture's microphone takes 8 s to stop");
+    CaptureFixture fixture;
+    fixture.prepareSources = [&fixture](ScriptedSource& microphone, ScriptedSource&) {
+      microphone.stopHangs = fixture.microphones.size() == 1;
+    };
+    fixture.runUntilDone([&](auto done) { fixture.capture->start(startRequest(), done); });
+    bool stopped = false;
+    fixture.capture->start(startRequest());
+    fixture.capture->stop("command", [&] { stopped = true; });
+    fixture.loop.advance(7.9);
+    EXPECT_FALSE(stopped) << "stopped was answered while the first capture was still being reset";
+    fixture.loop.advance(0.1);
+    ASSERT_TRUE(fixture.loop.runUntil([&] { return stopped; }));
+    EXPECT_FALSE(fixture.pill.visible);
+    fixture.loop.advance(8);
+    EXPECT_EQ(fixture.nextEvent()["type"], "started");
+    EXPECT_EQ(fixture.nextEvent()["type"], "started");
+    EXPECT_EQ(fixture.nextEvent(), json::parse(R"({"type":"stopped","reason":"command"})"));
+    ASSERT_EQ(fixture.microphones.size(), 2U) << "a start ran after the stop";
+    EXPECT_EQ(fixture.microphones[1]->stops, 1);
+    EXPECT_EQ(fixture.systemAudios[1]->stops, 1);
+    EXPECT_FALSE(fixture.capture->isRunning());
+    fixture.runUntilDone([&](auto done) { fixture.capture->stop("again", done); });
+    EXPECT_EQ(fixture.nextEvent(), json::parse(R"({"type":"stopped","reason":"again"})"));
+  }
+}
+
 TEST(CaptureTest, CallEndedBySilenceHidesThePillAndStopsWithItsReason) {
   CaptureFixture fixture;
   fixture.runUntilDone([&](auto done) { fixture.capture->start(startRequest(), done); });

@@ -76,6 +76,28 @@ TEST_F(MicCaptureTest, RefusedAccessFailsWithoutStartingAnythingAndItsStopLeaves
   EXPECT_EQ(input->stopCount, 0);
 }
 
+TEST_F(MicCaptureTest, StopWhileTheTranscriberStartsStopsItAndTheMicrophoneNeverOpens) {
+  transcriber->holdStart = true;
+  std::optional<std::optional<CaptureError>> answer;
+  mic->start(transcriber, "fr-FR", std::nullopt, [&](std::optional<CaptureError> failure) { answer = failure; });
+  loop.runPending();
+  ASSERT_TRUE(transcriber->heldStart) << "the transcriber was never asked to start";
+
+  EXPECT_TRUE(stop());
+  EXPECT_EQ(transcriber->stops, 1);
+
+  // The transcriber's start comes back after the stop: nothing opens, and the start reports why.
+  transcriber->heldStart(std::nullopt);
+  loop.runPending();
+  ASSERT_TRUE(answer.has_value());
+  ASSERT_TRUE(answer->has_value());
+  EXPECT_EQ((*answer)->description(), "the capture stopped before the microphone started");
+  EXPECT_EQ(input->startCount, 0);
+  EXPECT_FALSE(input->tapInstalled());
+  EXPECT_FALSE(mic->isRunning());
+  EXPECT_EQ(transcriber->stops, 1);
+}
+
 TEST_F(MicCaptureTest, AccessAnsweredLaterFromAnotherThreadContinuesOnTheMainLoop) {
   input->accessAnswer.reset();
   std::optional<std::optional<CaptureError>> answer;

@@ -10,11 +10,15 @@
 namespace quillet::capture::testing {
 
 // A transcriber a source test scripts: it answers its start as told, notes every buffer's first sample
-// and frame count, and can hold its stop open.
+// and frame count, and can hold its start open.
 class ScriptedTranscriber final : public Transcriber {
  public:
   void start(Speaker speaker, std::string locale, StartCompletion completion) override {
     startedAs = {speaker, std::move(locale)};
+    if (holdStart) {
+      heldStart = std::move(completion);
+      return;
+    }
     completion(startFailure);
   }
   void consume(const platform::AudioBuffer& buffer) override {
@@ -27,6 +31,9 @@ class ScriptedTranscriber final : public Transcriber {
   }
 
   std::optional<CaptureError> startFailure;
+  // With holdStart, the start answers only when the test calls heldStart.
+  bool holdStart = false;
+  StartCompletion heldStart;
   std::optional<std::pair<Speaker, std::string>> startedAs;
   std::vector<float> firstSamples;
   std::size_t frames = 0;

@@ -227,6 +227,23 @@ TEST_F(SystemAudioCaptureTest, StopEndsTheWatchdogTheStreamAndTheTranscriberInTh
   EXPECT_EQ(transcriber->stops, 1);
 }
 
+TEST_F(SystemAudioCaptureTest, StopWhileTheTranscriberStartsMeansNothingIsEverRecorded) {
+  transcriber->holdStart = true;
+  std::optional<std::optional<CaptureError>> answer;
+  capture->start(transcriber, "de-DE", std::nullopt, [&](std::optional<CaptureError> failure) { answer = failure; });
+  loop.runPending();
+  ASSERT_TRUE(transcriber->heldStart);
+  EXPECT_TRUE(stop());
+
+  transcriber->heldStart(std::nullopt);
+  loop.runPending();
+  ASSERT_TRUE(answer.has_value() && answer->has_value());
+  EXPECT_EQ((*answer)->description(), "the capture stopped before its audio started");
+  EXPECT_FALSE(input->recording());
+  loop.advance(5000);
+  EXPECT_TRUE(callEndedAt.empty()) << "a watchdog runs for a capture that never started";
+}
+
 TEST_F(SystemAudioCaptureTest, AStreamStopThatHangsIsAbandonedAfterFiveSecondsAndTheTranscriberStillStops) {
   ASSERT_EQ(start(std::nullopt), std::nullopt);
   input->holdStop = true;
