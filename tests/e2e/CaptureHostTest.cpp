@@ -251,5 +251,102 @@ TEST(CaptureHostTest, OnDeviceEnginesTurnSpeechIntoTranscriptChunks) {
   }
 }
 
+// With the default engine and no staging folder, the speech just before a stop is settled and sent before
+// "stopped", and the stop does not wait out any bound.
+TEST(CaptureHostTest, StopWithoutAStagingFolderAnswersPromptlyAfterTheLastSpeechIsSettled) {
+  test::TemporaryDirectory home;
+  const fs::path you = spokenSample(home.path(), "you.wav", {"Please send the minutes to everyone today."});
+  PrivatePulseServer server(PrivatePulseServer::Microphone{}, PrivatePulseServer::FeedLoopback::absent);
+  CaptureProcess capture(server, home.path(), "");
+  ASSERT_TRUE(capture.waitForType(0, "ready")) << capture.diagnostics();
+  ASSERT_TRUE(capture.send(R"({"cmd":"start","meetingId":"minutes"})"));
+  ASSERT_TRUE(capture.process().waitForStandardError("[capture] started meeting=minutes")) << capture.diagnostics();
+  ASSERT_TRUE(server.play(you)) << server.log();
+
+  const std::size_t beforeStop = capture.lines().size();
+  const auto stopSent = std::chrono::steady_clock::now();
+  ASSERT_TRUE(capture.send(R"({"cmd":"stop"})"));
+  ASSERT_TRUE(capture.waitForType(beforeStop, "stopped")) << capture.diagnostics();
+  const std::chrono::duration<double> stopTook = std::chrono::steady_clock::now() - stopSent;
+  // A loose bound: the finalize bounds are 5 s for each speaker.
+  EXPECT_LT(stopTook.count(), 1.5) << capture.diagnostics();
+  EXPECT_EQ(capture.diagnostics().find("[deadline]"), std::string::npos) << capture.diagnostics();
+
+  const auto lines = capture.lines();
+  bool settled = false;
+  for (const auto& text : lines) {
+    const auto line = json::parse(text);
+    if (line["type"] == "stopped") break;
+    settled = settled || (line["type"] == "chunk" && line["speaker"] == "you" && line["isFinal"] == true &&
+                          !line["text"].get<std::string>().empty());
+  }
+  EXPECT_TRUE(settled) << "no settled chunk before stopped: " << capture.process().standardOutputText();
+}
+
+// Fast restarts as a nervous host sends them: every stop is answered, nothing hangs, and the signal still ends
+// the process at once.
+TEST(CaptureHostTest, ThirtyQuickStartStartStopCyclesNeverHangAndEveryStopIsAnswered) {
+  test::TemporaryDirectory home;
+  PrivatePulseServer server(PrivatePulseServer::Microphone{}, PrivatePulseServer::FeedLoopback::absent);
+  CaptureProcess capture(server, home.path(), "");
+  ASSERT_TRUE(capture.waitForType(0, "ready")) << capture.diagnostics();
+  constexpr int kCycles = 30;
+  for (int cycle = 0; cycle < kCycles; ++cycle) {
+    // Gaps of 0 to 0.5 s, in a fixed order so that a failure repeats.
+    const auto gap = std::chrono::milliseconds((cycle * 7 % 6) * 100);
+    ASSERT_TRUE(capture.send(R"({"cmd":"start"})"));
+    std::this_thread::sleep_for(gap);
+    ASSERT_TRUE(capture.send(R"({"cmd":"start"})"));
+    std::this_thread::sleep_for(gap);
+    ASSERT_TRUE(capture.send(R"({"cmd":"stop"})"));
+  }
+  std::size_t stops = 0;
+  const auto answered = capture.waitFor(
+      0, [&stops](const json& line) { return line["type"] == "stopped" && ++stops == kCycles; },
+      std::chrono::seconds(120));
+  ASSERT_TRUE(answered) << stops << " of " << kCycles << " stops answered\n" << capture.diagnostics();
+
+  const auto signalled = std::chrono::steady_clock::now();
+  capture.process().sendSignal(SIGTERM);
+  const auto status = capture.process().waitForExit(std::chrono::seconds(10));
+  const std::chrono::duration<double> exitTook = std::chrono::steady_clock::now() - signalled;
+  ASSERT_TRUE(status.has_value()) << "still running after SIGTERM";
+  ASSERT_TRUE(WIFEXITED(*status)) << capture.diagnostics();
+  EXPECT_EQ(WEXITSTATUS(*status), 0);
+  EXPECT_LT(exitTook.count(), 1.0);
+}
+
+// "start" and "stop" in one write: once the host reads "stopped", nothing records and nothing more is said.
+TEST(CaptureHostTest, StartAndStopInOneWriteLeaveNothingRecordingAfterStopped) {
+  test::TemporaryDirectory home;
+  PrivatePulseServer server(PrivatePulseServer::Microphone{}, PrivatePulseServer::FeedLoopback::absent);
+  CaptureProcess capture(server, home.path(), "");
+  ASSERT_TRUE(capture.waitForType(0, "ready")) << capture.diagnostics();
+  // The virtual microphone itself records the feed's monitor; the capture's own streams come on top.
+  const auto idle = server.recordingStreamCount();
+  ASSERT_TRUE(idle.has_value()) << server.log();
+  ASSERT_TRUE(capture.send(R"({"cmd":"start"})"));
+  ASSERT_TRUE(capture.process().waitForStandardError("[capture] started meeting=")) << capture.diagnostics();
+  EXPECT_GT(server.recordingStreamCount(), idle) << "a running capture shows no recording stream";
+  ASSERT_TRUE(capture.send(R"({"cmd":"stop"})"));
+  ASSERT_TRUE(capture.waitForType(0, "stopped")) << capture.diagnostics();
+
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    const std::size_t before = capture.lines().size();
+    ASSERT_TRUE(capture.process().writeStandardInput("{\"cmd\":\"start\"}\n{\"cmd\":\"stop\"}\n"));
+    ASSERT_TRUE(capture.waitForType(before, "stopped")) << capture.diagnostics();
+    EXPECT_EQ(server.recordingStreamCount(), idle) << capture.diagnostics();
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_EQ(server.recordingStreamCount(), idle) << capture.diagnostics();
+    const auto lines = capture.lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(json::parse(lines.back())["type"], "stopped") << capture.process().standardOutputText();
+    std::size_t started = 0;
+    for (std::size_t index = before; index < lines.size(); ++index) started += json::parse(lines[index])["type"] == "started";
+    EXPECT_EQ(started, 1U) << capture.process().standardOutputText();
+  }
+}
+
 }  // namespace
 }  // namespace quillet

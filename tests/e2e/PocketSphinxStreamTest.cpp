@@ -7,6 +7,8 @@
 #include <cmath>
 #include <future>
 #include <memory>
+#include <variant>
+#include <thread>
 #include <nlohmann/json.hpp>
 
 #include "platform/fake/VirtualMainLoop.h"
@@ -80,6 +82,28 @@ class PocketSphinxStreamTest : public ::testing::Test {
   static inline std::vector<float> twoSentences;
   static inline std::unique_ptr<PocketSphinxRecognizer> recognizer;
 };
+
+// Every stream holds a decoder for as long as it lives: an opening beyond the limit waits a bounded time and
+// then fails, and one that comes free is taken again.
+TEST(PocketSphinxStreamLimitTest, AnOpeningWithEveryDecoderInUseFailsAfterItsPatienceAndSucceedsOnceOneIsBack) {
+  PocketSphinxRecognizer oneDecoder(PocketSphinxRecognizer::kDefaultModelRoot, 1);
+  auto first = oneDecoder.openStream("en-US", {});
+  ASSERT_TRUE(std::holds_alternative<std::unique_ptr<platform::SpeechStream>>(first));
+
+  const auto began = std::chrono::steady_clock::now();
+  const auto second = oneDecoder.openStream("en-US", {});
+  const auto waited = std::chrono::steady_clock::now() - began;
+  ASSERT_TRUE(std::holds_alternative<std::string>(second)) << "a second decoder was lent beyond the limit";
+  EXPECT_EQ(std::get<std::string>(second), "all 1 speech decoders stayed in use for 5 s");
+  EXPECT_GE(waited, PocketSphinxRecognizer::kStreamDecoderPatience);
+
+  // Given back while another opening waits, the decoder goes to that opening.
+  auto waiting = std::async(std::launch::async, [&oneDecoder] { return oneDecoder.openStream("en-US", {}); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  first = std::string("released");
+  const auto third = waiting.get();
+  EXPECT_TRUE(std::holds_alternative<std::unique_ptr<platform::SpeechStream>>(third));
+}
 
 TEST_F(PocketSphinxStreamTest, TwoSentencesWithAPauseGiveSettledResultsInOrderWhereTheSpeechIs) {
   std::mutex mutex;

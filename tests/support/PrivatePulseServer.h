@@ -2,6 +2,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -87,6 +88,14 @@ class PrivatePulseServer {
     const auto latency = listing.find(label, source);
     if (source == std::string::npos || latency == std::string::npos) return std::nullopt;
     return std::chrono::microseconds(std::stoll(listing.substr(latency + label.size())));
+  }
+
+  // How many recording streams the server has open, from any client; nothing when it does not answer.
+  std::optional<std::size_t> recordingStreamCount() {
+    const auto pactl = helper("pactl", {"list", "short", "source-outputs"}, ChildProcess::StandardOutput::withStandardError);
+    const std::string listing = pactl->readStandardErrorToEnd(helperTimeout);
+    if (!succeeded(*pactl)) return std::nullopt;
+    return std::size_t(std::count(listing.begin(), listing.end(), '\n'));
   }
 
   // Ends the daemon at once, the way a crash does.
