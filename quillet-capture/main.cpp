@@ -12,6 +12,7 @@
 #include "platform/linux/pulse/PulseAudioInput.h"
 #include "platform/linux/pulse/PulseSystemAudioInput.h"
 #include "platform/linux/qt/QtMainLoop.h"
+#include "platform/linux/qt/QtMessageRouting.h"
 #include "platform/linux/qt/QtScreens.h"
 #include "platform/linux/qt/QtTerminationSignals.h"
 #include "platform/linux/soxr/SoxrResampler.h"
@@ -50,6 +51,7 @@ int main(int argc, char* argv[]) {
   // Before any thread exists, so that every thread leaves SIGTERM and SIGINT to the main loop.
   platform::qt::QtTerminationSignals::blockInAllThreads();
   drawOffscreenWithoutADisplay();
+  platform::qt::routeQtMessages(writeToStandardError);
   QApplication application(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
 

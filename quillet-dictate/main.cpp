@@ -11,6 +11,7 @@
 #include "platform/linux/pocketsphinx/PocketSphinxRecognizer.h"
 #include "platform/linux/posix/SystemClock.h"
 #include "platform/linux/qt/QtMainLoop.h"
+#include "platform/linux/qt/QtMessageRouting.h"
 #include "platform/linux/qt/QtTerminationSignals.h"
 #include "platform/linux/soxr/SoxrResampler.h"
 #include "platform/linux/xdg/XdgUrlOpener.h"
@@ -85,6 +86,11 @@ int main(int argc, char* argv[]) {
   // A host or launcher may pass arguments of its own; they do not stop the agent.
   for (const auto& argument : ignoredArguments) dictate::VxLog::shared().log("ignoring unknown argument: " + argument);
 
+  // Qt's own warnings go to the log like every other line, tagged as Qt's.
+  platform::qt::routeQtMessages([](std::string_view line) {
+    if (line.ends_with('\n')) line.remove_suffix(1);
+    dictate::VxLog::shared().log(std::string(line));
+  });
   // An accessory agent: no window at start and no taskbar entry.
   QCoreApplication application(argc, argv);
   QCoreApplication::setApplicationName("quillet-dictate");

@@ -346,6 +346,11 @@ TEST(CaptureHostTest, StartAndStopInOneWriteLeaveNothingRecordingAfterStopped) {
     for (std::size_t index = before; index < lines.size(); ++index) started += json::parse(lines[index])["type"] == "started";
     EXPECT_EQ(started, 1U) << capture.process().standardOutputText();
   }
+
+  // The pill showing offscreen makes Qt speak; on standard error it is tagged like every other line.
+  const std::string diagnostics = capture.diagnostics();
+  EXPECT_NE(diagnostics.find("\n[qt] "), std::string::npos) << diagnostics;
+  for (const auto& line : test::wholeLines(diagnostics)) EXPECT_EQ(line.rfind('[', 0), 0U) << "untagged: " << line;
 }
 
 }  // namespace
