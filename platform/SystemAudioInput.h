@@ -16,6 +16,8 @@ struct SystemAudioContent {
   bool hasOutput = false;
   // The identifiers of the applications playing sound now, each once.
   std::vector<std::string> applications;
+  // The identifiers of the user's running applications, each once, whether they play sound or not.
+  std::vector<std::string> runningApplications;
 };
 
 // Why the content could not be read (the sound server is unreachable, say).

@@ -10,8 +10,13 @@ namespace quillet::capture {
 
 namespace {
 
-bool isPlaying(const platform::SystemAudioContent& content, const std::string& bundleId) {
-  return std::find(content.applications.begin(), content.applications.end(), bundleId) != content.applications.end();
+// The meeting application counts whether it plays now or only runs: a call often starts silent, and its
+// sound is recorded as its streams come and go.
+bool isPresent(const platform::SystemAudioContent& content, const std::string& bundleId) {
+  const auto listed = [&bundleId](const std::vector<std::string>& identities) {
+    return std::find(identities.begin(), identities.end(), bundleId) != identities.end();
+  };
+  return listed(content.applications) || listed(content.runningApplications);
 }
 
 }  // namespace
@@ -68,7 +73,7 @@ void SystemAudioCapture::start(std::shared_ptr<Transcriber> transcriber, std::st
 void SystemAudioCapture::startRecording(std::optional<std::string> appBundleId,
                                         const platform::SystemAudioContent& content, StartCompletion completion) {
   platform::SystemAudioScope scope;
-  if (appBundleId && isPlaying(content, *appBundleId)) {
+  if (appBundleId && isPresent(content, *appBundleId)) {
     scope.applicationBundleId = appBundleId;
     write("[sysaudio] scoped to app " + *appBundleId + "\n");
   } else {

@@ -29,7 +29,7 @@ class FakeSystemAudioInput final : public SystemAudioInput {
   void finishHeldStop();
 
   // Scripted behaviour.
-  std::variant<SystemAudioContent, SystemAudioFailure> content = SystemAudioContent{true, {}};
+  std::variant<SystemAudioContent, SystemAudioFailure> content = SystemAudioContent{true, {}, {}};
   std::optional<std::string> startError;
   bool holdStop = false;
 

@@ -183,6 +183,32 @@ TEST_F(CaptureSourcesTest, ScopedCaptureRecordsTheApplicationAloneIncludingAStre
   stop(*capture);
 }
 
+// A call often starts silent: the meeting application runs with no stream open while a music player plays.
+TEST_F(CaptureSourcesTest, AMeetingApplicationRunningSilentAtStartIsStillWhatIsRecorded) {
+  auto input = std::make_shared<platform::pulse::PulseSystemAudioInput>(identity, server.serverAddress(), "quillet-e2e");
+  const fs::path silentFolder = folder.path() / "silent";
+  fs::create_directories(silentFolder);
+  fs::copy_file(ChildProcess::pathOf("sleep"), silentFolder / "meeting-player");
+  ChildProcess silentMeeting((silentFolder / "meeting-player").string(), {"60"}, ChildProcess::Environment{},
+                             std::vector<std::string>{"GIO_LAUNCHED_DESKTOP_FILE", "GIO_LAUNCHED_DESKTOP_FILE_PID"},
+                             ChildProcess::StandardOutput::discarded);
+  const auto music = player("music-player", tone(1000, 60));
+  ASSERT_TRUE(isPlaying(*input, "music-player")) << server.log();
+
+  auto transcriber = std::make_shared<CollectingTranscriber>();
+  auto capture = systemAudio(input);
+  ASSERT_EQ(start(*capture, transcriber, "meeting-player"), std::nullopt);
+  EXPECT_EQ(diagnostics.lines().front(), "[sysaudio] scoped to app meeting-player\n");
+
+  // The call's sound starts later, in a stream of its own; the music is never part of the recording.
+  const auto speaking = player("meeting-player", tone(440, 60));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const std::size_t before = transcriber->frameCount();
+  EXPECT_NEAR(loudPitch(transcriber->waitForFrames(before + std::size_t(0.5 * kRate), std::size_t(kRate))), 440, 20)
+      << "the music player was recorded too";
+  stop(*capture);
+}
+
 TEST_F(CaptureSourcesTest, WithoutTheApplicationTheWholeDefaultOutputIsRecorded) {
   auto input = std::make_shared<platform::pulse::PulseSystemAudioInput>(identity, server.serverAddress(), "quillet-e2e");
   const auto music = player("music-player", tone(1000, 60));

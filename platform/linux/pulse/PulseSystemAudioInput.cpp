@@ -1,5 +1,7 @@
 #include "platform/linux/pulse/PulseSystemAudioInput.h"
 
+#include <unistd.h>
+
 #include <pulse/context.h>
 #include <pulse/error.h>
 #include <pulse/introspect.h>
@@ -13,6 +15,7 @@
 #include <limits>
 #include <utility>
 
+#include "platform/linux/proc/RunningProcessList.h"
 #include "platform/linux/pulse/PulseContext.h"
 #include "platform/linux/pulse/ThreadedLoop.h"
 
@@ -185,15 +188,21 @@ std::variant<SystemAudioContent, SystemAudioFailure> PulseSystemAudioInput::shar
   }
   releaseContext(context);
 
-  SystemAudioContent content{query.hasOutput, {}};
+  SystemAudioContent content{query.hasOutput, {}, {}};
+  const auto addOnce = [](std::vector<std::string>& identities, const std::optional<std::string>& bundleId) {
+    if (bundleId && std::find(identities.begin(), identities.end(), *bundleId) == identities.end()) {
+      identities.push_back(*bundleId);
+    }
+  };
   const int ownProcessId = identity_.ownProcessId();
   for (const auto& owner : query.owners) {
-    if (owner.isProcess(ownProcessId)) continue;
-    const auto bundleId = owner.bundleId(identity_);
-    if (bundleId && std::find(content.applications.begin(), content.applications.end(), *bundleId) ==
-                        content.applications.end()) {
-      content.applications.push_back(*bundleId);
-    }
+    if (!owner.isProcess(ownProcessId)) addOnce(content.applications, owner.bundleId(identity_));
+  }
+  // An application that runs but is silent now is still one whose sound can be recorded when it comes.
+  proc::RunningProcessList running(identity_, proc::ProcessDirectory(), ::getuid());
+  running.refresh();
+  for (const auto& application : running.applications()) {
+    if (application.processId != ownProcessId) addOnce(content.runningApplications, application.bundleId);
   }
   return content;
 }

@@ -56,28 +56,31 @@ class SystemAudioCaptureTest : public ::testing::Test {
   std::shared_ptr<SystemAudioCapture> capture = SystemAudioCapture::make(input, services(), activity);
 };
 
-TEST_F(SystemAudioCaptureTest, RecordsTheMeetingApplicationWhenItPlaysElseTheWholeOutput) {
+TEST_F(SystemAudioCaptureTest, RecordsTheMeetingApplicationWhenItPlaysOrRunsElseTheWholeOutput) {
   static const struct {
     const char* name;
     std::optional<std::string> appBundleId;
     std::vector<std::string> playing;
+    std::vector<std::string> running;
     std::optional<std::string> scopedTo;
     std::string line;
   } cases[] = {
-      {"application playing", "us.zoom.xos", {"org.mozilla.firefox", "us.zoom.xos"}, "us.zoom.xos",
+      {"application playing", "us.zoom.xos", {"org.mozilla.firefox", "us.zoom.xos"}, {}, "us.zoom.xos",
        "[sysaudio] scoped to app us.zoom.xos\n"},
-      {"application not playing", "us.zoom.xos", {"org.mozilla.firefox"}, std::nullopt,
-       "[sysaudio] whole-display capture (app us.zoom.xos not found)\n"},
-      {"identifiers match exactly", "us.zoom", {"us.zoom.xos"}, std::nullopt,
+      {"application running silent", "us.zoom.xos", {"org.mozilla.firefox"}, {"org.mozilla.firefox", "us.zoom.xos"},
+       "us.zoom.xos", "[sysaudio] scoped to app us.zoom.xos\n"},
+      {"application neither playing nor running", "us.zoom.xos", {"org.mozilla.firefox"}, {"org.mozilla.firefox"},
+       std::nullopt, "[sysaudio] whole-display capture (app us.zoom.xos not found)\n"},
+      {"identifiers match exactly", "us.zoom", {"us.zoom.xos"}, {"us.zoom.xos"}, std::nullopt,
        "[sysaudio] whole-display capture (app us.zoom not found)\n"},
-      {"no application named", std::nullopt, {"us.zoom.xos"}, std::nullopt,
+      {"no application named", std::nullopt, {"us.zoom.xos"}, {"us.zoom.xos"}, std::nullopt,
        "[sysaudio] whole-display capture (app nil not found)\n"},
   };
   for (const auto& testCase : cases) {
     SCOPED_TRACE(testCase.name);
     platform::fake::VirtualMainLoop caseLoop;
     auto caseInput = std::make_shared<FakeSystemAudioInput>();
-    caseInput->content = SystemAudioContent{true, testCase.playing};
+    caseInput->content = SystemAudioContent{true, testCase.playing, testCase.running};
     auto caseTranscriber = std::make_shared<ScriptedTranscriber>();
     CollectedLines lines;
     auto source = SystemAudioCapture::make(caseInput, {caseLoop, caseLoop, *control, {}, lines.sink()}, activity);
@@ -108,11 +111,11 @@ TEST_F(SystemAudioCaptureTest, StartFailuresComeFromTheContentTheTranscriberOrTh
   } cases[] = {
       {"sound server unreachable", platform::SystemAudioFailure{"cannot reach the sound server"}, std::nullopt,
        std::nullopt, CaptureError::fromPlatform("cannot reach the sound server"), false},
-      {"no output to record", SystemAudioContent{false, {}}, std::nullopt, std::nullopt,
+      {"no output to record", SystemAudioContent{false, {}, {}}, std::nullopt, std::nullopt,
        CaptureError::noDisplayForSystemAudio(), false},
-      {"transcriber fails", SystemAudioContent{true, {}}, CaptureError::recognizerUnavailable(), std::nullopt,
+      {"transcriber fails", SystemAudioContent{true, {}, {}}, CaptureError::recognizerUnavailable(), std::nullopt,
        CaptureError::recognizerUnavailable(), true},
-      {"stream fails", SystemAudioContent{true, {}}, std::nullopt, "cannot open the recording stream",
+      {"stream fails", SystemAudioContent{true, {}, {}}, std::nullopt, "cannot open the recording stream",
        CaptureError::fromPlatform("cannot open the recording stream"), true},
   };
   for (const auto& testCase : cases) {
