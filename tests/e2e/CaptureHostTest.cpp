@@ -353,5 +353,82 @@ TEST(CaptureHostTest, StartAndStopInOneWriteLeaveNothingRecordingAfterStopped) {
   for (const auto& line : test::wholeLines(diagnostics)) EXPECT_EQ(line.rfind('[', 0), 0U) << "untagged: " << line;
 }
 
+// Where the sound of `path` starts: its first sample above a quiet floor, in seconds.
+double soundOnsetSeconds(const fs::path& path) {
+  SF_INFO info{};
+  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+  if (file == nullptr) return -1;
+  std::vector<short> samples(std::size_t(info.frames * info.channels));
+  sf_readf_short(file, samples.data(), info.frames);
+  sf_close(file);
+  for (std::size_t index = 0; index < samples.size(); ++index) {
+    if (std::abs(int(samples[index])) > 1000) return double(index / std::size_t(info.channels)) / info.samplerate;
+  }
+  return -1;
+}
+
+// The meeting application runs silent for a while, then speaks in a stream of its own: its recording keeps the
+// silence, so both staging recordings last as long as the capture and its speech is placed where it was played.
+TEST(CaptureHostTest, AMeetingApplicationSilentAtFirstStaysOnTheCapturesTimeLine) {
+  test::TemporaryDirectory home;
+  const fs::path others = spokenSample(home.path(), "others.wav", {"Thanks for joining the call today."});
+  // The loopback keeps the virtual microphone hearing in real time from the first moment, as a real one does.
+  PrivatePulseServer server(PrivatePulseServer::Microphone{}, PrivatePulseServer::FeedLoopback::playing);
+  // The meeting application: first a silent process, later its player, both going by the same name.
+  const fs::path silentFolder = home.path() / "silent";
+  const fs::path playerFolder = home.path() / "player";
+  fs::create_directories(silentFolder);
+  fs::create_directories(playerFolder);
+  fs::copy_file(ChildProcess::pathOf("sleep"), silentFolder / "meeting-player");
+  fs::copy_file(ChildProcess::pathOf("pacat"), playerFolder / "meeting-player");
+  const std::vector<std::string> launcherVariables{"GIO_LAUNCHED_DESKTOP_FILE", "GIO_LAUNCHED_DESKTOP_FILE_PID"};
+  ChildProcess silentMeeting((silentFolder / "meeting-player").string(), {"120"}, ChildProcess::Environment{},
+                             launcherVariables, ChildProcess::StandardOutput::discarded);
+
+  CaptureProcess capture(server, home.path());
+  ASSERT_TRUE(capture.waitForType(0, "ready")) << capture.diagnostics();
+  const fs::path staging = home.path() / "staging";
+  ASSERT_TRUE(capture.send(
+      json{{"cmd", "start"}, {"appBundleId", "meeting-player"}, {"stagingDir", staging.string()}}.dump()));
+  const auto started = capture.waitForType(1, "started");
+  ASSERT_TRUE(started) << capture.diagnostics();
+  ASSERT_TRUE(capture.process().waitForStandardError("[capture] started meeting=")) << capture.diagnostics();
+  EXPECT_NE(capture.diagnostics().find("[sysaudio] scoped to app meeting-player"), std::string::npos)
+      << capture.diagnostics();
+
+  std::this_thread::sleep_for(std::chrono::seconds(4));
+  const auto playedAt = std::chrono::system_clock::now();
+  ChildProcess speaking((playerFolder / "meeting-player").string(),
+                        {"--server=" + server.serverAddress(), "--device=speaker", others.string()},
+                        ChildProcess::Environment{}, launcherVariables, ChildProcess::StandardOutput::discarded);
+  const auto played = speaking.waitForExit(std::chrono::seconds(30));
+  ASSERT_TRUE(played && WIFEXITED(*played) && WEXITSTATUS(*played) == 0) << "the meeting application could not play";
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+
+  const std::size_t beforeStop = capture.lines().size();
+  ASSERT_TRUE(capture.send(R"({"cmd":"stop"})"));
+  ASSERT_TRUE(capture.waitForType(beforeStop, "stopped")) << capture.diagnostics();
+  const SoundFile mic = readSoundFile(staging / "mic.wav");
+  const SoundFile system = readSoundFile(staging / "system.wav");
+  EXPECT_GT(double(system.frames) / 16000, 6.0) << "the silent stretch is missing from the meeting's recording";
+  EXPECT_NEAR(double(system.frames) / 16000, double(mic.frames) / 16000, 0.2);
+  EXPECT_GT(system.peak, 0.05) << "the meeting application's speech is missing\n" << capture.diagnostics();
+
+  const auto audio = capture.waitFor(0, [](const json& line) { return line["type"] == "audio" && line["speaker"] == "others"; });
+  ASSERT_TRUE(audio) << capture.diagnostics();
+
+  // The speech's place on the capture's time line, from "started" and the moment it was played, against where
+  // the chunk says it is: the chunk's start plus where the speech begins inside its file.
+  const auto playedMs = std::chrono::duration_cast<std::chrono::milliseconds>(playedAt.time_since_epoch()).count() -
+                        (*started)["epochMs"].get<long long>();
+  const double onsetInSample = soundOnsetSeconds(others);
+  const double onsetInChunk = soundOnsetSeconds((*audio)["wavPath"].get<std::string>());
+  ASSERT_GE(onsetInSample, 0);
+  ASSERT_GE(onsetInChunk, 0);
+  EXPECT_NEAR(double((*audio)["start"].get<long long>()) + onsetInChunk * 1000, double(playedMs) + onsetInSample * 1000,
+              300)
+      << capture.process().standardOutputText();
+}
+
 }  // namespace
 }  // namespace quillet

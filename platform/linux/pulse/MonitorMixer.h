@@ -24,6 +24,8 @@ class MonitorMixer {
   // What the input still holds is mixed into the coming blocks; then it is gone.
   void removeInput(std::uint32_t key);
   [[nodiscard]] bool hasInput(std::uint32_t key) const;
+  // Whether any input holds audio not yet mixed.
+  [[nodiscard]] bool holdsAudio() const { return fullestFrames() > 0; }
 
   // Queues `frames` interleaved frames of `key`; null `samples` stands for silence (a hole in the recording).
   // An input queueing far ahead of the others (a sink with a faster clock) loses its oldest audio past a second.

@@ -5,6 +5,7 @@
 #include <pulse/context.h>
 #include <pulse/error.h>
 #include <pulse/introspect.h>
+#include <pulse/rtclock.h>
 #include <pulse/stream.h>
 #include <pulse/subscribe.h>
 #include <pulse/thread-mainloop.h>
@@ -34,6 +35,10 @@ constexpr const char* streamName = "system audio";
 // Small fragments keep the mix moving; a tenth of a second per mixed block is what a transcriber wants.
 constexpr pa_usec_t fragment = 50 * PA_USEC_PER_MSEC;
 constexpr double blocksPerSecond = 10;
+// How far a one-application recording may fall behind the clock before silence makes up the gap: more than
+// a monitor's fragment and a mixed block, so audio that is merely on its way is never doubled by silence.
+constexpr double silenceLagLimitSeconds = 0.3;
+constexpr pa_usec_t silenceCheckPeriod = 100 * PA_USEC_PER_MSEC;
 
 // Written in one piece so lines from several threads do not interleave.
 void writeDiagnostic(const std::string& message) { std::cerr << "[pulse] " + message + "\n"; }
@@ -74,6 +79,13 @@ struct PulseSystemAudioInput::Callbacks {
       // The application closed that stream, or its output went away; the rest of the mix goes on.
       self->closeRecording(*key);
     }
+  }
+
+  static void silenceDue(pa_mainloop_api* /*api*/, pa_time_event* event, const struct timeval* /*time*/,
+                         void* userdata) {
+    auto* self = static_cast<PulseSystemAudioInput*>(userdata);
+    self->fillSilence(false);
+    if (self->context_ != nullptr) pa_context_rttime_restart(self->context_, event, pa_rtclock_now() + silenceCheckPeriod);
   }
 
   static void streamReadable(pa_stream* stream, std::size_t /*bytes*/, void* userdata) {
@@ -221,6 +233,10 @@ std::optional<std::string> PulseSystemAudioInput::start(const SystemAudioScope& 
   output_ = std::move(output);
   mixer_ = std::make_unique<MonitorMixer>(format, std::size_t(format.sampleRate / blocksPerSecond));
   if (application_) {
+    silence_ = std::make_unique<ClockedSilence>(format, std::size_t(format.sampleRate / blocksPerSecond),
+                                                silenceLagLimitSeconds);
+    silence_->start(pa_rtclock_now());
+    silenceTimer_ = pa_context_rttime_new(context_, pa_rtclock_now() + silenceCheckPeriod, Callbacks::silenceDue, this);
     followApplication();
   } else if (auto failure = recordWholeOutput()) {
     endSession();
@@ -234,7 +250,8 @@ std::optional<std::string> PulseSystemAudioInput::start(const SystemAudioScope& 
 void PulseSystemAudioInput::stop(Stopped stopped) {
   if (mainloop_ != nullptr) {
     LoopLock lock(mainloop_);
-    if (mixer_ && output_) mixer_->flush(output_);
+    if (mixer_ && output_) mixer_->flush([this](const AudioBuffer& buffer) { deliverMixed(buffer); });
+    fillSilence(true);
     endSession();
   }
   if (stopped) stopped();
@@ -348,7 +365,17 @@ void PulseSystemAudioInput::read(pa_stream* stream) {
     mixer_->append(*key, static_cast<const float*>(data), bytes / frameBytes);
     pa_stream_drop(stream);
   }
-  if (output_) mixer_->mixReady(output_);
+  if (output_) mixer_->mixReady([this](const AudioBuffer& buffer) { deliverMixed(buffer); });
+}
+
+void PulseSystemAudioInput::deliverMixed(const AudioBuffer& buffer) {
+  if (silence_) silence_->counted(buffer.frameCount);
+  if (output_) output_(buffer);
+}
+
+void PulseSystemAudioInput::fillSilence(bool catchUp) {
+  if (!silence_ || !mixer_ || !output_) return;
+  silence_->fill(pa_rtclock_now(), mixer_->holdsAudio(), catchUp, output_);
 }
 
 void PulseSystemAudioInput::fail(const std::string& description) {
@@ -356,6 +383,11 @@ void PulseSystemAudioInput::fail(const std::string& description) {
 }
 
 void PulseSystemAudioInput::endSession() {
+  if (silenceTimer_ != nullptr) {
+    pa_threaded_mainloop_get_api(mainloop_)->time_free(silenceTimer_);
+    silenceTimer_ = nullptr;
+  }
+  silence_.reset();
   while (!recordings_.empty()) closeRecording(recordings_.begin()->first);
   releaseContext(std::exchange(context_, nullptr));
   application_.reset();

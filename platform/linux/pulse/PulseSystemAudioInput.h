@@ -9,12 +9,14 @@
 
 #include "platform/AppIdentity.h"
 #include "platform/SystemAudioInput.h"
+#include "platform/linux/pulse/ClockedSilence.h"
 #include "platform/linux/pulse/MonitorMixer.h"
 #include "platform/linux/pulse/StreamOwner.h"
 
 struct pa_context;
 struct pa_stream;
 struct pa_threaded_mainloop;
+struct pa_time_event;
 
 namespace quillet::platform::pulse {
 
@@ -59,6 +61,10 @@ class PulseSystemAudioInput final : public SystemAudioInput {
   void openMonitor(std::uint32_t key, const std::string& device);
   void closeRecording(std::uint32_t key);
   void read(pa_stream* stream);
+  // Hands a mixed buffer on, counting it against the clock.
+  void deliverMixed(const AudioBuffer& buffer);
+  // Fills a silent stretch of a one-application recording; `catchUp` at the end fills up to now.
+  void fillSilence(bool catchUp);
   void fail(const std::string& description);
   void endSession();
   [[nodiscard]] std::optional<std::uint32_t> keyOf(const pa_stream* stream) const;
@@ -77,6 +83,9 @@ class PulseSystemAudioInput final : public SystemAudioInput {
   Failed failed_;
   std::map<std::uint32_t, Recording> recordings_;
   std::unique_ptr<MonitorMixer> mixer_;
+  // Only while one application is recorded: its monitors deliver nothing while it has no stream open.
+  std::unique_ptr<ClockedSilence> silence_;
+  pa_time_event* silenceTimer_ = nullptr;
 };
 
 }  // namespace quillet::platform::pulse
