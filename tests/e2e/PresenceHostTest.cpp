@@ -71,6 +71,19 @@ bool contains(const json& array, const std::string& value) {
   return array.is_array() && std::find(array.begin(), array.end(), value) != array.end();
 }
 
+// Starts a recorder on the default input; it is returned once a line after the first `seen` ones reports
+// it recording, and nothing is returned when none does.
+std::unique_ptr<ChildProcess> startRecordingUntilReported(const PrivatePulseServer& server, PresenceProcess& presence,
+                                                          std::size_t seen) {
+  auto recorder = server.startRecording();
+  const auto recorderId = platform::identity::ProcessAppIdentity().bundleIdOfProcess(recorder->pid());
+  if (!recorderId) return nullptr;
+  const auto recording = presence.waitForLine(seen, [&](const json& line) {
+    return line["micActive"] == true && contains(line["micApps"], *recorderId);
+  });
+  return recording ? std::move(recorder) : nullptr;
+}
+
 void expectWellFormed(const std::vector<std::string>& lines) {
   for (const auto& text : lines) {
     SCOPED_TRACE(text);
@@ -113,13 +126,8 @@ TEST(PresenceHostTest, ReportsRecordersAndPlayersAsTheyComeAndGoAndEndsCleanlyOn
   EXPECT_EQ(first["frontmost"], false);
 
   std::size_t seen = presence.lines().size();
-  auto recorder = server.startRecording();
-  const auto recorderId = identity.bundleIdOfProcess(recorder->pid());
-  ASSERT_TRUE(recorderId.has_value());
-  const auto recording = presence.waitForLine(seen, [&](const json& line) {
-    return line["micActive"] == true && contains(line["micApps"], *recorderId);
-  });
-  ASSERT_TRUE(recording) << presence.process().standardErrorText();
+  auto recorder = startRecordingUntilReported(server, presence, seen);
+  ASSERT_TRUE(recorder) << presence.process().standardErrorText();
 
   seen = presence.lines().size();
   auto player = server.startPlaying();
@@ -149,6 +157,37 @@ TEST(PresenceHostTest, ReportsRecordersAndPlayersAsTheyComeAndGoAndEndsCleanlyOn
   const auto allLines = presence.lines();
   EXPECT_EQ(allLines.size(), beforeSignal.size()) << "written after SIGTERM: " << allLines.back();
   expectWellFormed(allLines);
+}
+
+TEST(PresenceHostTest, LevelMeterInTheSourcesOwnFormatIsNotMicrophoneUseButARecorderBesideItIs) {
+  test::TemporaryDirectory home;
+  PrivatePulseServer server(PrivatePulseServer::Microphone{}, PrivatePulseServer::FeedLoopback::absent);
+  PresenceProcess presence(server, home);
+  ASSERT_TRUE(presence.waitForLine(0, [](const json& line) { return line["type"] == "browsers"; }));
+
+  auto meter = std::make_unique<ChildProcess>(QUILLET_PEAK_METER_BINARY, std::vector<std::string>{"virtual_mic"},
+                                              ChildProcess::Environment{{"PULSE_SERVER", server.serverAddress()}},
+                                              std::vector<std::string>{}, ChildProcess::StandardOutput::separate);
+  ASSERT_TRUE(meter->waitForStandardOutput("ready\n", std::chrono::seconds(10)));
+  platform::identity::ProcessAppIdentity identity;
+  // A recorder started after the meter proves the program has seen the meter's stream by the time it
+  // reports the recorder, so a line naming the meter would have appeared by then.
+  const std::size_t seen = presence.lines().size();
+  auto recorder = startRecordingUntilReported(server, presence, seen);
+  ASSERT_TRUE(recorder) << presence.process().standardErrorText();
+
+  // With only the meter left, the state falls to no microphone use and, at the next holder refresh, no holders.
+  const std::size_t recorded = presence.lines().size();
+  recorder->sendSignal(SIGTERM);
+  const auto meterOnly = presence.waitForLine(
+      recorded, [](const json& line) { return line["micActive"] == false && line["micApps"].empty(); });
+  ASSERT_TRUE(meterOnly) << presence.process().standardErrorText();
+  const auto meterId = identity.bundleIdOfProcess(meter->pid());
+  ASSERT_TRUE(meterId.has_value());
+  for (const auto& text : presence.lines()) EXPECT_FALSE(contains(json::parse(text)["micApps"], *meterId)) << text;
+  presence.process().sendSignal(SIGTERM);
+  EXPECT_TRUE(presence.process().waitForExit().has_value());
+  expectWellFormed(presence.lines());
 }
 
 TEST(PresenceHostTest, MeetingApplicationRunningIsReportedAndItsEndToo) {

@@ -29,6 +29,10 @@ constexpr pa_usec_t longestRetryDelay = 4 * PA_USEC_PER_SEC;
 // How PipeWire marks a PA_STREAM_PEAK_DETECT stream; PulseAudio shows it as the resample method "peaks".
 constexpr const char* peaksProperty = "resample.peaks";
 constexpr std::string_view peaksResampleMethod = "peaks";
+// PulseAudio builds no resampler for a peak stream already in the source's format, so nothing in the
+// stream's info tells it from a recording; pavucontrol, whose meters are the common case, names it so.
+constexpr const char* streamNameProperty = "media.name";
+constexpr std::string_view peakStreamName = "Peak detect";
 
 std::optional<std::string> property(const pa_proplist* properties, const char* key) {
   const char* value = pa_proplist_gets(properties, key);
@@ -39,7 +43,7 @@ std::optional<std::string> property(const pa_proplist* properties, const char* k
 bool isPeakDetection(const char* resampleMethod, const pa_proplist* properties) {
   if (resampleMethod != nullptr && resampleMethod == peaksResampleMethod) return true;
   const auto peaks = property(properties, peaksProperty);
-  return peaks == "true" || peaks == "1";
+  return peaks == "true" || peaks == "1" || property(properties, streamNameProperty) == peakStreamName;
 }
 
 void forget(pa_operation* operation) {
