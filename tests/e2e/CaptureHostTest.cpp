@@ -371,7 +371,11 @@ double soundOnsetSeconds(const fs::path& path) {
 // silence, so both staging recordings last as long as the capture and its speech is placed where it was played.
 TEST(CaptureHostTest, AMeetingApplicationSilentAtFirstStaysOnTheCapturesTimeLine) {
   test::TemporaryDirectory home;
-  const fs::path others = spokenSample(home.path(), "others.wav", {"Thanks for joining the call today."});
+  // A call application opens its stream a moment before anyone speaks; the lead-in also lets the capture find
+  // the new stream before the speech starts.
+  const fs::path spoken = spokenSample(home.path(), "spoken.wav", {"Thanks for joining the call today."});
+  const fs::path others = home.path() / "others.wav";
+  ASSERT_TRUE(ChildProcess::runToSuccess("sox", {spoken.string(), others.string(), "pad", "1"}));
   // The loopback keeps the virtual microphone hearing in real time from the first moment, as a real one does.
   PrivatePulseServer server(PrivatePulseServer::Microphone{}, PrivatePulseServer::FeedLoopback::playing);
   // The meeting application: first a silent process, later its player, both going by the same name.
@@ -396,11 +400,16 @@ TEST(CaptureHostTest, AMeetingApplicationSilentAtFirstStaysOnTheCapturesTimeLine
   EXPECT_NE(capture.diagnostics().find("[sysaudio] scoped to app meeting-player"), std::string::npos)
       << capture.diagnostics();
 
+  // The moment the player's stream appears on the server is when its sound starts; a loaded machine can take
+  // a good part of a second just to start the player.
+  ChildProcess streams(ChildProcess::pathOf("pactl"), {"--server=" + server.serverAddress(), "subscribe"},
+                       ChildProcess::Environment{}, {}, ChildProcess::StandardOutput::separate);
   std::this_thread::sleep_for(std::chrono::seconds(4));
-  const auto playedAt = std::chrono::system_clock::now();
   ChildProcess speaking((playerFolder / "meeting-player").string(),
                         {"--server=" + server.serverAddress(), "--device=speaker", others.string()},
                         ChildProcess::Environment{}, launcherVariables, ChildProcess::StandardOutput::discarded);
+  ASSERT_TRUE(streams.waitForStandardOutput("'new' on sink-input")) << "the player's stream never appeared";
+  const auto playedAt = std::chrono::system_clock::now();
   const auto played = speaking.waitForExit(std::chrono::seconds(30));
   ASSERT_TRUE(played && WIFEXITED(*played) && WEXITSTATUS(*played) == 0) << "the meeting application could not play";
   std::this_thread::sleep_for(std::chrono::seconds(2));
