@@ -353,6 +353,41 @@ TEST(CaptureHostTest, StartAndStopInOneWriteLeaveNothingRecordingAfterStopped) {
   for (const auto& line : test::wholeLines(diagnostics)) EXPECT_EQ(line.rfind('[', 0), 0U) << "untagged: " << line;
 }
 
+// The same write while a capture runs: the "start" first resets the running capture, and the "stop" must
+// still stop the restarted one. Nothing comes after "stopped" and nothing records, however long the host waits.
+TEST(CaptureHostTest, StartAndStopInOneWriteDuringACaptureStopTheRestartedCapture) {
+  test::TemporaryDirectory home;
+  PrivatePulseServer server(PrivatePulseServer::Microphone{}, PrivatePulseServer::FeedLoopback::absent);
+  CaptureProcess capture(server, home.path(), "");
+  ASSERT_TRUE(capture.waitForType(0, "ready")) << capture.diagnostics();
+  const auto idle = server.recordingStreamCount();
+  ASSERT_TRUE(idle.has_value()) << server.log();
+
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    const std::size_t beforeStart = capture.lines().size();
+    ASSERT_TRUE(capture.send(json{{"cmd", "start"}, {"meetingId", "running-" + std::to_string(round)}}.dump()));
+    ASSERT_TRUE(capture.process().waitForStandardError("[capture] started meeting=running-" + std::to_string(round)))
+        << capture.diagnostics();
+    ASSERT_TRUE(capture.waitForType(beforeStart, "started")) << capture.diagnostics();
+
+    const std::size_t before = capture.lines().size();
+    ASSERT_TRUE(capture.process().writeStandardInput("{\"cmd\":\"start\"}\n{\"cmd\":\"stop\"}\n"));
+    ASSERT_TRUE(capture.waitForType(before, "stopped")) << capture.diagnostics();
+    // Long enough for a restart deferred behind the reset of the running capture to show itself.
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    EXPECT_EQ(server.recordingStreamCount(), idle) << "still recording after stopped\n" << capture.diagnostics();
+
+    const auto lines = capture.lines();
+    std::vector<std::string> types;
+    for (std::size_t index = before; index < lines.size(); ++index) {
+      const auto type = json::parse(lines[index])["type"].get<std::string>();
+      if (type != "error") types.push_back(type);
+    }
+    EXPECT_EQ(types, (std::vector<std::string>{"started", "stopped"})) << capture.process().standardOutputText();
+  }
+}
+
 // Where the sound of `path` starts: its first sample above a quiet floor, in seconds.
 double soundOnsetSeconds(const fs::path& path) {
   SF_INFO info{};
