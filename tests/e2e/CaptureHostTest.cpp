@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -82,6 +83,8 @@ struct SoundFile {
   int channels = 0;
   sf_count_t frames = 0;
   double peak = 0;
+  // Where the sound starts: its first sample above a quiet floor, in seconds; -1 for silence throughout.
+  double onsetSeconds = -1;
 };
 
 SoundFile readSoundFile(const fs::path& path) {
@@ -93,7 +96,10 @@ SoundFile readSoundFile(const fs::path& path) {
   sf_close(file);
   double peak = 0;
   for (const short sample : samples) peak = std::max(peak, std::abs(double(sample)) / 32768.0);
-  return {info.samplerate, info.channels, info.frames, peak};
+  double onset = -1;
+  const auto loud = std::find_if(samples.begin(), samples.end(), [](short sample) { return std::abs(int(sample)) > 1000; });
+  if (loud != samples.end()) onset = double(std::size_t(loud - samples.begin()) / std::size_t(info.channels)) / info.samplerate;
+  return {info.samplerate, info.channels, info.frames, peak, onset};
 }
 
 fs::path spokenSample(const fs::path& folder, const std::string& name, const std::vector<std::string>& sentences) {
@@ -316,7 +322,8 @@ TEST(CaptureHostTest, ThirtyQuickStartStartStopCyclesNeverHangAndEveryStopIsAnsw
   EXPECT_LT(exitTook.count(), 1.0);
 }
 
-// "start" and "stop" in one write: once the host reads "stopped", nothing records and nothing more is said.
+// "start" and "stop" in one write, with no capture running and while one runs (the "start" then first resets it):
+// once the host reads "stopped", nothing records and nothing more is said, however long it waits.
 TEST(CaptureHostTest, StartAndStopInOneWriteLeaveNothingRecordingAfterStopped) {
   test::TemporaryDirectory home;
   PrivatePulseServer server(PrivatePulseServer::Microphone{}, PrivatePulseServer::FeedLoopback::absent);
@@ -331,75 +338,42 @@ TEST(CaptureHostTest, StartAndStopInOneWriteLeaveNothingRecordingAfterStopped) {
   ASSERT_TRUE(capture.send(R"({"cmd":"stop"})"));
   ASSERT_TRUE(capture.waitForType(0, "stopped")) << capture.diagnostics();
 
-  for (int round = 0; round < 3; ++round) {
-    SCOPED_TRACE("round " + std::to_string(round));
-    const std::size_t before = capture.lines().size();
-    ASSERT_TRUE(capture.process().writeStandardInput("{\"cmd\":\"start\"}\n{\"cmd\":\"stop\"}\n"));
-    ASSERT_TRUE(capture.waitForType(before, "stopped")) << capture.diagnostics();
-    EXPECT_EQ(server.recordingStreamCount(), idle) << capture.diagnostics();
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    EXPECT_EQ(server.recordingStreamCount(), idle) << capture.diagnostics();
-    const auto lines = capture.lines();
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(json::parse(lines.back())["type"], "stopped") << capture.process().standardOutputText();
-    std::size_t started = 0;
-    for (std::size_t index = before; index < lines.size(); ++index) started += json::parse(lines[index])["type"] == "started";
-    EXPECT_EQ(started, 1U) << capture.process().standardOutputText();
+  for (const bool whileRunning : {false, true}) {
+    for (int round = 0; round < 3; ++round) {
+      SCOPED_TRACE(std::string(whileRunning ? "while a capture runs" : "with no capture") + ", round " +
+                   std::to_string(round));
+      if (whileRunning) {
+        const std::size_t beforeStart = capture.lines().size();
+        const std::string meeting = "running-" + std::to_string(round);
+        ASSERT_TRUE(capture.send(json{{"cmd", "start"}, {"meetingId", meeting}}.dump()));
+        ASSERT_TRUE(capture.process().waitForStandardError("[capture] started meeting=" + meeting))
+            << capture.diagnostics();
+        ASSERT_TRUE(capture.waitForType(beforeStart, "started")) << capture.diagnostics();
+      }
+      const std::size_t before = capture.lines().size();
+      ASSERT_TRUE(capture.process().writeStandardInput("{\"cmd\":\"start\"}\n{\"cmd\":\"stop\"}\n"));
+      ASSERT_TRUE(capture.waitForType(before, "stopped")) << capture.diagnostics();
+      EXPECT_EQ(server.recordingStreamCount(), idle) << capture.diagnostics();
+      // Long enough for a restart deferred behind the reset of a running capture to show itself.
+      std::this_thread::sleep_for(std::chrono::seconds(2));
+      EXPECT_EQ(server.recordingStreamCount(), idle) << "still recording after stopped\n" << capture.diagnostics();
+
+      const auto lines = capture.lines();
+      ASSERT_FALSE(lines.empty());
+      EXPECT_EQ(json::parse(lines.back())["type"], "stopped") << capture.process().standardOutputText();
+      std::vector<std::string> types;
+      for (std::size_t index = before; index < lines.size(); ++index) {
+        const auto type = json::parse(lines[index])["type"].get<std::string>();
+        if (type != "error") types.push_back(type);
+      }
+      EXPECT_EQ(types, (std::vector<std::string>{"started", "stopped"})) << capture.process().standardOutputText();
+    }
   }
 
   // The pill showing offscreen makes Qt speak; on standard error it is tagged like every other line.
   const std::string diagnostics = capture.diagnostics();
   EXPECT_NE(diagnostics.find("\n[qt] "), std::string::npos) << diagnostics;
   for (const auto& line : test::wholeLines(diagnostics)) EXPECT_EQ(line.rfind('[', 0), 0U) << "untagged: " << line;
-}
-
-// The same write while a capture runs: the "start" first resets the running capture, and the "stop" must
-// still stop the restarted one. Nothing comes after "stopped" and nothing records, however long the host waits.
-TEST(CaptureHostTest, StartAndStopInOneWriteDuringACaptureStopTheRestartedCapture) {
-  test::TemporaryDirectory home;
-  PrivatePulseServer server(PrivatePulseServer::Microphone{}, PrivatePulseServer::FeedLoopback::absent);
-  CaptureProcess capture(server, home.path(), "");
-  ASSERT_TRUE(capture.waitForType(0, "ready")) << capture.diagnostics();
-  const auto idle = server.recordingStreamCount();
-  ASSERT_TRUE(idle.has_value()) << server.log();
-
-  for (int round = 0; round < 3; ++round) {
-    SCOPED_TRACE("round " + std::to_string(round));
-    const std::size_t beforeStart = capture.lines().size();
-    ASSERT_TRUE(capture.send(json{{"cmd", "start"}, {"meetingId", "running-" + std::to_string(round)}}.dump()));
-    ASSERT_TRUE(capture.process().waitForStandardError("[capture] started meeting=running-" + std::to_string(round)))
-        << capture.diagnostics();
-    ASSERT_TRUE(capture.waitForType(beforeStart, "started")) << capture.diagnostics();
-
-    const std::size_t before = capture.lines().size();
-    ASSERT_TRUE(capture.process().writeStandardInput("{\"cmd\":\"start\"}\n{\"cmd\":\"stop\"}\n"));
-    ASSERT_TRUE(capture.waitForType(before, "stopped")) << capture.diagnostics();
-    // Long enough for a restart deferred behind the reset of the running capture to show itself.
-    std::this_thread::sleep_for(std::chrono::seconds(2));
-    EXPECT_EQ(server.recordingStreamCount(), idle) << "still recording after stopped\n" << capture.diagnostics();
-
-    const auto lines = capture.lines();
-    std::vector<std::string> types;
-    for (std::size_t index = before; index < lines.size(); ++index) {
-      const auto type = json::parse(lines[index])["type"].get<std::string>();
-      if (type != "error") types.push_back(type);
-    }
-    EXPECT_EQ(types, (std::vector<std::string>{"started", "stopped"})) << capture.process().standardOutputText();
-  }
-}
-
-// Where the sound of `path` starts: its first sample above a quiet floor, in seconds.
-double soundOnsetSeconds(const fs::path& path) {
-  SF_INFO info{};
-  SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-  if (file == nullptr) return -1;
-  std::vector<short> samples(std::size_t(info.frames * info.channels));
-  sf_readf_short(file, samples.data(), info.frames);
-  sf_close(file);
-  for (std::size_t index = 0; index < samples.size(); ++index) {
-    if (std::abs(int(samples[index])) > 1000) return double(index / std::size_t(info.channels)) / info.samplerate;
-  }
-  return -1;
 }
 
 // The meeting application runs silent for a while, then speaks in a stream of its own: its recording keeps the
@@ -465,8 +439,8 @@ TEST(CaptureHostTest, AMeetingApplicationSilentAtFirstStaysOnTheCapturesTimeLine
   // the chunk says it is: the chunk's start plus where the speech begins inside its file.
   const auto playedMs = std::chrono::duration_cast<std::chrono::milliseconds>(playedAt.time_since_epoch()).count() -
                         (*started)["epochMs"].get<long long>();
-  const double onsetInSample = soundOnsetSeconds(others);
-  const double onsetInChunk = soundOnsetSeconds((*audio)["wavPath"].get<std::string>());
+  const double onsetInSample = readSoundFile(others).onsetSeconds;
+  const double onsetInChunk = readSoundFile((*audio)["wavPath"].get<std::string>()).onsetSeconds;
   ASSERT_GE(onsetInSample, 0);
   ASSERT_GE(onsetInChunk, 0);
   EXPECT_NEAR(double((*audio)["start"].get<long long>()) + onsetInChunk * 1000, double(playedMs) + onsetInSample * 1000,
