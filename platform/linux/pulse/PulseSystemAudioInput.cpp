@@ -153,7 +153,8 @@ PulseSystemAudioInput::~PulseSystemAudioInput() {
 
 std::variant<SystemAudioContent, SystemAudioFailure> PulseSystemAudioInput::shareableContent() {
   if (mainloop_ == nullptr) return SystemAudioFailure{"the system audio thread could not be started"};
-  LoopLock lock(mainloop_);
+  // Held only while the server is asked: reading the processes' identities needs no loop.
+  std::optional<LoopLock> lock(std::in_place, mainloop_);
   std::string error;
   pa_context* context = connect(error);
   if (context == nullptr) return SystemAudioFailure{error};
@@ -199,6 +200,7 @@ std::variant<SystemAudioContent, SystemAudioFailure> PulseSystemAudioInput::shar
     return SystemAudioFailure{error};
   }
   releaseContext(context);
+  lock.reset();
 
   SystemAudioContent content{query.hasOutput, {}, {}};
   const auto addOnce = [](std::vector<std::string>& identities, const std::optional<std::string>& bundleId) {
