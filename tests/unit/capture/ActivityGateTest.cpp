@@ -1,4 +1,4 @@
-#include "quillet-capture/ActivityGate.h"
+#include "quillet-capture/sources/ActivityGate.h"
 
 #include <gtest/gtest.h>
 

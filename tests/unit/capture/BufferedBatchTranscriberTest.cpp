@@ -1,4 +1,4 @@
-#include "quillet-capture/BufferedBatchTranscriber.h"
+#include "quillet-capture/transcription/BufferedBatchTranscriber.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,8 +12,8 @@
 #include "platform/fake/FakeResampler.h"
 #include "platform/fake/ScriptedSpeechRecognizer.h"
 #include "platform/fake/VirtualMainLoop.h"
-#include "quillet-capture/OverlapDeduplicator.h"
-#include "quillet-capture/WindowTranscript.h"
+#include "quillet-capture/transcription/OverlapDeduplicator.h"
+#include "quillet-capture/transcription/WindowTranscript.h"
 
 namespace quillet::capture {
 namespace {

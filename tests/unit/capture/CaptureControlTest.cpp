@@ -1,4 +1,4 @@
-#include "quillet-capture/CaptureControl.h"
+#include "quillet-capture/program/CaptureControl.h"
 
 #include <gtest/gtest.h>
 

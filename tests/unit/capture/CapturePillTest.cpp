@@ -1,5 +1,5 @@
 // The pill's behaviour on virtual time: pulse, pause mirror and texts, placement and what it remembers.
-#include "quillet-capture/CapturePillPanel.h"
+#include "quillet-capture/pill/CapturePillPanel.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The capture controller on virtual time: starts, stops, resets, failures and bounded teardowns,
 // with scripted sources and a pipe standing in for the host's end of standard output.
-#include "quillet-capture/Capture.h"
-#include "quillet-capture/OperatingSystemName.h"
+#include "quillet-capture/program/Capture.h"
+#include "quillet-capture/program/OperatingSystemName.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include <map>
 #include <string>
 
-#include "quillet-capture/ChunkingSettings.h"
+#include "quillet-capture/transcription/ChunkingSettings.h"
 
 namespace quillet::capture {
 namespace {

@@ -1,4 +1,4 @@
-#include "quillet-capture/CommandReader.h"
+#include "quillet-capture/protocol/CommandReader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "quillet-capture/Command.h"
+#include "quillet-capture/protocol/Command.h"
 
 #include <gtest/gtest.h>
 

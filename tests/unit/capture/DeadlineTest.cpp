@@ -1,4 +1,4 @@
-#include "quillet-capture/Deadline.h"
+#include "quillet-capture/program/Deadline.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
-#include "quillet-capture/Event.h"
+#include "quillet-capture/protocol/Event.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 
-#include "quillet-capture/CaptureError.h"
+#include "quillet-capture/protocol/CaptureError.h"
 
 namespace quillet::capture {
 namespace {

@@ -1,4 +1,4 @@
-#include "quillet-capture/EventWriter.h"
+#include "quillet-capture/protocol/EventWriter.h"
 
 #include <fcntl.h>
 
@@ -10,7 +10,7 @@
 
 #include "CollectedLines.h"
 #include "TestPipe.h"
-#include "quillet-capture/FullWrite.h"
+#include "quillet-capture/protocol/FullWrite.h"
 
 namespace quillet::capture {
 namespace {

@@ -1,4 +1,4 @@
-#include "quillet-capture/LegacyTranscriber.h"
+#include "quillet-capture/transcription/LegacyTranscriber.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -9,7 +9,7 @@
 #include "platform/fake/FakeResampler.h"
 #include "platform/fake/ScriptedSpeechRecognizer.h"
 #include "platform/fake/VirtualMainLoop.h"
-#include "quillet-capture/CumulativeTranscript.h"
+#include "quillet-capture/transcription/CumulativeTranscript.h"
 
 namespace quillet::capture {
 namespace {

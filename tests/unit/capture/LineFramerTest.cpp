@@ -1,4 +1,4 @@
-#include "quillet-capture/LineFramer.h"
+#include "quillet-capture/protocol/LineFramer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "quillet-capture/MicCapture.h"
+#include "quillet-capture/sources/MicCapture.h"
 
 #include <gtest/gtest.h>
 

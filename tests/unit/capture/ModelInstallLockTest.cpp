@@ -1,4 +1,4 @@
-#include "quillet-capture/ModelInstallLock.h"
+#include "quillet-capture/transcription/ModelInstallLock.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

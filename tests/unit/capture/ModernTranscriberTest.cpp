@@ -1,4 +1,4 @@
-#include "quillet-capture/ModernTranscriber.h"
+#include "quillet-capture/transcription/ModernTranscriber.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

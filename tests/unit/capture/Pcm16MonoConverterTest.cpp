@@ -4,7 +4,7 @@
 
 #include "TestAudio.h"
 #include "platform/fake/FakeResampler.h"
-#include "quillet-capture/Pcm16MonoConverter.h"
+#include "quillet-capture/sources/Pcm16MonoConverter.h"
 
 namespace quillet::capture {
 namespace {

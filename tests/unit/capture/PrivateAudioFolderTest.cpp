@@ -5,7 +5,7 @@
 #include <functional>
 
 #include "CollectedLines.h"
-#include "quillet-capture/PrivateAudioFolder.h"
+#include "quillet-capture/files/PrivateAudioFolder.h"
 #include "tests/support/FileContents.h"
 #include "tests/support/TemporaryDirectory.h"
 

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <string_view>
 
-#include "quillet-capture/FullWrite.h"
-#include "quillet-capture/PrivateFile.h"
+#include "quillet-capture/protocol/FullWrite.h"
+#include "quillet-capture/files/PrivateFile.h"
 #include "tests/support/FileContents.h"
 #include "tests/support/TemporaryDirectory.h"
 

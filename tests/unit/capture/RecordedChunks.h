@@ -7,8 +7,8 @@
 #include <mutex>
 #include <vector>
 
-#include "quillet-capture/EmitAndWait.h"
-#include "quillet-capture/Event.h"
+#include "quillet-capture/program/EmitAndWait.h"
+#include "quillet-capture/protocol/Event.h"
 
 namespace quillet::capture::testing {
 

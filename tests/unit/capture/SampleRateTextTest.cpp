@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "quillet-capture/SampleRateText.h"
+#include "quillet-capture/sources/SampleRateText.h"
 
 namespace quillet::capture {
 namespace {

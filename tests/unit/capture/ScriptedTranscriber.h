@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "quillet-capture/Transcriber.h"
+#include "quillet-capture/transcription/Transcriber.h"
 
 namespace quillet::capture::testing {
 

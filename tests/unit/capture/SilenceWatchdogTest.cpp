@@ -1,4 +1,4 @@
-#include "quillet-capture/SilenceWatchdog.h"
+#include "quillet-capture/sources/SilenceWatchdog.h"
 
 #include <gtest/gtest.h>
 

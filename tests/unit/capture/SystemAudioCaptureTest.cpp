@@ -1,4 +1,4 @@
-#include "quillet-capture/SystemAudioCapture.h"
+#include "quillet-capture/sources/SystemAudioCapture.h"
 
 #include <gtest/gtest.h>
 

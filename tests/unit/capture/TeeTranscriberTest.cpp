@@ -8,7 +8,7 @@
 #include "TestAudio.h"
 #include "common/audio/AudioFile.h"
 #include "platform/fake/FakeResampler.h"
-#include "quillet-capture/TeeTranscriber.h"
+#include "quillet-capture/transcription/TeeTranscriber.h"
 #include "tests/support/FileContents.h"
 #include "tests/support/TemporaryDirectory.h"
 

@@ -3,7 +3,7 @@
 #include <optional>
 #include <vector>
 
-#include "quillet-capture/UtteranceCutter.h"
+#include "quillet-capture/transcription/UtteranceCutter.h"
 
 namespace quillet::capture {
 namespace {

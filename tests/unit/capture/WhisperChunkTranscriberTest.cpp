@@ -10,7 +10,7 @@
 #include "TestAudio.h"
 #include "platform/fake/FakeResampler.h"
 #include "platform/fake/VirtualMainLoop.h"
-#include "quillet-capture/WhisperChunkTranscriber.h"
+#include "quillet-capture/transcription/WhisperChunkTranscriber.h"
 #include "tests/support/FileContents.h"
 #include "tests/support/Pcm16.h"
 #include "tests/support/TemporaryDirectory.h"

@@ -1,0 +1,68 @@
+#include "quillet-capture/files/PrivateAudioFolder.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace quillet::capture {
+
+namespace {
+
+std::optional<std::string> refusal(const std::filesystem::path& folder) {
+  struct stat status {};
+  if (::lstat(folder.c_str(), &status) != 0) return std::generic_category().message(errno);
+  if (S_ISLNK(status.st_mode)) return "it is a symbolic link";
+  if (!S_ISDIR(status.st_mode)) return "it is not a directory";
+  if (status.st_uid != ::geteuid()) return "it belongs to another user";
+  if ((status.st_mode & (S_IRWXG | S_IRWXO)) != 0) return "other users can access it";
+  return std::nullopt;
+}
+
+std::string refusedLine(const std::filesystem::path& folder, const std::string& reason, const std::string& outcome) {
+  return "[whisper] not using " + folder.string() + " for audio chunks: " + reason + " — " + outcome + "\n";
+}
+
+}  // namespace
+
+std::error_code PrivateAudioFolder::createMissing(const std::filesystem::path& folder) {
+  std::filesystem::path partial;
+  for (const auto& part : folder.lexically_normal()) {
+    partial /= part;
+    if (part.empty() || part == partial.root_path()) continue;
+    if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) return {errno, std::generic_category()};
+  }
+  return {};
+}
+
+std::optional<std::string> PrivateAudioFolder::prepare(const std::filesystem::path& folder) {
+  if (const std::error_code error = createMissing(folder)) return "cannot create it: " + error.message();
+  return refusal(folder);
+}
+
+PrivateAudioFolder PrivateAudioFolder::choose(const std::filesystem::path& temporaryDirectory,
+                                              const std::optional<std::filesystem::path>& runtimeDirectory,
+                                              const DiagnosticSink& diagnostics) {
+  std::error_code ignored;  // a relative path whose base cannot be read is kept as it is
+  std::filesystem::path preferred = std::filesystem::absolute(temporaryDirectory / kName, ignored);
+  if (preferred.empty()) preferred = temporaryDirectory / kName;
+  const auto preferredRefusal = prepare(preferred);
+  if (!preferredRefusal) return {preferred, true};
+
+  if (!runtimeDirectory || runtimeDirectory->empty() || !runtimeDirectory->is_absolute()) {
+    diagnostics(
+        refusedLine(preferred, *preferredRefusal, "no runtime directory to fall back on, no chunk can be written"));
+    return {preferred, false};
+  }
+  const std::filesystem::path fallback = *runtimeDirectory / kName;
+  const auto fallbackRefusal = prepare(fallback);
+  if (!fallbackRefusal) {
+    diagnostics(refusedLine(preferred, *preferredRefusal, "writing them to " + fallback.string()));
+    return {fallback, true};
+  }
+  diagnostics(refusedLine(preferred, *preferredRefusal, "trying " + fallback.string()));
+  diagnostics(refusedLine(fallback, *fallbackRefusal, "no chunk can be written"));
+  return {preferred, false};
+}
+
+}  // namespace quillet::capture

@@ -1,0 +1,44 @@
+#include "quillet-capture/program/CaptureControl.h"
+
+#include "common/runtime/Weakly.h"
+#include "platform/linux/qt/QtMainLoop.h"
+
+namespace quillet::capture {
+
+CaptureControl::CaptureControl(platform::MainLoop& mainLoop) : mainLoop_(mainLoop) {}
+
+std::shared_ptr<CaptureControl> CaptureControl::make(platform::MainLoop& mainLoop) {
+  return std::shared_ptr<CaptureControl>(new CaptureControl(mainLoop));
+}
+
+CaptureControl& CaptureControl::shared() {
+  static platform::qt::QtMainLoop mainLoop;
+  static const std::shared_ptr<CaptureControl> control = make(mainLoop);
+  return *control;
+}
+
+void CaptureControl::set(bool paused) {
+  std::lock_guard lock(mutex_);
+  paused_ = paused;
+  announce(paused_);
+}
+
+bool CaptureControl::toggle() {
+  std::lock_guard lock(mutex_);
+  paused_ = !paused_;
+  announce(paused_);
+  return paused_;
+}
+
+bool CaptureControl::paused() const {
+  std::lock_guard lock(mutex_);
+  return paused_;
+}
+
+void CaptureControl::announce(bool paused) {
+  mainLoop_.post(weakly(shared_from_this(), [paused](CaptureControl& control) {
+    if (control.onChange) control.onChange(paused);
+  }));
+}
+
+}  // namespace quillet::capture
