@@ -17,6 +17,7 @@
 #include "platform/linux/qt/QtTerminationSignals.h"
 #include "platform/linux/soxr/SoxrResampler.h"
 #include "platform/linux/sqlite/SqliteDefaultsStore.h"
+#include "platform/EnvironmentLookup.h"
 #include "platform/linux/xdg/XdgPaths.h"
 #include "quillet-capture/sources/AudioActivity.h"
 #include "quillet-capture/program/CaptureProgram.h"
@@ -72,7 +73,7 @@ int main(int argc, char* argv[]) {
       .batch = {},
       .onDeviceLocales = {}};
   OnDeviceEngine::addTo(variants, mainLoop);
-  const TranscriberFactory transcribers(processEnvironment, std::move(variants));
+  const TranscriberFactory transcribers(platform::processEnvironment, std::move(variants));
 
   // The pill exists, hidden, before the first command is read, so it hears every change of the pause flag.
   CapturePillView pillView(screens);

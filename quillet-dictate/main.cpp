@@ -96,7 +96,7 @@ int main(int argc, char* argv[]) {
   QCoreApplication::setApplicationName("quillet-dictate");
   QCoreApplication::setApplicationVersion("1.0.3");
 
-  dictate::ProcessEntry::applyEnvironment(dictate::ProcessEntry::processEnvironment,
+  dictate::ProcessEntry::applyEnvironment(platform::processEnvironment,
                                           dictate::SettingsManager::shared(), dictate::VxLog::shared());
 
   platform::qt::QtMainLoop mainLoop;

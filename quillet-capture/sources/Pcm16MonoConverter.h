@@ -26,8 +26,11 @@ class Pcm16MonoConverter {
     std::optional<std::string> error;
   };
 
+  // Room for the samples a resampler holds back from one buffer and releases with the next.
+  static constexpr std::size_t kSpareOutputFrames = 256;
+
   // `spareCapacity` frames of room are added to the output a buffer's length calls for.
-  Pcm16MonoConverter(platform::ResamplerFactory resamplers, std::size_t spareCapacity);
+  explicit Pcm16MonoConverter(platform::ResamplerFactory resamplers, std::size_t spareCapacity = kSpareOutputFrames);
 
   [[nodiscard]] Result convert(const platform::AudioBuffer& buffer);
 

@@ -14,20 +14,13 @@
 
 namespace quillet::capture {
 
-namespace {
-
-// Room for the samples a resampler holds back from one buffer and releases with the next.
-constexpr std::size_t kSpareOutputFrames = 256;
-
-}  // namespace
-
 BufferedBatchTranscriber::BufferedBatchTranscriber(std::chrono::nanoseconds captureStartedAt, Services services)
     : captureStartedAt_(captureStartedAt),
       clock_(services.clock),
       recognizer_(services.recognizer),
       emit_(std::move(services.emit)),
       diagnostics_(std::move(services.diagnostics)),
-      converter_(std::move(services.resamplers), kSpareOutputFrames) {}
+      converter_(std::move(services.resamplers)) {}
 
 std::shared_ptr<BufferedBatchTranscriber> BufferedBatchTranscriber::make(std::chrono::nanoseconds captureStartedAt) {
   static const platform::posix::SystemClock clock;

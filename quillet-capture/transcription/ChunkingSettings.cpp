@@ -10,7 +10,7 @@ namespace quillet::capture {
 
 namespace {
 
-void applyOverride(std::int64_t& setting, const EnvironmentLookup& lookup, const char* name) {
+void applyOverride(std::int64_t& setting, const platform::EnvironmentLookup& lookup, const char* name) {
   if (const auto value = lookup(name)) {
     if (const auto number = ChunkingSettings::wholeNumber(*value)) setting = *number;
   }
@@ -33,7 +33,7 @@ std::optional<std::int64_t> ChunkingSettings::wholeNumber(std::string_view text)
   return value;
 }
 
-ChunkingSettings ChunkingSettings::fromEnvironment(const EnvironmentLookup& lookup) {
+ChunkingSettings ChunkingSettings::fromEnvironment(const platform::EnvironmentLookup& lookup) {
   ChunkingSettings settings;
   applyOverride(settings.silenceFlushMs, lookup, environment::kVadSilenceMs);
   applyOverride(settings.minSpeechMs, lookup, environment::kVadMinSpeechMs);

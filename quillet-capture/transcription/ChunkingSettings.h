@@ -4,7 +4,7 @@
 #include <optional>
 #include <string_view>
 
-#include "quillet-capture/program/EnvironmentLookup.h"
+#include "platform/EnvironmentLookup.h"
 
 namespace quillet::capture {
 
@@ -17,7 +17,7 @@ struct ChunkingSettings {
 
   // The defaults, each replaced by its QL_VAD_* variable when that holds a whole number; the
   // silence level is clamped to the 16-bit sample range.
-  static ChunkingSettings fromEnvironment(const EnvironmentLookup& lookup);
+  static ChunkingSettings fromEnvironment(const platform::EnvironmentLookup& lookup);
 
   // `text` as a signed 64-bit decimal: an optional "+" or "-" and at least one digit, nothing else.
   static std::optional<std::int64_t> wholeNumber(std::string_view text);

@@ -5,13 +5,6 @@
 
 namespace quillet::capture {
 
-namespace {
-
-// Room for the samples a resampler holds back from one buffer and releases with the next.
-constexpr std::size_t kSpareOutputFrames = 256;
-
-}  // namespace
-
 LegacyTranscriber::LegacyTranscriber(std::chrono::nanoseconds captureStartedAt, Services services)
     : captureStartedAt_(captureStartedAt),
       clock_(services.clock),
@@ -20,7 +13,7 @@ LegacyTranscriber::LegacyTranscriber(std::chrono::nanoseconds captureStartedAt, 
       emit_(std::move(services.emit)),
       diagnostics_(std::move(services.diagnostics)),
       launcher_(std::move(services.launcher)),
-      converter_(std::move(services.resamplers), kSpareOutputFrames) {}
+      converter_(std::move(services.resamplers)) {}
 
 LegacyTranscriber::~LegacyTranscriber() {
   // Handlers use this object only while not cancelled; the stream member is then destroyed, waiting for them.

@@ -14,8 +14,6 @@ namespace quillet::capture {
 
 namespace {
 
-// Room for the samples a resampler holds back from one buffer and releases with the next.
-constexpr std::size_t kSpareOutputFrames = 256;
 // The sample-format number of 32-bit float samples, the only kind the audio port delivers.
 constexpr int kFloatSampleFormat = 1;
 
@@ -182,7 +180,7 @@ Pcm16MonoConverter* ModernTranscriber::converterFor(const platform::AudioBuffer&
   const bool convertible = std::isfinite(rate) && rate > 0 && buffer.format.channelCount > 0 && resamplers_ &&
                            resamplers_(rate, Pcm16MonoConverter::kOutputRate) != nullptr;
   if (!convertible) return nullptr;
-  return &converters_.try_emplace(key, resamplers_, kSpareOutputFrames).first->second;
+  return &converters_.try_emplace(key, resamplers_).first->second;
 }
 
 void ModernTranscriber::stop(StopCompletion completion) {

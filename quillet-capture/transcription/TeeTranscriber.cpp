@@ -9,13 +9,6 @@
 
 namespace quillet::capture {
 
-namespace {
-
-// Room for the samples a resampler holds back from one buffer and releases with the next.
-constexpr std::size_t kSpareOutputFrames = 64;
-
-}  // namespace
-
 std::shared_ptr<TeeTranscriber> TeeTranscriber::make(std::shared_ptr<Transcriber> inner, std::filesystem::path file,
                                                      platform::ResamplerFactory resamplers,
                                                      DiagnosticSink diagnostics) {
@@ -28,7 +21,7 @@ TeeTranscriber::TeeTranscriber(std::shared_ptr<Transcriber> inner, std::filesyst
     : inner_(std::move(inner)),
       file_(std::move(file)),
       diagnostics_(std::move(diagnostics)),
-      converter_(std::move(resamplers), kSpareOutputFrames) {}
+      converter_(std::move(resamplers)) {}
 
 std::filesystem::path TeeTranscriber::fileFor(const std::filesystem::path& stagingDirectory, Speaker speaker) {
   return stagingDirectory / (speaker == Speaker::you ? "mic.wav" : "system.wav");

@@ -24,7 +24,7 @@ class MissingTranscriber final : public Transcriber {
 
 }  // namespace
 
-TranscriberFactory::TranscriberFactory(EnvironmentLookup environment, Variants variants)
+TranscriberFactory::TranscriberFactory(platform::EnvironmentLookup environment, Variants variants)
     : environment_(std::move(environment)), variants_(std::move(variants)) {}
 
 bool TranscriberFactory::engineIs(const char* name) const {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "quillet-capture/protocol/Capabilities.h"
-#include "quillet-capture/program/EnvironmentLookup.h"
+#include "platform/EnvironmentLookup.h"
 #include "quillet-capture/transcription/Transcriber.h"
 
 namespace quillet::capture {
@@ -34,7 +34,7 @@ class TranscriberFactory {
     std::function<std::vector<std::string>()> onDeviceLocales;
   };
 
-  TranscriberFactory(EnvironmentLookup environment, Variants variants);
+  TranscriberFactory(platform::EnvironmentLookup environment, Variants variants);
 
   [[nodiscard]] bool useWhisper() const;
   [[nodiscard]] bool useBatch() const;
@@ -49,7 +49,7 @@ class TranscriberFactory {
  private:
   [[nodiscard]] bool engineIs(const char* name) const;
 
-  EnvironmentLookup environment_;
+  platform::EnvironmentLookup environment_;
   Variants variants_;
 };
 

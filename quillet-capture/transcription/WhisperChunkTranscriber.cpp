@@ -18,10 +18,7 @@ namespace quillet::capture {
 
 namespace {
 
-// Room for the samples a resampler holds back from one buffer and releases with the next.
-constexpr std::size_t kSpareOutputFrames = 256;
-
-std::optional<std::filesystem::path> runtimeDirectory(const EnvironmentLookup& environment) {
+std::optional<std::filesystem::path> runtimeDirectory(const platform::EnvironmentLookup& environment) {
   auto value = environment("XDG_RUNTIME_DIR");
   if (!value || value->empty()) return std::nullopt;
   return std::filesystem::path(std::move(*value));
@@ -37,13 +34,13 @@ WhisperChunkTranscriber::WhisperChunkTranscriber(std::chrono::nanoseconds captur
       diagnostics_(std::move(services.diagnostics)),
       folder_(PrivateAudioFolder::choose(services.temporaryDirectory, runtimeDirectory(services.environment),
                                          diagnostics_)),
-      converter_(std::move(services.resamplers), kSpareOutputFrames),
+      converter_(std::move(services.resamplers)),
       cutter_(settings_) {}
 
 std::shared_ptr<WhisperChunkTranscriber> WhisperChunkTranscriber::make(std::chrono::nanoseconds captureStartedAt) {
   static const platform::posix::SystemClock clock;
   return std::make_shared<WhisperChunkTranscriber>(
-      captureStartedAt, Services{clock, platform::soxr::SoxrResampler::factory(), processEnvironment,
+      captureStartedAt, Services{clock, platform::soxr::SoxrResampler::factory(), platform::processEnvironment,
                                  platform::xdg::XdgPaths().temporaryDirectory(),
                                  [](Event event) { EventWriter::shared().emitWithoutWaiting(std::move(event)); }});
 }

@@ -12,7 +12,7 @@
 #include "platform/Resampler.h"
 #include "quillet-capture/transcription/ChunkingSettings.h"
 #include "quillet-capture/program/DiagnosticSink.h"
-#include "quillet-capture/program/EnvironmentLookup.h"
+#include "platform/EnvironmentLookup.h"
 #include "quillet-capture/protocol/Event.h"
 #include "quillet-capture/sources/Pcm16MonoConverter.h"
 #include "quillet-capture/files/PrivateAudioFolder.h"
@@ -34,7 +34,7 @@ class WhisperChunkTranscriber final : public Transcriber {
   struct Services {
     const platform::Clock& clock;
     platform::ResamplerFactory resamplers;
-    EnvironmentLookup environment;  // QL_VAD_* and XDG_RUNTIME_DIR, read once at construction
+    platform::EnvironmentLookup environment;  // QL_VAD_* and XDG_RUNTIME_DIR, read once at construction
     std::filesystem::path temporaryDirectory;
     EmitEvent emit;
     DiagnosticSink diagnostics = writeToStandardError;

@@ -6,7 +6,7 @@
 
 #include "common/runtime/Weakly.h"
 #include "quillet-dictate/audio/LevelMeter.h"
-#include "quillet-dictate/audio/WavFormat.h"
+#include "common/audio/WavFormat.h"
 
 namespace quillet::dictate {
 
@@ -20,13 +20,13 @@ std::string describe(const platform::AudioFormat& format) {
 
 std::string describeTargetFormat() {
   char text[96];
-  std::snprintf(text, sizeof text, "<%d ch, %u Hz, Int16, interleaved>", int(WavFormat::kChannelCount),
-                unsigned(WavFormat::kSampleRate));
+  std::snprintf(text, sizeof text, "<%d ch, %u Hz, Int16, interleaved>", int(audio::WavFormat::kChannelCount),
+                unsigned(audio::WavFormat::kSampleRate));
   return text;
 }
 
 double millisecondsOfBytes(std::size_t byteCount) {
-  return double(byteCount / 2) * 1000.0 / double(WavFormat::kSampleRate);
+  return double(byteCount / 2) * 1000.0 / double(audio::WavFormat::kSampleRate);
 }
 
 }  // namespace
@@ -94,7 +94,7 @@ void AudioStreamer::begin(ChunkHandler onChunk, LevelsHandler onLevels) {
   resetDisplayGate();
   // Room for the longest chunk and a second more (a tap buffer of any rate the hardware offers), touched
   // here once, so the audio thread neither grows it nor takes its first page faults mid-session.
-  pcmBuffer_.resize(std::size_t((kMaxChunkMs + 1000) * WavFormat::kSampleRate / 1000.0) * 2);
+  pcmBuffer_.resize(std::size_t((kMaxChunkMs + 1000) * audio::WavFormat::kSampleRate / 1000.0) * 2);
   pcmBuffer_.clear();
   segmentIndex_ = 0;
 
@@ -102,7 +102,7 @@ void AudioStreamer::begin(ChunkHandler onChunk, LevelsHandler onLevels) {
 
   const auto hardware = input_.hardwareFormat();
   const double hardwareRate = hardware ? hardware->sampleRate : 0;
-  converter_ = hardware && hardware->channelCount > 0 ? resamplers_(hardwareRate, WavFormat::kSampleRate) : nullptr;
+  converter_ = hardware && hardware->channelCount > 0 ? resamplers_(hardwareRate, audio::WavFormat::kSampleRate) : nullptr;
   if (!converter_) {
     char rate[32];
     std::snprintf(rate, sizeof rate, "%.1f", hardwareRate);
@@ -149,7 +149,7 @@ void AudioStreamer::handleTap(const platform::AudioBuffer& buffer) {
 
   queueAnalysis(mono_);
 
-  const auto capacity = std::size_t(double(WavFormat::kSampleRate) / buffer.format.sampleRate * double(frames)) + 16;
+  const auto capacity = std::size_t(double(audio::WavFormat::kSampleRate) / buffer.format.sampleRate * double(frames)) + 16;
   converted_.clear();
   if (auto error = converter_->convert(mono_, capacity, converted_)) {
     log_.log("🎙 convert error: " + (error->empty() ? std::string("?") : *error));
@@ -157,9 +157,9 @@ void AudioStreamer::handleTap(const platform::AudioBuffer& buffer) {
   }
   if (converted_.empty()) return;
 
-  const double durationMs = double(converted_.size()) * 1000.0 / double(WavFormat::kSampleRate);
-  WavFormat::appendPCM(converted_, pcmBuffer_);
-  const float rms = WavFormat::normalizedRMS(std::span<const std::int16_t>(converted_));
+  const double durationMs = double(converted_.size()) * 1000.0 / double(audio::WavFormat::kSampleRate);
+  audio::WavFormat::appendPCM(converted_, pcmBuffer_);
+  const float rms = audio::WavFormat::normalizedRMS(std::span<const std::int16_t>(converted_));
 
   bool pause = false;
   if (rms >= kSpeechThreshold) {
@@ -187,9 +187,9 @@ void AudioStreamer::handleTap(const platform::AudioBuffer& buffer) {
 void AudioStreamer::emitCurrentChunk(const char* reason) {
   if (!onChunk_) return;
   Chunk chunk;
-  chunk.durationSec = WavFormat::durationSeconds(pcmBuffer_.size());
-  chunk.rms = WavFormat::normalizedRMS(pcmBuffer_);
-  chunk.wav = WavFormat::buildWAV(pcmBuffer_);
+  chunk.durationSec = audio::WavFormat::durationSeconds(pcmBuffer_.size());
+  chunk.rms = audio::WavFormat::normalizedRMS(pcmBuffer_);
+  chunk.wav = audio::WavFormat::buildWAV(pcmBuffer_);
   chunk.index = segmentIndex_;
 
   char line[160];

@@ -1,6 +1,5 @@
 #include "quillet-dictate/shell/ProcessEntry.h"
 
-#include <cstdlib>
 
 #include "common/contract/EnvironmentVariables.h"
 
@@ -37,12 +36,6 @@ bool ProcessEntry::applyEnvironment(const EnvironmentLookup& environment, Settin
   });
   if (sessionArrived) log.log("🔑 session tokens received from the app (muse enabled)");
   return sessionArrived;
-}
-
-std::optional<std::string> ProcessEntry::processEnvironment(const char* name) {
-  const char* value = std::getenv(name);
-  if (value == nullptr) return std::nullopt;
-  return std::string(value);
 }
 
 }  // namespace quillet::dictate

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/EnvironmentLookup.h"
 #include "quillet-dictate/shell/SettingsManager.h"
 #include "quillet-dictate/shell/VxLog.h"
 
@@ -13,7 +14,7 @@ namespace quillet::dictate {
 // session from the environment the host started it with into the settings store.
 class ProcessEntry {
  public:
-  using EnvironmentLookup = std::function<std::optional<std::string>(const char* name)>;
+  using EnvironmentLookup = platform::EnvironmentLookup;
 
   // Reads each variable once, in the order URL, anon key, access token, refresh token.
   // A rejected or absent variable leaves the stored value as it is; accepted values are
@@ -21,8 +22,6 @@ class ProcessEntry {
   // whether a session arrived.
   static bool applyEnvironment(const EnvironmentLookup& environment, SettingsManager& settings, const VxLog& log);
 
-  // The process's own environment.
-  static std::optional<std::string> processEnvironment(const char* name);
 };
 
 }  // namespace quillet::dictate

@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 
 #include "common/text/UnicodeText.h"
 #include "common/text/UuidString.h"
@@ -46,11 +45,6 @@ TranscriptionRouter::TranscriptionRouter(Engines engines, WorkerPool& workers, p
       log_(log),
       environment_(std::move(environment)) {}
 
-std::optional<std::string> TranscriptionRouter::processEnvironment(const char* name) {
-  const char* value = std::getenv(name);
-  if (value == nullptr) return std::nullopt;
-  return std::string(value);
-}
 
 bool TranscriptionRouter::cloudAllowed() const {
   if (settings_.supabaseAccessToken.get().empty()) return false;

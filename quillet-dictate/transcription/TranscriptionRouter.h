@@ -11,6 +11,7 @@
 
 #include "common/runtime/WorkerPool.h"
 #include "platform/Clock.h"
+#include "platform/EnvironmentLookup.h"
 #include "platform/HttpClient.h"
 #include "platform/MainLoop.h"
 #include "quillet-dictate/backend/AIFailure.h"
@@ -30,7 +31,7 @@ class TranscriptionRouter {
   // Transcribes one WAV chunk on the device, blocking; run on a worker, and given up when `stop` is requested.
   using OnDeviceTranscribe = std::function<AIOutcome<std::string>(const std::vector<std::uint8_t>& wav,
                                                                   const std::string& locale, std::stop_token stop)>;
-  using EnvironmentLookup = std::function<std::optional<std::string>(const char* name)>;
+  using EnvironmentLookup = platform::EnvironmentLookup;
 
   static constexpr double kCloudPauseSeconds = 600;
   static constexpr double kOnDeviceRetryDelaySeconds = 0.12;
@@ -48,7 +49,8 @@ class TranscriptionRouter {
   };
 
   TranscriptionRouter(Engines engines, WorkerPool& workers, platform::MainLoop& mainLoop, const platform::Clock& clock,
-                      SettingsManager& settings, const VxLog& log, EnvironmentLookup environment = processEnvironment);
+                      SettingsManager& settings, const VxLog& log,
+                      EnvironmentLookup environment = platform::processEnvironment);
 
   TranscriptionRouter(const TranscriptionRouter&) = delete;
   TranscriptionRouter& operator=(const TranscriptionRouter&) = delete;
@@ -63,7 +65,6 @@ class TranscriptionRouter {
   // This router as the chunked client's transcriber.
   [[nodiscard]] ChunkTranscriber chunkTranscriber();
 
-  static std::optional<std::string> processEnvironment(const char* name);
 
  private:
   struct LocalAttempt;

@@ -14,7 +14,7 @@
 #include "platform/linux/pulse/PulseAudioInput.h"
 #include "platform/linux/soxr/SoxrResampler.h"
 #include "quillet-dictate/audio/AudioStreamer.h"
-#include "quillet-dictate/audio/WavFormat.h"
+#include "common/audio/WavFormat.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/FileContents.h"
 #include "tests/support/Pcm16.h"

@@ -17,7 +17,7 @@
 #include "common/audio/AudioFile.h"
 #include "platform/fake/VirtualMainLoop.h"
 #include "platform/linux/soxr/SoxrResampler.h"
-#include "quillet-dictate/audio/WavFormat.h"
+#include "common/audio/WavFormat.h"
 #include "quillet-dictate/transcription/SpeechAnalyzerTranscriber.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/FileContents.h"
@@ -232,7 +232,7 @@ TEST_F(PocketSphinxRecognizerTest, TheTranscriberTranscribesAChunkEndToEnd) {
     const char* description;
     std::vector<std::uint8_t> wav;
   } cases[] = {
-      {"a 16 kHz chunk of the microphone streamer", dictate::WavFormat::buildWAV(pcm)},
+      {"a 16 kHz chunk of the microphone streamer", audio::WavFormat::buildWAV(pcm)},
       {"espeak-ng's 22.05 kHz file, resampled by libsoxr", bytesOf(espeakWav)},
   };
   for (const auto& testCase : cases) {

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <fstream>
 #include <set>
 
@@ -12,11 +11,6 @@ namespace quillet::platform::xdg {
 
 namespace {
 
-std::optional<std::string> processEnvironment(const char* name) {
-  const char* value = std::getenv(name);
-  if (value == nullptr) return std::nullopt;
-  return std::string(value);
-}
 
 // XDG honours absolute paths only; a relative one would move with the working directory.
 bool isAbsolute(std::string_view path) { return !path.empty() && path.front() == '/'; }
@@ -122,7 +116,7 @@ bool handles(const DesktopEntry& entry, std::string_view mimeType) {
 
 }  // namespace
 
-DesktopApplications::DesktopApplications() : lookup_(processEnvironment) {}
+DesktopApplications::DesktopApplications() : lookup_(platform::processEnvironment) {}
 
 DesktopApplications::DesktopApplications(EnvironmentLookup lookup) : lookup_(std::move(lookup)) {}
 

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/EnvironmentLookup.h"
+
 namespace quillet::platform::xdg {
 
 // The applications installed for this user after the freedesktop rules: the desktop files in
@@ -15,7 +17,7 @@ namespace quillet::platform::xdg {
 // "/" written as "-"; the first folder holding an id decides it, and Hidden=true there removes it.
 class DesktopApplications {
  public:
-  using EnvironmentLookup = std::function<std::optional<std::string>(const char* name)>;
+  using EnvironmentLookup = platform::EnvironmentLookup;
 
   // Reads the process environment.
   DesktopApplications();

@@ -3,17 +3,11 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include <cstdlib>
 
 namespace quillet::platform::xdg {
 
 namespace {
 
-std::optional<std::string> processEnvironment(const char* name) {
-  const char* value = std::getenv(name);
-  if (value == nullptr) return std::nullopt;
-  return std::string(value);
-}
 
 // XDG only honours absolute paths; a relative one would move with the working directory.
 std::optional<std::filesystem::path> absoluteSetting(const std::optional<std::string>& value) {
@@ -29,7 +23,7 @@ std::filesystem::path homeFolder(const XdgPaths::EnvironmentLookup& lookup) {
 
 }  // namespace
 
-XdgPaths::XdgPaths() : lookup_(processEnvironment) {}
+XdgPaths::XdgPaths() : lookup_(platform::processEnvironment) {}
 
 XdgPaths::XdgPaths(EnvironmentLookup lookup) : lookup_(std::move(lookup)) {}
 

@@ -5,13 +5,14 @@
 #include <string>
 
 #include "platform/Paths.h"
+#include "platform/EnvironmentLookup.h"
 
 namespace quillet::platform::xdg {
 
 // Folders after the XDG base-directory rules: $XDG_CONFIG_HOME (else ~/.config) and $TMPDIR (else /tmp).
 class XdgPaths final : public Paths {
  public:
-  using EnvironmentLookup = std::function<std::optional<std::string>(const char* name)>;
+  using EnvironmentLookup = platform::EnvironmentLookup;
 
   // Reads the process environment.
   XdgPaths();

@@ -11,7 +11,7 @@
 #include "platform/fake/FakeResampler.h"
 #include "platform/fake/FakeUrlOpener.h"
 #include "platform/fake/VirtualMainLoop.h"
-#include "quillet-dictate/audio/WavFormat.h"
+#include "common/audio/WavFormat.h"
 #include "tests/support/Pcm16.h"
 #include "tests/support/TemporaryDirectory.h"
 
@@ -44,7 +44,7 @@ class RecordingResampler final : public platform::Resampler {
 
 // The payload samples of a chunk's WAV file.
 std::vector<std::int16_t> samplesOf(const AudioStreamer::Chunk& chunk) {
-  return test::samplesOfPcm16(chunk.wav, WavFormat::kHeaderSize);
+  return test::samplesOfPcm16(chunk.wav, audio::WavFormat::kHeaderSize);
 }
 
 class AudioStreamerTest : public ::testing::Test {

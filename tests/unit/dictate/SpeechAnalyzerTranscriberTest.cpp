@@ -17,7 +17,7 @@
 #include "platform/fake/FakeResampler.h"
 #include "platform/fake/ScriptedSpeechRecognizer.h"
 #include "platform/fake/VirtualMainLoop.h"
-#include "quillet-dictate/audio/WavFormat.h"
+#include "common/audio/WavFormat.h"
 #include "tests/support/FileContents.h"
 #include "tests/support/TemporaryDirectory.h"
 
@@ -46,18 +46,18 @@ std::vector<std::uint8_t> littleEndian(const std::vector<std::int16_t>& samples)
 
 // A 16 kHz mono chunk as the microphone streamer makes it.
 std::vector<std::uint8_t> chunkOf(const std::vector<std::int16_t>& samples) {
-  return WavFormat::buildWAV(littleEndian(samples));
+  return audio::WavFormat::buildWAV(littleEndian(samples));
 }
 
 // A 16-bit WAV of another rate and channel count: the chunk header with its format fields rewritten.
 std::vector<std::uint8_t> wavOf(const std::vector<std::int16_t>& interleaved, std::uint32_t sampleRate,
                                 std::uint16_t channelCount) {
-  auto wav = WavFormat::buildWAV(littleEndian(interleaved));
+  auto wav = audio::WavFormat::buildWAV(littleEndian(interleaved));
   const auto put = [&](std::size_t offset, auto bytes) { std::copy(bytes.begin(), bytes.end(), wav.begin() + long(offset)); };
-  put(22, WavFormat::uint16LE(channelCount));
-  put(24, WavFormat::uint32LE(sampleRate));
-  put(28, WavFormat::uint32LE(sampleRate * channelCount * 2));
-  put(32, WavFormat::uint16LE(std::uint16_t(channelCount * 2)));
+  put(22, audio::WavFormat::uint16LE(channelCount));
+  put(24, audio::WavFormat::uint32LE(sampleRate));
+  put(28, audio::WavFormat::uint32LE(sampleRate * channelCount * 2));
+  put(32, audio::WavFormat::uint16LE(std::uint16_t(channelCount * 2)));
   return wav;
 }
 

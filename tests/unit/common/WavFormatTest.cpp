@@ -1,4 +1,4 @@
-#include "quillet-dictate/audio/WavFormat.h"
+#include "common/audio/WavFormat.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <span>
 #include <vector>
 
-namespace quillet::dictate {
+namespace quillet::audio {
 namespace {
 
 TEST(WavFormatTest, HeaderOfA32000BytePayload) {
@@ -84,4 +84,4 @@ TEST(WavFormatTest, DurationCountsWholeSamples) {
 }
 
 }  // namespace
-}  // namespace quillet::dictate
+}  // namespace quillet::audio
