@@ -1,0 +1,111 @@
+#pragma once
+
+#include <cassert>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <variant>
+
+namespace quillet {
+
+// Why an operation failed, in words a log line or an error event can carry as they are.
+class [[nodiscard]] Error {
+ public:
+  explicit Error(std::string description) : description_(std::move(description)) {}
+
+  [[nodiscard]] const std::string& description() const { return description_; }
+
+  // The same failure seen from one level up: "context: description".
+  [[nodiscard]] Error within(std::string_view context) const {
+    return Error(std::string(context) + ": " + description_);
+  }
+
+  friend bool operator==(const Error&, const Error&) = default;
+
+ private:
+  std::string description_;
+};
+
+// A value or the reason there is none. It has no conversion to bool on purpose: a caller says which side it
+// asks about (`hasValue()` or `failed()`), so a result can never be read the wrong way round.
+template <class T>
+class [[nodiscard]] Expected {
+  static_assert(!std::is_same_v<std::remove_cv_t<T>, Error>, "an Error is not a value");
+
+ public:
+  using ValueType = T;
+
+  Expected(T value) : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT: a value is a success
+  template <class U>
+    requires(std::is_constructible_v<T, U &&> && !std::is_same_v<std::remove_cvref_t<U>, T> &&
+             !std::is_same_v<std::remove_cvref_t<U>, Error> && !std::is_same_v<std::remove_cvref_t<U>, Expected>)
+  explicit(!std::is_convertible_v<U&&, T>) Expected(U&& value)  // NOLINT: a value is a success
+      : state_(std::in_place_index<0>, std::forward<U>(value)) {}
+  Expected(Error error) : state_(std::in_place_index<1>, std::move(error)) {}  // NOLINT: an error is a failure
+
+  [[nodiscard]] bool hasValue() const { return state_.index() == 0; }
+  [[nodiscard]] bool failed() const { return state_.index() == 1; }
+
+  [[nodiscard]] const T& value() const& {
+    assert(hasValue());
+    return std::get<0>(state_);
+  }
+  [[nodiscard]] T& value() & {
+    assert(hasValue());
+    return std::get<0>(state_);
+  }
+  [[nodiscard]] T&& value() && {
+    assert(hasValue());
+    return std::get<0>(std::move(state_));
+  }
+  [[nodiscard]] const Error& error() const {
+    assert(failed());
+    return std::get<1>(state_);
+  }
+
+  // The value, or `fallback` when there is none: for callers whose fallback is part of the behaviour.
+  [[nodiscard]] T valueOr(T fallback) const& { return hasValue() ? value() : std::move(fallback); }
+  [[nodiscard]] T valueOr(T fallback) && { return hasValue() ? std::move(*this).value() : std::move(fallback); }
+
+  // The value as an optional, for callers for whom a failure only means "nothing here".
+  [[nodiscard]] std::optional<T> toOptional() && {
+    if (failed()) return std::nullopt;
+    return std::move(*this).value();
+  }
+
+  friend bool operator==(const Expected&, const Expected&) = default;
+
+ private:
+  std::variant<T, Error> state_;
+};
+
+// Success, or the reason for the failure, for operations that give nothing back.
+template <>
+class [[nodiscard]] Expected<void> {
+ public:
+  using ValueType = void;
+
+  Expected() = default;
+  Expected(Error error) : error_(std::move(error)) {}  // NOLINT: an error is a failure
+
+  [[nodiscard]] bool hasValue() const { return !error_.has_value(); }
+  [[nodiscard]] bool failed() const { return error_.has_value(); }
+  [[nodiscard]] const Error& error() const {
+    assert(failed());
+    return *error_;
+  }
+
+  friend bool operator==(const Expected&, const Expected&) = default;
+
+ private:
+  std::optional<Error> error_;
+};
+
+using Status = Expected<void>;
+
+// The success of a `Status`, named so a return statement reads as what it means.
+inline Status succeeded() { return Status(); }
+
+}  // namespace quillet
