@@ -29,7 +29,7 @@ class TimedTapInput final : public platform::AudioInput {
   }
   std::optional<platform::AudioFormat> hardwareFormat() override { return input_.hardwareFormat(); }
   bool voiceProcessingEnabled() override { return input_.voiceProcessingEnabled(); }
-  std::optional<std::string> setVoiceProcessingEnabled(bool enabled) override {
+  Status setVoiceProcessingEnabled(bool enabled) override {
     return input_.setVoiceProcessingEnabled(enabled);
   }
   void installTap(std::size_t bufferFrames, Tap tap) override {
@@ -41,7 +41,7 @@ class TimedTapInput final : public platform::AudioInput {
     });
   }
   void removeTap() override { input_.removeTap(); }
-  std::optional<std::string> start() override { return input_.start(); }
+  Status start() override { return input_.start(); }
   void stop() override { input_.stop(); }
   [[nodiscard]] bool isRunning() const override { return input_.isRunning(); }
   void setConfigurationChangeHandler(ConfigurationChanged handler) override {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "common/result/Expected.h"
+
 namespace quillet::platform {
 
 // Sample rate and channel count of the input as the hardware delivers it.
@@ -44,7 +46,7 @@ class AudioInput {
   // Whether the input runs the platform's voice processing (echo cancellation that ducks other audio).
   virtual bool voiceProcessingEnabled() = 0;
   // Switches voice processing on or off; answers an error description on failure.
-  virtual std::optional<std::string> setVoiceProcessingEnabled(bool enabled) = 0;
+  virtual Status setVoiceProcessingEnabled(bool enabled) = 0;
 
   // Hands buffers of about `bufferFrames` frames to `tap` on the input's own audio thread once started.
   virtual void installTap(std::size_t bufferFrames, Tap tap) = 0;
@@ -54,7 +56,7 @@ class AudioInput {
   virtual void removeTap() = 0;
 
   // Starts recording; answers an error description on failure.
-  virtual std::optional<std::string> start() = 0;
+  virtual Status start() = 0;
   virtual void stop() = 0;
   [[nodiscard]] virtual bool isRunning() const = 0;
 

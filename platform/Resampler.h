@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "common/result/Expected.h"
+
 namespace quillet::platform {
 
 // Converts mono float samples at one rate to 16-bit samples at another, keeping the
@@ -18,7 +20,7 @@ class Resampler {
 
   // Converts `input` and appends at most `capacity` output samples to `output`.
   // Answers an error description when the conversion failed (the output is then unchanged).
-  virtual std::optional<std::string> convert(std::span<const float> input, std::size_t capacity,
+  virtual Status convert(std::span<const float> input, std::size_t capacity,
                                              std::vector<std::int16_t>& output) = 0;
 };
 

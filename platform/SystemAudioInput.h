@@ -6,6 +6,7 @@
 #include <variant>
 #include <vector>
 
+#include "common/result/Expected.h"
 #include "platform/AudioInput.h"
 
 namespace quillet::platform {
@@ -50,7 +51,7 @@ class SystemAudioInput {
   // Starts recording `scope` as `format` (non-interleaved float). A scoped recording follows the application:
   // streams it opens later join, streams it closes leave, and while it plays nothing no buffers come.
   // Answers an error description on failure.
-  virtual std::optional<std::string> start(const SystemAudioScope& scope, AudioFormat format, Output output,
+  virtual Status start(const SystemAudioScope& scope, AudioFormat format, Output output,
                                            Failed failed) = 0;
 
   // Hands over what is still held, stops, and tells `stopped`; `output` and `failed` are not called after that.

@@ -2,6 +2,7 @@
 
 #include <cassert>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -23,6 +24,9 @@ class [[nodiscard]] Error {
   }
 
   friend bool operator==(const Error&, const Error&) = default;
+  friend std::ostream& operator<<(std::ostream& stream, const Error& error) {
+    return stream << "error \"" << error.description_ << '"';
+  }
 
  private:
   std::string description_;
@@ -98,6 +102,11 @@ class [[nodiscard]] Expected<void> {
   }
 
   friend bool operator==(const Expected&, const Expected&) = default;
+  // Test failures then show the reason instead of the object's bytes.
+  friend std::ostream& operator<<(std::ostream& stream, const Expected& status) {
+    if (status.failed()) return stream << status.error();
+    return stream << "success";
+  }
 
  private:
   std::optional<Error> error_;

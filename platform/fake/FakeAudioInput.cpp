@@ -21,10 +21,10 @@ void FakeAudioInput::answerAccessRequest(bool granted) {
 
 std::optional<AudioFormat> FakeAudioInput::hardwareFormat() { return format; }
 
-std::optional<std::string> FakeAudioInput::setVoiceProcessingEnabled(bool enabled) {
-  if (voiceProcessingError) return voiceProcessingError;
+Status FakeAudioInput::setVoiceProcessingEnabled(bool enabled) {
+  if (voiceProcessingError) return *voiceProcessingError;
   voiceProcessing = enabled;
-  return std::nullopt;
+  return succeeded();
 }
 
 void FakeAudioInput::installTap(std::size_t bufferFrames, Tap tap) {
@@ -44,16 +44,16 @@ bool FakeAudioInput::tapInstalled() const {
   return tap_ != nullptr;
 }
 
-std::optional<std::string> FakeAudioInput::start() {
+Status FakeAudioInput::start() {
   ++startCount;
-  std::optional<std::string> error = startError;
+  std::optional<Error> error = startError;
   if (!nextStartResults.empty()) {
     error = nextStartResults.front();
     nextStartResults.pop_front();
   }
-  if (error) return error;
+  if (error) return *error;
   running = true;
-  return std::nullopt;
+  return succeeded();
 }
 
 void FakeAudioInput::stop() {

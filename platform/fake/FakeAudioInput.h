@@ -16,10 +16,10 @@ class FakeAudioInput final : public AudioInput {
   void requestAccess(std::function<void(bool granted)> completion) override;
   std::optional<AudioFormat> hardwareFormat() override;
   bool voiceProcessingEnabled() override { return voiceProcessing; }
-  std::optional<std::string> setVoiceProcessingEnabled(bool enabled) override;
+  Status setVoiceProcessingEnabled(bool enabled) override;
   void installTap(std::size_t bufferFrames, Tap tap) override;
   void removeTap() override;
-  std::optional<std::string> start() override;
+  Status start() override;
   void stop() override;
   bool isRunning() const override { return running; }
   void setConfigurationChangeHandler(ConfigurationChanged handler) override;
@@ -36,10 +36,10 @@ class FakeAudioInput final : public AudioInput {
   MicAuthorization authorizationStatus = MicAuthorization::authorized;
   std::optional<AudioFormat> format = AudioFormat{48000, 1};
   bool voiceProcessing = false;
-  std::optional<std::string> voiceProcessingError;
-  std::optional<std::string> startError;
+  std::optional<Error> voiceProcessingError;
+  std::optional<Error> startError;
   // Answers for the next starts, one each, ahead of `startError`; nothing means the start succeeds.
-  std::deque<std::optional<std::string>> nextStartResults;
+  std::deque<std::optional<Error>> nextStartResults;
   // What requestAccess answers; the completion is kept until answerAccessRequest() when unset.
   std::optional<bool> accessAnswer;
   void answerAccessRequest(bool granted);

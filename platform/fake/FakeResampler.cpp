@@ -6,9 +6,9 @@
 
 namespace quillet::platform::fake {
 
-std::optional<std::string> FakeResampler::convert(std::span<const float> input, std::size_t capacity,
+Status FakeResampler::convert(std::span<const float> input, std::size_t capacity,
                                                   std::vector<std::int16_t>& output) {
-  if (auto failure = std::exchange(failNext, std::nullopt)) return failure;
+  if (auto failure = std::exchange(failNext, std::nullopt)) return *failure;
   std::size_t produced = 0;
   while (position_ < double(input.size()) && produced < capacity) {
     const float sample = std::clamp(input[std::size_t(position_)], -1.0f, 1.0f);
@@ -17,7 +17,7 @@ std::optional<std::string> FakeResampler::convert(std::span<const float> input, 
     position_ += step_;
   }
   position_ = std::max(0.0, position_ - double(input.size()));
-  return std::nullopt;
+  return succeeded();
 }
 
 ResamplerFactory FakeResampler::factory() {

@@ -10,11 +10,11 @@ class FakeResampler final : public Resampler {
  public:
   FakeResampler(double inputRate, double outputRate) : step_(inputRate / outputRate) {}
 
-  std::optional<std::string> convert(std::span<const float> input, std::size_t capacity,
+  Status convert(std::span<const float> input, std::size_t capacity,
                                      std::vector<std::int16_t>& output) override;
 
   // Makes the next conversion fail with this description.
-  std::optional<std::string> failNext;
+  std::optional<Error> failNext;
 
   static ResamplerFactory factory();
 

@@ -8,15 +8,15 @@ namespace quillet::platform::fake {
 
 std::variant<SystemAudioContent, SystemAudioFailure> FakeSystemAudioInput::shareableContent() { return content; }
 
-std::optional<std::string> FakeSystemAudioInput::start(const SystemAudioScope& scope, AudioFormat format,
+Status FakeSystemAudioInput::start(const SystemAudioScope& scope, AudioFormat format,
                                                        Output output, Failed failed) {
   startedScope = scope;
   startedFormat = format;
-  if (startError) return startError;
+  if (startError) return *startError;
   std::lock_guard lock(mutex_);
   output_ = std::move(output);
   failed_ = std::move(failed);
-  return std::nullopt;
+  return succeeded();
 }
 
 void FakeSystemAudioInput::stop(Stopped stopped) {

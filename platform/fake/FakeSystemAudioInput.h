@@ -15,7 +15,7 @@ namespace quillet::platform::fake {
 class FakeSystemAudioInput final : public SystemAudioInput {
  public:
   std::variant<SystemAudioContent, SystemAudioFailure> shareableContent() override;
-  std::optional<std::string> start(const SystemAudioScope& scope, AudioFormat format, Output output,
+  Status start(const SystemAudioScope& scope, AudioFormat format, Output output,
                                    Failed failed) override;
   void stop(Stopped stopped) override;
 
@@ -30,7 +30,7 @@ class FakeSystemAudioInput final : public SystemAudioInput {
 
   // Scripted behaviour.
   std::variant<SystemAudioContent, SystemAudioFailure> content = SystemAudioContent{true, {}, {}};
-  std::optional<std::string> startError;
+  std::optional<Error> startError;
   bool holdStop = false;
 
   // What happened.

@@ -73,13 +73,13 @@ void MicCapture::startInput(StartCompletion completion) {
   input_->setConfigurationChangeHandler([weakSelf = weak_from_this()] {
     if (auto self = weakSelf.lock()) self->mainLoop_.post(weakly(self, [](MicCapture& mic) { mic.restartInput(); }));
   });
-  if (auto error = input_->start()) {
+  if (auto started = input_->start(); started.failed()) {
     // A failed start leaves no transcriber running that no stop would ever end.
     input_->setConfigurationChangeHandler(nullptr);
     input_->removeTap();
     const auto transcriber = currentTranscriber();
     setTranscriber(nullptr);
-    transcriber->stop([weakSelf = weak_from_this(), error = std::move(*error),
+    transcriber->stop([weakSelf = weak_from_this(), error = started.error().description(),
                        completion = std::move(completion)]() mutable {
       if (auto self = weakSelf.lock()) {
         self->mainLoop_.post([error = std::move(error), completion = std::move(completion)] {
@@ -138,12 +138,12 @@ void MicCapture::restartInput() {
 // Retries wait on the main loop rather than block a thread, so a stop in between cancels them.
 void MicCapture::attemptRestart(int attempt) {
   if (!isRunning_) return;
-  const auto error = input_->start();
-  if (!error) {
+  const auto started = input_->start();
+  if (started.hasValue()) {
     write("[mic] engine restarted after config change (attempt " + std::to_string(attempt) + ")\n");
     return;
   }
-  write("[mic] engine restart attempt " + std::to_string(attempt) + " failed: " + *error + "\n");
+  write("[mic] engine restart attempt " + std::to_string(attempt) + " failed: " + started.error().description() + "\n");
   if (attempt < kRestartAttempts) {
     restartRetry_ = mainLoop_.after(kRestartRetrySeconds, weakly(shared_from_this(), [attempt](MicCapture& mic) {
       mic.attemptRestart(attempt + 1);

@@ -17,14 +17,14 @@ bool Pcm16MonoConverter::hasResamplerFor(const platform::AudioFormat& format) co
          inputFormat_->channelCount == format.channelCount;
 }
 
-Pcm16MonoConverter::Result Pcm16MonoConverter::convert(const platform::AudioBuffer& buffer) {
+Expected<std::vector<std::int16_t>> Pcm16MonoConverter::convert(const platform::AudioBuffer& buffer) {
   if (!hasResamplerFor(buffer.format)) {
     inputFormat_ = buffer.format;
     resampler_ = resamplers_ ? resamplers_(buffer.format.sampleRate, kOutputRate) : nullptr;
   }
   const double rate = buffer.format.sampleRate;
   if (!resampler_ || buffer.channels.empty() || buffer.frameCount == 0 || !(rate > 0) || !std::isfinite(rate)) {
-    return {};
+    return std::vector<std::int16_t>{};
   }
 
   audio::mixDownToMono(buffer.channels, buffer.frameCount, mono_);
@@ -34,13 +34,10 @@ Pcm16MonoConverter::Result Pcm16MonoConverter::convert(const platform::AudioBuff
       std::min(kOutputRate / rate * double(buffer.frameCount), double(std::numeric_limits<std::uint32_t>::max()));
   const std::size_t capacity = std::size_t(wanted) + spareCapacity_;
 
-  Result result;
-  result.samples.reserve(capacity);
-  if (auto error = resampler_->convert(mono_, capacity, result.samples)) {
-    result.samples.clear();
-    result.error = std::move(error);
-  }
-  return result;
+  std::vector<std::int16_t> samples;
+  samples.reserve(capacity);
+  if (auto converted = resampler_->convert(mono_, capacity, samples); converted.failed()) return converted.error();
+  return samples;
 }
 
 void Pcm16MonoConverter::reset() {

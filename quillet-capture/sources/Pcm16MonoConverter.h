@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/result/Expected.h"
 #include "platform/AudioInput.h"
 #include "platform/Resampler.h"
 
@@ -19,20 +20,15 @@ class Pcm16MonoConverter {
  public:
   static constexpr double kOutputRate = 16000;
 
-  // What one buffer gave: samples, or none with an error, or none at all (nothing converted,
-  // including when no resampler can be made for the buffer's format).
-  struct Result {
-    std::vector<std::int16_t> samples;
-    std::optional<std::string> error;
-  };
-
   // Room for the samples a resampler holds back from one buffer and releases with the next.
   static constexpr std::size_t kSpareOutputFrames = 256;
 
   // `spareCapacity` frames of room are added to the output a buffer's length calls for.
   explicit Pcm16MonoConverter(platform::ResamplerFactory resamplers, std::size_t spareCapacity = kSpareOutputFrames);
 
-  [[nodiscard]] Result convert(const platform::AudioBuffer& buffer);
+  // What one buffer gave: samples, the resampler's error, or no samples at all (nothing converted,
+  // including when no resampler can be made for the buffer's format).
+  [[nodiscard]] Expected<std::vector<std::int16_t>> convert(const platform::AudioBuffer& buffer);
 
   // Forgets the resampler; the next buffer makes a new one.
   void reset();

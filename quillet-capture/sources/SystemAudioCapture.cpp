@@ -81,7 +81,7 @@ void SystemAudioCapture::startRecording(std::optional<std::string> appBundleId,
   }
 
   const auto weakSelf = weak_from_this();
-  auto error = input_->start(
+  auto started = input_->start(
       scope, platform::AudioFormat{kSampleRate, kChannelCount},
       [weakSelf](const platform::AudioBuffer& buffer) {
         if (auto self = weakSelf.lock()) self->output(buffer);
@@ -89,8 +89,8 @@ void SystemAudioCapture::startRecording(std::optional<std::string> appBundleId,
       [weakSelf](const std::string& description) {
         if (auto self = weakSelf.lock()) self->streamFailed(description);
       });
-  if (error) {
-    completion(CaptureError::fromPlatform(std::move(*error)));
+  if (started.failed()) {
+    completion(CaptureError::fromPlatform(started.error().description()));
     return;
   }
   streaming_ = true;

@@ -63,13 +63,13 @@ void BufferedBatchTranscriber::start(Speaker speaker, std::string locale, StartC
 
 void BufferedBatchTranscriber::consume(const platform::AudioBuffer& buffer) {
   if (buffer.channels.empty() || buffer.frameCount == 0) return;
-  auto converted = converter_.convert(buffer);
-  if (converted.samples.empty()) return;
+  const auto samples = converter_.convert(buffer).valueOr({});
+  if (samples.empty()) return;
 
   std::unique_lock lock(mutex_);
   // After the stop nothing will read them.
   if (stopped_) return;
-  samples_.insert(samples_.end(), converted.samples.begin(), converted.samples.end());
+  samples_.insert(samples_.end(), samples.begin(), samples.end());
   if (samples_.size() < std::size_t(sampleRate_ * kWindowSeconds) || finalizing_) return;
 
   finalizing_ = true;

@@ -72,10 +72,10 @@ void LegacyTranscriber::consume(const platform::AudioBuffer& buffer) {
     std::lock_guard lock(streamMutex_);
     if (!stream_) return;
   }
-  auto converted = converter_.convert(buffer);
-  if (converted.samples.empty()) return;
+  const auto samples = converter_.convert(buffer).valueOr({});
+  if (samples.empty()) return;
   std::lock_guard lock(streamMutex_);
-  if (stream_) stream_->push(converted.samples);
+  if (stream_) stream_->push(samples);
 }
 
 void LegacyTranscriber::stop(StopCompletion completion) {

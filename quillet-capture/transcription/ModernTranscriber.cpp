@@ -147,17 +147,19 @@ void ModernTranscriber::consume(const platform::AudioBuffer& buffer) {
     return;
   }
   auto converted = converter->convert(buffer);
-  if (converted.error) {
-    if (count < 6 || isPaced(count)) diagnostics_(prefix() + "convert error status=3 err=" + *converted.error + "\n");
+  if (converted.failed()) {
+    if (count < 6 || isPaced(count)) {
+      diagnostics_(prefix() + "convert error status=3 err=" + converted.error().description() + "\n");
+    }
     return;
   }
-  if (converted.samples.empty()) {
+  if (converted.value().empty()) {
     if (count <= 5 || isPaced(count)) {
       diagnostics_(prefix() + "convert:empty status=1 (consume=" + std::to_string(count) + ")\n");
     }
     return;
   }
-  push(converted.samples);
+  push(converted.value());
 }
 
 void ModernTranscriber::push(const std::vector<std::int16_t>& samples) {

@@ -45,10 +45,14 @@ void TeeTranscriber::record(const platform::AudioBuffer& buffer) {
                  "Hz " + std::to_string(buffer.format.channelCount) + "ch\n");
   }
   auto converted = converter_.convert(buffer);
-  if (converted.error) return fail(converted.error->empty() ? "tee error 1" : *converted.error);
-  if (converted.samples.empty()) return;
-  if (auto error = writer_->append(converted.samples)) return fail(error->description);
-  frames_ += std::int64_t(converted.samples.size());
+  if (converted.failed()) {
+    const std::string& reason = converted.error().description();
+    return fail(reason.empty() ? "tee error 1" : reason);
+  }
+  const auto& samples = converted.value();
+  if (samples.empty()) return;
+  if (auto error = writer_->append(samples)) return fail(error->description);
+  frames_ += std::int64_t(samples.size());
 }
 
 std::optional<std::string> TeeTranscriber::open() {

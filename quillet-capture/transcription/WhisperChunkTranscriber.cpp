@@ -56,11 +56,11 @@ void WhisperChunkTranscriber::start(Speaker speaker, std::string /*locale*/, Sta
 }
 
 void WhisperChunkTranscriber::consume(const platform::AudioBuffer& buffer) {
-  auto converted = converter_.convert(buffer);
-  if (converted.samples.empty()) return;
+  auto samples = converter_.convert(buffer).valueOr({});
+  if (samples.empty()) return;
   const auto arrivalMs =
       std::chrono::duration_cast<std::chrono::milliseconds>(clock_.monotonicNow() - captureStartedAt_).count();
-  queue_.async([this, block = std::move(converted.samples), arrivalMs] { append(block, arrivalMs); });
+  queue_.async([this, block = std::move(samples), arrivalMs] { append(block, arrivalMs); });
 }
 
 void WhisperChunkTranscriber::stop(StopCompletion completion) {

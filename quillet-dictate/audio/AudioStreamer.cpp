@@ -113,8 +113,8 @@ void AudioStreamer::begin(ChunkHandler onChunk, LevelsHandler onLevels) {
   input_.installTap(kTapBufferFrames, weakly(shared_from_this(), [](AudioStreamer& self, const platform::AudioBuffer& buffer) {
                       self.handleTap(buffer);
                     }));
-  if (auto error = input_.start()) {
-    log_.log("🎙 engine.start failed: " + *error);
+  if (auto started = input_.start(); started.failed()) {
+    log_.log("🎙 engine.start failed: " + started.error().description());
     // Nothing will arrive; taking the tap away keeps the next start clean.
     input_.removeTap();
     return;
@@ -125,8 +125,8 @@ void AudioStreamer::begin(ChunkHandler onChunk, LevelsHandler onLevels) {
 
 void AudioStreamer::disableVoiceProcessing() {
   if (!input_.voiceProcessingEnabled()) return;
-  if (auto error = input_.setVoiceProcessingEnabled(false)) {
-    log_.log("🎙 could not disable voice processing: " + *error);
+  if (auto disabled = input_.setVoiceProcessingEnabled(false); disabled.failed()) {
+    log_.log("🎙 could not disable voice processing: " + disabled.error().description());
     return;
   }
   log_.log("🎙 voice processing DISABLED — other apps' audio no longer ducks");
@@ -151,8 +151,9 @@ void AudioStreamer::handleTap(const platform::AudioBuffer& buffer) {
 
   const auto capacity = std::size_t(double(audio::WavFormat::kSampleRate) / buffer.format.sampleRate * double(frames)) + 16;
   converted_.clear();
-  if (auto error = converter_->convert(mono_, capacity, converted_)) {
-    log_.log("🎙 convert error: " + (error->empty() ? std::string("?") : *error));
+  if (auto conversion = converter_->convert(mono_, capacity, converted_); conversion.failed()) {
+    const std::string& reason = conversion.error().description();
+    log_.log("🎙 convert error: " + (reason.empty() ? std::string("?") : reason));
     return;
   }
   if (converted_.empty()) return;

@@ -16,9 +16,9 @@ void FileAudioInput::requestAccess(std::function<void(bool granted)> completion)
   if (completion) completion(true);
 }
 
-std::optional<std::string> FileAudioInput::setVoiceProcessingEnabled(bool enabled) {
-  if (enabled) return "voice processing is not available for a file";
-  return std::nullopt;
+Status FileAudioInput::setVoiceProcessingEnabled(bool enabled) {
+  if (enabled) return Error("voice processing is not available for a file");
+  return succeeded();
 }
 
 void FileAudioInput::installTap(std::size_t bufferFrames, Tap tap) {
@@ -36,11 +36,11 @@ void FileAudioInput::removeTap() {
   tapCallEnded_.wait(lock, [this] { return !tapCalling_; });
 }
 
-std::optional<std::string> FileAudioInput::start() {
-  if (running_ || reader_.joinable()) return "the file is played only once";
+Status FileAudioInput::start() {
+  if (running_ || reader_.joinable()) return Error("the file is played only once");
   running_ = true;
   reader_ = std::thread([this] { deliverFile(); });
-  return std::nullopt;
+  return succeeded();
 }
 
 void FileAudioInput::stop() {

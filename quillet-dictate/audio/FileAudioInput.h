@@ -36,10 +36,10 @@ class FileAudioInput final : public platform::AudioInput {
   void requestAccess(std::function<void(bool granted)> completion) override;
   std::optional<platform::AudioFormat> hardwareFormat() override { return format_; }
   bool voiceProcessingEnabled() override { return false; }
-  std::optional<std::string> setVoiceProcessingEnabled(bool enabled) override;
+  Status setVoiceProcessingEnabled(bool enabled) override;
   void installTap(std::size_t bufferFrames, Tap tap) override;
   void removeTap() override;
-  std::optional<std::string> start() override;
+  Status start() override;
   void stop() override;
   [[nodiscard]] bool isRunning() const override { return running_; }
 

@@ -95,7 +95,9 @@ std::variant<std::vector<std::int16_t>, AIFailure> convertIfNeeded(const audio::
   if (!resampler) return failure("cannot convert " + hertz(audio.sampleRate) + " audio to " + hertz(targetRate));
   const auto capacity = std::size_t(targetRate / audio.sampleRate * double(mono.size()) + 1024);
   std::vector<std::int16_t> converted;
-  if (auto error = resampler->convert(mono, capacity, converted)) return failure("audio conversion failed: " + *error);
+  if (auto conversion = resampler->convert(mono, capacity, converted); conversion.failed()) {
+    return failure("audio conversion failed: " + conversion.error().description());
+  }
   return converted;
 }
 

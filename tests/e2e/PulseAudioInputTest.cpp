@@ -205,7 +205,7 @@ TEST(PulseAudioInputTest, ReportsTheDefaultInputsOwnRateAndChannelsAndDeliversTh
 
     Recording recording;
     input.installTap(kBufferFrames, recording.tap());
-    ASSERT_EQ(input.start(), std::nullopt);
+    ASSERT_EQ(input.start(), succeeded());
     ASSERT_TRUE(recording.waitUntil([](const Captured& captured) { return !captured.calls.empty(); }));
     const TapCall first = recording.snapshot().calls.front();
     EXPECT_EQ(first.channelCount, std::size_t(microphone.channelCount));
@@ -229,7 +229,7 @@ TEST(PulseAudioInputTest, ToneSpokenIntoTheMicrophoneArrivesInFullNonInterleaved
   const fs::path tone = makeTone(folder.path(), 1.0, {440, 660});
   PrivatePulseServer server;
   PulseAudioInput input(server.serverAddress(), kApplicationName);
-  ASSERT_EQ(input.start(), std::nullopt);
+  ASSERT_EQ(input.start(), succeeded());
   EXPECT_TRUE(input.isRunning());
   const auto testThread = std::this_thread::get_id();
 
@@ -280,7 +280,7 @@ TEST(PulseAudioInputTest, AMonoMicrophonesToneArrivesWholeAcrossBuffersNoFragmen
   PulseAudioInput input(server.serverAddress(), kApplicationName);
   Recording recording;
   input.installTap(1001, recording.tap());
-  ASSERT_EQ(input.start(), std::nullopt);
+  ASSERT_EQ(input.start(), succeeded());
   ASSERT_TRUE(server.play(tone)) << server.log();
   ASSERT_TRUE(recording.waitUntil(toneEnded)) << "the tone did not arrive whole";
   input.removeTap();
@@ -303,7 +303,7 @@ Captured recordToneThenEnd(PulseAudioInput& input, PrivatePulseServer& server, c
                            std::size_t tapFrames, const EndingOrder& ending, std::chrono::milliseconds pause) {
   Recording recording;
   input.installTap(tapFrames, recording.tap());
-  EXPECT_EQ(input.start(), std::nullopt);
+  EXPECT_EQ(input.start(), succeeded());
   EXPECT_TRUE(server.play(tone)) << server.log();
   std::this_thread::sleep_for(pause);
   if (ending.stopFirst) input.stop();
@@ -334,7 +334,7 @@ TEST(PulseAudioInputTest, RemoveTapHandsOverTheAudioNotYetDeliveredOnTheCallersT
   Recording removed;
   input.installTap(kBufferFrames, removed.tap());
   input.removeTap();
-  ASSERT_EQ(input.start(), std::nullopt);
+  ASSERT_EQ(input.start(), succeeded());
   ASSERT_TRUE(server.play(tone)) << server.log();
   EXPECT_TRUE(removed.snapshot().calls.empty()) << "a removed tap was called";
   input.stop();
@@ -343,7 +343,7 @@ TEST(PulseAudioInputTest, RemoveTapHandsOverTheAudioNotYetDeliveredOnTheCallersT
 TEST(PulseAudioInputTest, OnceRemoveTapReturnsTheTapNeitherRunsNorIsCalledAgainAcrossInstallCycles) {
   PrivatePulseServer server;
   PulseAudioInput input(server.serverAddress(), kApplicationName);
-  ASSERT_EQ(input.start(), std::nullopt);
+  ASSERT_EQ(input.start(), succeeded());
   for (int cycle = 0; cycle < 10; ++cycle) {
     SCOPED_TRACE("cycle " + std::to_string(cycle));
     std::atomic<int> running = 0;
@@ -379,7 +379,7 @@ TEST(PulseAudioInputTest, TapMayStopRecordingOrRemoveItselfFromInsideItsCall) {
   PulseAudioInput input(server.serverAddress(), kApplicationName);
   for (const auto& situation : cases) {
     SCOPED_TRACE(situation.action);
-    ASSERT_EQ(input.start(), std::nullopt);
+    ASSERT_EQ(input.start(), succeeded());
     std::atomic<int> calls = 0;
     std::atomic<bool> acted = false;
     input.installTap(64, [&](const AudioBuffer& /*buffer*/) {
@@ -403,7 +403,7 @@ TEST(PulseAudioInputTest, TapMayStopRecordingOrRemoveItselfFromInsideItsCall) {
   // Recording works as before afterwards.
   Recording recording;
   input.installTap(kBufferFrames, recording.tap());
-  ASSERT_EQ(input.start(), std::nullopt);
+  ASSERT_EQ(input.start(), succeeded());
   EXPECT_TRUE(recording.waitUntil([](const Captured& captured) { return !captured.calls.empty(); }));
   input.removeTap();
   input.stop();
@@ -416,7 +416,7 @@ TEST(PulseAudioInputTest, AsksTheServerForFragmentsOfOneTapBufferRatherThanItsLo
   PulseAudioInput input(server.serverAddress(), kApplicationName);
   Recording recording;
   input.installTap(kBufferFrames, recording.tap());
-  ASSERT_EQ(input.start(), std::nullopt);
+  ASSERT_EQ(input.start(), succeeded());
   const auto whileRecording = server.configuredLatency("virtual_mic");
   ASSERT_TRUE(whileRecording.has_value());
   // One tap buffer of 4096 frames at 48 kHz lasts 85 ms: the audio thread wakes about once per buffer.
@@ -456,7 +456,7 @@ TEST(PulseAudioInputTest, EachOfSeveralStopStartCyclesHearsTheMicrophone) {
     SCOPED_TRACE("cycle " + std::to_string(cycle));
     const Captured before = recording.snapshot();
     const std::size_t heardBefore = before.channels.empty() ? 0 : before.channels[0].size();
-    ASSERT_EQ(input.start(), std::nullopt);
+    ASSERT_EQ(input.start(), succeeded());
     EXPECT_TRUE(input.isRunning());
     ASSERT_TRUE(server.play(tone)) << server.log();
     EXPECT_TRUE(recording.waitUntil([heardBefore](const Captured& captured) {
@@ -498,9 +498,9 @@ TEST(PulseAudioInputTest, WithoutAMicrophoneAccessIsDeniedAndStartFails) {
 
     Recording recording;
     input.installTap(kBufferFrames, recording.tap());
-    const auto error = input.start();
-    ASSERT_TRUE(error.has_value());
-    EXPECT_NE(error->find(situation.startError), std::string::npos) << *error;
+    const auto started = input.start();
+    ASSERT_TRUE(started.failed());
+    EXPECT_NE(started.error().description().find(situation.startError), std::string::npos) << started;
     EXPECT_FALSE(input.isRunning());
     input.stop();
     input.removeTap();
@@ -513,7 +513,7 @@ TEST(PulseAudioInputTest, ServerDyingMidSessionStopsRecordingWithOneDiagnosticAn
   PulseAudioInput input(server.serverAddress(), kApplicationName);
   Recording recording;
   input.installTap(1024, recording.tap());
-  ASSERT_EQ(input.start(), std::nullopt);
+  ASSERT_EQ(input.start(), succeeded());
   ASSERT_TRUE(recording.waitUntil([](const Captured& captured) { return !captured.calls.empty(); }));
 
   testing::internal::CaptureStderr();
@@ -527,7 +527,7 @@ TEST(PulseAudioInputTest, ServerDyingMidSessionStopsRecordingWithOneDiagnosticAn
   EXPECT_FALSE(input.hardwareFormat().has_value());
   input.removeTap();
   input.stop();
-  EXPECT_TRUE(input.start().has_value());
+  EXPECT_TRUE(input.start().failed());
   EXPECT_FALSE(input.isRunning());
   EXPECT_EQ(input.authorization(), MicAuthorization::denied);
 }
@@ -537,16 +537,16 @@ TEST(PulseAudioInputTest, HungServerNeitherHoldsUpStopNorLetsStartWaitForever) {
   PulseAudioInput input(server.serverAddress(), kApplicationName);
   Recording recording;
   input.installTap(kBufferFrames, recording.tap());
-  ASSERT_EQ(input.start(), std::nullopt);
+  ASSERT_EQ(input.start(), succeeded());
   ASSERT_TRUE(recording.waitUntil([](const Captured& captured) { return !captured.calls.empty(); }));
 
   server.freeze();
   input.removeTap();
   input.stop();
-  const auto error = input.start();
+  const auto started = input.start();
   server.thaw();
-  ASSERT_TRUE(error.has_value());
-  EXPECT_NE(error->find("did not answer"), std::string::npos) << *error;
+  ASSERT_TRUE(started.failed());
+  EXPECT_NE(started.error().description().find("did not answer"), std::string::npos) << started;
   EXPECT_FALSE(input.isRunning());
 }
 
@@ -558,9 +558,9 @@ TEST(PulseAudioInputTest, MonitorOfAnOutputAsTheDefaultInputIsRecordedWithADiagn
   input.installTap(kBufferFrames, recording.tap());
 
   testing::internal::CaptureStderr();
-  const auto error = input.start();
+  const auto started = input.start();
   const std::string standardError = testing::internal::GetCapturedStderr();
-  ASSERT_EQ(error, std::nullopt);
+  ASSERT_EQ(started, succeeded());
   EXPECT_NE(standardError.find("[pulse] the default input \"speaker.monitor\" is the monitor of an output"),
             std::string::npos)
       << standardError;

@@ -166,9 +166,9 @@ std::optional<AudioFormat> PulseAudioInput::hardwareFormat() {
 
 bool PulseAudioInput::voiceProcessingEnabled() { return false; }
 
-std::optional<std::string> PulseAudioInput::setVoiceProcessingEnabled(bool enabled) {
-  if (enabled) return "voice processing is not available";
-  return std::nullopt;
+Status PulseAudioInput::setVoiceProcessingEnabled(bool enabled) {
+  if (enabled) return Error("voice processing is not available");
+  return succeeded();
 }
 
 void PulseAudioInput::installTap(std::size_t bufferFrames, Tap tap) {
@@ -184,39 +184,39 @@ void PulseAudioInput::removeTap() {
   detachTap();
 }
 
-std::optional<std::string> PulseAudioInput::start() {
-  if (mainloop_ == nullptr) return "the audio thread could not be started";
+Status PulseAudioInput::start() {
+  if (mainloop_ == nullptr) return Error("the audio thread could not be started");
   if (insideTap()) {
-    if (running_) return std::nullopt;
-    return "recording cannot start from inside the tap";
+    if (running_) return succeeded();
+    return Error("recording cannot start from inside the tap");
   }
   std::lock_guard serialized(startMutex_);
   LoopLock lock(mainloop_, &callersWaiting_);
-  if (running_) return std::nullopt;
+  if (running_) return succeeded();
   endSession();
 
   std::string error;
   pa_context* context = connect(error);
-  if (context == nullptr) return error;
+  if (context == nullptr) return Error(error);
   const auto source = defaultSource(context, error);
   if (!source) {
     release(context, nullptr);
-    return error;
+    return Error(error);
   }
   context_ = context;
   if (source->isMonitor) {
     writeDiagnostic("the default input \"" + source->name +
                     "\" is the monitor of an output, not a microphone; recording it as the sound server chose");
   }
-  if (auto failure = openStream(*source)) {
+  if (auto opened = openStream(*source); opened.failed()) {
     endSession();
-    return failure;
+    return opened;
   }
   rememberFormat(sessionFormat_);
   sessionSourceName_ = source->name;
   running_ = true;
   watchDefaultSource();
-  return std::nullopt;
+  return succeeded();
 }
 
 void PulseAudioInput::stop() {
@@ -319,13 +319,13 @@ std::optional<PulseAudioInput::SourceFacts> PulseAudioInput::defaultSource(pa_co
   return query.source;
 }
 
-std::optional<std::string> PulseAudioInput::openStream(const SourceFacts& source) {
+Status PulseAudioInput::openStream(const SourceFacts& source) {
   // Float at the source's own rate and channel layout, so the server converts nothing but the sample type.
   const pa_sample_spec streamFormat{PA_SAMPLE_FLOAT32NE, source.sampleFormat.rate, source.sampleFormat.channels};
   const pa_channel_map* channelMap =
       pa_channel_map_compatible(&source.channelMap, &streamFormat) != 0 ? &source.channelMap : nullptr;
   pa_stream* stream = pa_stream_new(context_, streamName, &streamFormat, channelMap);
-  if (stream == nullptr) return "cannot create a recording stream (" + errorText(context_) + ")";
+  if (stream == nullptr) return Error("cannot create a recording stream (" + errorText(context_) + ")");
   stream_ = stream;
   sessionFormat_ = source.format();
   pa_stream_set_state_callback(stream, streamStateChanged, this);
@@ -344,18 +344,18 @@ std::optional<std::string> PulseAudioInput::openStream(const SourceFacts& source
   // Audio that arrives while this call still waits for the stream to settle is kept.
   capturing_ = true;
   if (pa_stream_connect_record(stream, source.name.c_str(), &attributes, PA_STREAM_ADJUST_LATENCY) < 0) {
-    return "cannot open the recording stream (" + errorText(context_) + ")";
+    return Error("cannot open the recording stream (" + errorText(context_) + ")");
   }
   const bool settled = waitFor(context_, [this, stream] {
     return stream_ != stream || pa_stream_get_state(stream) == PA_STREAM_READY ||
            !PA_STREAM_IS_GOOD(pa_stream_get_state(stream));
   });
-  if (stream_ != stream) return "recording was stopped while it started";
-  if (!settled) return std::string("the sound server did not open the recording within ") + answerTimeoutText;
+  if (stream_ != stream) return Error("recording was stopped while it started");
+  if (!settled) return Error(std::string("the sound server did not open the recording within ") + answerTimeoutText);
   if (pa_stream_get_state(stream) != PA_STREAM_READY) {
-    return "cannot open the recording stream (" + errorText(context_) + ")";
+    return Error("cannot open the recording stream (" + errorText(context_) + ")");
   }
-  return std::nullopt;
+  return succeeded();
 }
 
 template <typename Done>

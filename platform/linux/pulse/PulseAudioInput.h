@@ -40,10 +40,10 @@ class PulseAudioInput final : public AudioInput {
   void requestAccess(std::function<void(bool granted)> completion) override;
   std::optional<AudioFormat> hardwareFormat() override;
   bool voiceProcessingEnabled() override;
-  std::optional<std::string> setVoiceProcessingEnabled(bool enabled) override;
+  Status setVoiceProcessingEnabled(bool enabled) override;
   void installTap(std::size_t bufferFrames, Tap tap) override;
   void removeTap() override;
-  std::optional<std::string> start() override;
+  Status start() override;
   void stop() override;
   [[nodiscard]] bool isRunning() const override;
   // Told when the default input becomes another source or the server drops the recording.
@@ -65,7 +65,7 @@ class PulseAudioInput final : public AudioInput {
   // All of these run with the loop's lock held.
   pa_context* connect(std::string& error);
   std::optional<SourceFacts> defaultSource(pa_context* context, std::string& error);
-  std::optional<std::string> openStream(const SourceFacts& source);
+  Status openStream(const SourceFacts& source);
   // Waits on the loop until `done` holds or the timeout passes (the server's answer time by default).
   template <typename Done>
   bool waitFor(pa_context* context, Done done, std::uint64_t timeoutMicroseconds = 3'000'000);

@@ -221,14 +221,14 @@ std::variant<SystemAudioContent, SystemAudioFailure> PulseSystemAudioInput::shar
   return content;
 }
 
-std::optional<std::string> PulseSystemAudioInput::start(const SystemAudioScope& scope, AudioFormat format,
+Status PulseSystemAudioInput::start(const SystemAudioScope& scope, AudioFormat format,
                                                         Output output, Failed failed) {
-  if (mainloop_ == nullptr) return "the system audio thread could not be started";
+  if (mainloop_ == nullptr) return Error("the system audio thread could not be started");
   LoopLock lock(mainloop_);
-  if (context_ != nullptr) return "system audio is already being recorded";
+  if (context_ != nullptr) return Error("system audio is already being recorded");
   std::string error;
   pa_context* context = connect(error);
-  if (context == nullptr) return error;
+  if (context == nullptr) return Error(error);
   context_ = context;
   application_ = scope.applicationBundleId;
   format_ = format;
@@ -240,13 +240,13 @@ std::optional<std::string> PulseSystemAudioInput::start(const SystemAudioScope& 
     silence_->start(pa_rtclock_now());
     silenceTimer_ = pa_context_rttime_new(context_, pa_rtclock_now() + silenceCheckPeriod, Callbacks::silenceDue, this);
     followApplication();
-  } else if (auto failure = recordWholeOutput()) {
+  } else if (auto recording = recordWholeOutput(); recording.failed()) {
     endSession();
-    return failure;
+    return recording;
   }
   // Set last: a failure while starting is the start's answer, not a report.
   failed_ = std::move(failed);
-  return std::nullopt;
+  return succeeded();
 }
 
 void PulseSystemAudioInput::stop(Stopped stopped) {
@@ -281,12 +281,12 @@ pa_context* PulseSystemAudioInput::connect(std::string& error) {
   return nullptr;
 }
 
-std::optional<std::string> PulseSystemAudioInput::recordWholeOutput() {
+Status PulseSystemAudioInput::recordWholeOutput() {
   recordings_[wholeOutput] = Recording{wholeOutput, nullptr};
   openMonitor(wholeOutput, defaultMonitor);
   const auto found = recordings_.find(wholeOutput);
   pa_stream* stream = found == recordings_.end() ? nullptr : found->second.stream;
-  if (stream == nullptr) return "cannot record the default output (" + errorText(context_) + ")";
+  if (stream == nullptr) return Error("cannot record the default output (" + errorText(context_) + ")");
   const bool settled = waitOnLoop(
       mainloop_, context_,
       [stream] {
@@ -294,11 +294,11 @@ std::optional<std::string> PulseSystemAudioInput::recordWholeOutput() {
         return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
       },
       answerTimeout);
-  if (!settled) return std::string("the sound server did not open the recording within ") + answerTimeoutText;
+  if (!settled) return Error(std::string("the sound server did not open the recording within ") + answerTimeoutText);
   if (pa_stream_get_state(stream) != PA_STREAM_READY) {
-    return "cannot record the default output (" + errorText(context_) + ")";
+    return Error("cannot record the default output (" + errorText(context_) + ")");
   }
-  return std::nullopt;
+  return succeeded();
 }
 
 // Subscribing before listing leaves no gap: a stream opened after the list's answer arrives as an event after it.

@@ -40,7 +40,7 @@ class PulseSystemAudioInput final : public SystemAudioInput {
   PulseSystemAudioInput& operator=(const PulseSystemAudioInput&) = delete;
 
   std::variant<SystemAudioContent, SystemAudioFailure> shareableContent() override;
-  std::optional<std::string> start(const SystemAudioScope& scope, AudioFormat format, Output output,
+  Status start(const SystemAudioScope& scope, AudioFormat format, Output output,
                                    Failed failed) override;
   void stop(Stopped stopped) override;
 
@@ -55,7 +55,7 @@ class PulseSystemAudioInput final : public SystemAudioInput {
 
   // All of these run with the loop's lock held.
   pa_context* connect(std::string& error);
-  std::optional<std::string> recordWholeOutput();
+  Status recordWholeOutput();
   void followApplication();
   void consider(std::uint32_t sinkInput, std::uint32_t sink, const StreamOwner& owner);
   void openMonitor(std::uint32_t key, const std::string& device);

@@ -24,7 +24,7 @@ std::unique_ptr<SoxrResampler> SoxrResampler::create(double inputRate, double ou
 
 SoxrResampler::~SoxrResampler() { soxr_delete(stream_); }
 
-std::optional<std::string> SoxrResampler::convert(std::span<const float> input, std::size_t capacity,
+Status SoxrResampler::convert(std::span<const float> input, std::size_t capacity,
                                                   std::vector<std::int16_t>& output) {
   const std::size_t start = output.size();
   output.resize(start + capacity);
@@ -38,14 +38,14 @@ std::optional<std::string> SoxrResampler::convert(std::span<const float> input, 
                                             output.data() + start + produced, capacity - produced, &outputDone);
     if (error != nullptr) {
       output.resize(start);
-      return std::string(error);
+      return Error(std::string(error));
     }
     consumed += inputDone;
     produced += outputDone;
     if (inputDone == 0 && outputDone == 0) break;
   }
   output.resize(start + produced);
-  return std::nullopt;
+  return succeeded();
 }
 
 ResamplerFactory SoxrResampler::factory() {

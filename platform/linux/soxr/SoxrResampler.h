@@ -18,7 +18,7 @@ class SoxrResampler final : public Resampler {
   SoxrResampler(const SoxrResampler&) = delete;
   SoxrResampler& operator=(const SoxrResampler&) = delete;
 
-  std::optional<std::string> convert(std::span<const float> input, std::size_t capacity,
+  Status convert(std::span<const float> input, std::size_t capacity,
                                      std::vector<std::int16_t>& output) override;
 
   // The factory for behaviour code.

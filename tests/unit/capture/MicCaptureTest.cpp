@@ -119,7 +119,7 @@ TEST_F(MicCaptureTest, TranscriberStartFailureIsTheStartsFailureAndTheInputStays
 }
 
 TEST_F(MicCaptureTest, InputStartFailureIsTheStartsFailureAndLeavesNoTranscriberRunning) {
-  input->startError = "the sound server has no input source";
+  input->startError = Error("the sound server has no input source");
   EXPECT_EQ(start(), CaptureError::fromPlatform("the sound server has no input source"));
   EXPECT_FALSE(mic->isRunning());
   EXPECT_EQ(transcriber->stops, 1) << "the started transcriber is released";
@@ -245,7 +245,7 @@ TEST_F(MicCaptureTest, ConfigurationChangeRestartsWithTheNewFormatTryingThreeTim
 
 TEST_F(MicCaptureTest, StopDuringTheRestartAttemptsCancelsTheRemainingOnes) {
   ASSERT_EQ(start(), std::nullopt);
-  input->nextStartResults = {"busy", std::nullopt};
+  input->nextStartResults = {Error("busy"), std::nullopt};
   input->changeConfiguration();
   loop.runPending();
   ASSERT_EQ(input->startCount, 2);
@@ -266,7 +266,7 @@ TEST_F(MicCaptureTest, AConfigurationChangeAfterStopIsIgnored) {
 
 TEST_F(MicCaptureTest, ASecondChangeDuringTheAttemptsStartsTheAttemptsAfresh) {
   ASSERT_EQ(start(), std::nullopt);
-  input->nextStartResults = {"busy", std::nullopt};
+  input->nextStartResults = {Error("busy"), std::nullopt};
   input->changeConfiguration();
   loop.runPending();
   input->changeConfiguration();

@@ -16,7 +16,7 @@ using testing::TestAudio;
 struct ResamplerLog {
   std::vector<std::pair<double, double>> rates;
   std::vector<std::size_t> capacities;
-  std::optional<std::string> failWith;
+  std::optional<Error> failWith;
 
   platform::ResamplerFactory factory() {
     return [this](double inputRate, double outputRate) -> std::unique_ptr<platform::Resampler> {
@@ -29,10 +29,9 @@ struct ResamplerLog {
   class Recording final : public platform::Resampler {
    public:
     Recording(ResamplerLog& log, double inputRate, double outputRate) : log_(log), inner_(inputRate, outputRate) {}
-    std::optional<std::string> convert(std::span<const float> input, std::size_t capacity,
-                                       std::vector<std::int16_t>& output) override {
+    Status convert(std::span<const float> input, std::size_t capacity, std::vector<std::int16_t>& output) override {
       log_.capacities.push_back(capacity);
-      if (log_.failWith) return log_.failWith;
+      if (log_.failWith) return *log_.failWith;
       return inner_.convert(input, capacity, output);
     }
 
@@ -61,8 +60,8 @@ TEST(Pcm16MonoConverterTest, AveragesTheChannelsBeforeResampling) {
     Pcm16MonoConverter converter(FakeResampler::factory(), 16);
     const auto audio = TestAudio::constant(testCase.rate, testCase.frames, testCase.levels);
     const auto result = converter.convert(audio.buffer());
-    EXPECT_FALSE(result.error);
-    EXPECT_EQ(result.samples, std::vector<std::int16_t>(testCase.expectedCount, testCase.expectedSample));
+    ASSERT_TRUE(result.hasValue()) << result.error();
+    EXPECT_EQ(result.value(), std::vector<std::int16_t>(testCase.expectedCount, testCase.expectedSample));
   }
 }
 
@@ -73,17 +72,17 @@ TEST(Pcm16MonoConverterTest, MakesANewResamplerOnlyWhenTheFormatChanges) {
   const auto mono48k = TestAudio::constant(48000, 480, {0.1f});
   const auto stereo44k = TestAudio::constant(44100, 441, {0.1f, 0.1f});
 
-  EXPECT_FALSE(converter.convert(stereo48k.buffer()).samples.empty());
-  EXPECT_FALSE(converter.convert(stereo48k.buffer()).samples.empty());
+  EXPECT_FALSE(converter.convert(stereo48k.buffer()).valueOr({}).empty());
+  EXPECT_FALSE(converter.convert(stereo48k.buffer()).valueOr({}).empty());
   EXPECT_EQ(log.rates.size(), 1U);
-  EXPECT_FALSE(converter.convert(mono48k.buffer()).samples.empty());
+  EXPECT_FALSE(converter.convert(mono48k.buffer()).valueOr({}).empty());
   EXPECT_EQ(log.rates.size(), 2U) << "a new channel count needs a new resampler";
-  EXPECT_FALSE(converter.convert(stereo44k.buffer()).samples.empty());
+  EXPECT_FALSE(converter.convert(stereo44k.buffer()).valueOr({}).empty());
   ASSERT_EQ(log.rates.size(), 3U) << "a new rate needs a new resampler";
   EXPECT_EQ(log.rates.back(), std::make_pair(44100.0, 16000.0));
 
   converter.reset();
-  EXPECT_FALSE(converter.convert(stereo44k.buffer()).samples.empty());
+  EXPECT_FALSE(converter.convert(stereo44k.buffer()).valueOr({}).empty());
   EXPECT_EQ(log.rates.size(), 4U) << "reset forgets the resampler";
 }
 
@@ -106,26 +105,27 @@ TEST(Pcm16MonoConverterTest, GivesNothingWhenNoResamplerCanBeMadeAndTriesAgainNe
   const auto audio = TestAudio::mono16k(100, 0.5f);
   for (int round = 0; round < 2; ++round) {
     const auto result = converter.convert(audio.buffer());
-    EXPECT_TRUE(result.samples.empty());
-    EXPECT_FALSE(result.error);
+    ASSERT_TRUE(result.hasValue()) << result.error();
+    EXPECT_TRUE(result.value().empty());
   }
   EXPECT_EQ(attempts, 2);
 }
 
 TEST(Pcm16MonoConverterTest, PassesTheResamplersErrorOn) {
   ResamplerLog log;
-  log.failWith = "resampler broke";
+  log.failWith = Error("resampler broke");
   Pcm16MonoConverter converter(log.factory(), 16);
   const auto result = converter.convert(TestAudio::mono16k(100, 0.5f).buffer());
-  EXPECT_TRUE(result.samples.empty());
-  EXPECT_EQ(result.error, "resampler broke");
+  ASSERT_TRUE(result.failed());
+  EXPECT_EQ(result.error(), Error("resampler broke"));
 }
 
 TEST(Pcm16MonoConverterTest, EmptyOrRatelessBuffersGiveNothing) {
   Pcm16MonoConverter converter(FakeResampler::factory(), 16);
-  EXPECT_TRUE(converter.convert(TestAudio::constant(16000, 0, {0.5f}).buffer()).samples.empty());
-  EXPECT_TRUE(converter.convert(TestAudio::constant(0, 100, {0.5f}).buffer()).samples.empty());
-  EXPECT_TRUE(converter.convert(platform::AudioBuffer{}).samples.empty());
+  const Expected<std::vector<std::int16_t>> nothing = std::vector<std::int16_t>{};
+  EXPECT_EQ(converter.convert(TestAudio::constant(16000, 0, {0.5f}).buffer()), nothing);
+  EXPECT_EQ(converter.convert(TestAudio::constant(0, 100, {0.5f}).buffer()), nothing);
+  EXPECT_EQ(converter.convert(platform::AudioBuffer{}), nothing);
 }
 
 }  // namespace

@@ -105,7 +105,7 @@ TEST_F(SystemAudioCaptureTest, StartFailuresComeFromTheContentTheTranscriberOrTh
     const char* name;
     std::variant<SystemAudioContent, platform::SystemAudioFailure> content;
     std::optional<CaptureError> transcriberFailure;
-    std::optional<std::string> streamError;
+    std::optional<Error> streamError;
     CaptureError failure;
     bool transcriberStarted;
   } cases[] = {
@@ -115,7 +115,7 @@ TEST_F(SystemAudioCaptureTest, StartFailuresComeFromTheContentTheTranscriberOrTh
        CaptureError::noDisplayForSystemAudio(), false},
       {"transcriber fails", SystemAudioContent{true, {}, {}}, CaptureError::recognizerUnavailable(), std::nullopt,
        CaptureError::recognizerUnavailable(), true},
-      {"stream fails", SystemAudioContent{true, {}, {}}, std::nullopt, "cannot open the recording stream",
+      {"stream fails", SystemAudioContent{true, {}, {}}, std::nullopt, Error("cannot open the recording stream"),
        CaptureError::fromPlatform("cannot open the recording stream"), true},
   };
   for (const auto& testCase : cases) {

@@ -180,7 +180,7 @@ TEST(TeeTranscriberTest, AConversionFailureKeepsWhatWasWritten) {
     const auto audio = TestAudio::mono16k(100, 0.2f);
     TeeHarness::feed(*tee, 3, audio);
     ASSERT_NE(resampler, nullptr);
-    resampler->failNext = testCase.error;
+    resampler->failNext = Error(testCase.error);
     TeeHarness::feed(*tee, 4, audio);
     TeeHarness::stopAndWait(*tee);
 

@@ -31,8 +31,7 @@ class RecordingResampler final : public platform::Resampler {
  public:
   RecordingResampler(double inputRate, double outputRate, std::vector<std::size_t>& capacities)
       : inner_(inputRate, outputRate), capacities_(capacities) {}
-  std::optional<std::string> convert(std::span<const float> input, std::size_t capacity,
-                                     std::vector<std::int16_t>& output) override {
+  Status convert(std::span<const float> input, std::size_t capacity, std::vector<std::int16_t>& output) override {
     capacities_.push_back(capacity);
     return inner_.convert(input, capacity, output);
   }
@@ -305,7 +304,7 @@ TEST_F(AudioStreamerTest, ChunksHoldEverySampleOnceInOrder) {
     for (std::size_t frame = 0; frame < samples.size(); ++frame) {
       samples[frame] = 0.05f + 0.9f * float((std::size_t(buffer) * kFramesPer100Ms + frame) % 48000) / 48000.0f;
     }
-    ASSERT_FALSE(reference.convert(samples, samples.size(), expected));
+    ASSERT_EQ(reference.convert(samples, samples.size(), expected), succeeded());
     input.deliver({samples});
   }
   streamer->stop();
@@ -334,7 +333,7 @@ TEST_F(AudioStreamerTest, ConverterThatCannotBeBuiltRecordsNothingButStillReport
 }
 
 TEST_F(AudioStreamerTest, EngineStartFailureIsLoggedAndALaterSessionWorks) {
-  input.startError = "no sound server";
+  input.startError = Error("no sound server");
   startSession();
   EXPECT_THAT(statuses, ElementsAre(MicStatus::started));
   EXPECT_THAT(messages(), ::testing::Contains("🎙 engine.start failed: no sound server"));
@@ -351,7 +350,7 @@ TEST_F(AudioStreamerTest, EngineStartFailureIsLoggedAndALaterSessionWorks) {
 TEST_F(AudioStreamerTest, ConversionErrorDropsOnlyThatBuffer) {
   startSession();
   speak(0.5);
-  lastResampler->inner_.failNext = "bad buffer";
+  lastResampler->inner_.failNext = Error("bad buffer");
   speak(0.1);
   speak(0.5);
   streamer->stop();
@@ -368,7 +367,7 @@ TEST_F(AudioStreamerTest, VoiceProcessingIsSwitchedOff) {
   streamer->stop();
 
   input.voiceProcessing = true;
-  input.voiceProcessingError = "not supported";
+  input.voiceProcessingError = Error("not supported");
   logged.clear();
   startSession();
   EXPECT_THAT(messages(), ::testing::Contains("🎙 could not disable voice processing: not supported"));

@@ -270,7 +270,7 @@ TEST_F(SpeechAnalyzerTranscriberTest, AFailedConversionIsAnError) {
       recognizer,
       [](double inputRate, double outputRate) -> std::unique_ptr<platform::Resampler> {
         auto resampler = std::make_unique<platform::fake::FakeResampler>(inputRate, outputRate);
-        resampler->failNext = "soxr said no";
+        resampler->failNext = Error("soxr said no");
         return resampler;
       },
       log, folder.path());

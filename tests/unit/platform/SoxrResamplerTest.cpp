@@ -21,7 +21,7 @@ std::vector<std::int16_t> resampleSine(Resampler& resampler, double inputRate, d
       buffer[index] = float(amplitude * std::sin(2 * std::numbers::pi * frequency * double(first + index) / inputRate));
     }
     const auto capacity = std::size_t(16000.0 / inputRate * double(buffer.size())) + 16;
-    EXPECT_FALSE(resampler.convert(buffer, capacity, output).has_value());
+    EXPECT_EQ(resampler.convert(buffer, capacity, output), succeeded());
   }
   return output;
 }
@@ -76,8 +76,8 @@ TEST(SoxrResamplerTest, ClipsInsteadOfWrapping) {
   ASSERT_TRUE(resampler);
   std::vector<std::int16_t> output;
   for (int round = 0; round < 4; ++round) {
-    ASSERT_FALSE(resampler->convert(std::vector<float>(1600, 1.5f), 1616, output));
-    ASSERT_FALSE(resampler->convert(std::vector<float>(1600, -1.5f), 1616, output));
+    ASSERT_EQ(resampler->convert(std::vector<float>(1600, 1.5f), 1616, output), succeeded());
+    ASSERT_EQ(resampler->convert(std::vector<float>(1600, -1.5f), 1616, output), succeeded());
   }
   ASSERT_FALSE(output.empty());
   EXPECT_EQ(*std::max_element(output.begin(), output.end()), 32767);
@@ -88,7 +88,7 @@ TEST(SoxrResamplerTest, NeverWritesPastTheCapacity) {
   auto resampler = SoxrResampler::create(48000, 16000);
   ASSERT_TRUE(resampler);
   std::vector<std::int16_t> output{7};
-  ASSERT_FALSE(resampler->convert(std::vector<float>(48000, 0.25f), 100, output));
+  ASSERT_EQ(resampler->convert(std::vector<float>(48000, 0.25f), 100, output), succeeded());
   EXPECT_LE(output.size(), 101u);
   EXPECT_EQ(output.front(), 7) << "earlier output is kept";
 }
