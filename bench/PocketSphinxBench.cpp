@@ -92,12 +92,12 @@ Timing median(const std::function<void()>& run) {
 
 void recognize(PocketSphinxRecognizer& recognizer, const std::vector<std::int16_t>& samples, int* interims = nullptr,
                std::string* final = nullptr) {
-  const auto error = recognizer.recognize("en-US", {samples, PocketSphinxRecognizer::kSampleRate},
+  const auto recognised = recognizer.recognize("en-US", {samples, PocketSphinxRecognizer::kSampleRate},
                                           [&](const platform::SpeechResult& result) {
                                             if (!result.isFinal && interims != nullptr) ++*interims;
                                             if (result.isFinal && final != nullptr) *final = result.text;
                                           });
-  if (error) std::fprintf(stderr, "recognition failed: %s\n", error->c_str());
+  if (recognised.failed()) std::fprintf(stderr, "recognition failed: %s\n", recognised.error().description().c_str());
 }
 
 }  // namespace

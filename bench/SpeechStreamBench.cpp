@@ -58,8 +58,12 @@ std::vector<Arrival> run(PocketSphinxRecognizer& recognizer, const std::vector<s
                                                   std::lock_guard lock(mutex);
                                                   arrivals.push_back({result, Clock::now()});
                                                 },
-                                                [&](std::optional<std::string>) { ended.set_value(); }});
-  auto& stream = std::get<std::unique_ptr<platform::SpeechStream>>(opened);
+                                                [&](const Status&) { ended.set_value(); }});
+  if (opened.failed()) {
+    std::fprintf(stderr, "no stream: %s\n", opened.error().description().c_str());
+    return arrivals;
+  }
+  auto& stream = opened.value();
   const auto begin = Clock::now();
   for (std::size_t start = 0, index = 0; start < samples.size(); start += kPiece, ++index) {
     if (pace != Clock::duration::zero()) std::this_thread::sleep_until(begin + pace * (index + 1));

@@ -8,9 +8,9 @@
 #include <stop_token>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
+#include "common/result/Expected.h"
 #include "platform/SpeechResult.h"
 #include "platform/SpeechStream.h"
 
@@ -44,11 +44,11 @@ class SpeechRecognizer {
   // ones at the end; blocks until done. Safe to call from several worker threads at once. Answers an error
   // description on failure (no model, wrong sample rate, engine failure, a stop requested through the
   // audio's token), possibly after some results.
-  virtual std::optional<std::string> recognize(std::string_view locale, const SpeechAudio& audio,
+  virtual Status recognize(std::string_view locale, const SpeechAudio& audio,
                                                const ResultHandler& onResult) = 0;
 
   // A stream, or why none could be opened (no model, engine failure).
-  using StreamOpening = std::variant<std::unique_ptr<SpeechStream>, std::string>;
+  using StreamOpening = Expected<std::unique_ptr<SpeechStream>>;
 
   // Opens a continuous recognition in `locale` taking samples at preferredSampleRate(). May wait for the
   // model to load, so not from an audio thread. Safe from several threads at once; each stream decodes

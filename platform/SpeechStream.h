@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 
+#include "common/result/Expected.h"
 #include "platform/SpeechResult.h"
 
 namespace quillet::platform {
@@ -20,7 +21,7 @@ class SpeechStream {
     std::function<void(const SpeechResult& result)> onResult;
     // Called once, last: nothing after finish() when everything pushed was decoded, or the error that
     // ended decoding early (the audio after it is dropped).
-    std::function<void(std::optional<std::string> failure)> onEnd;
+    std::function<void(Status ending)> onEnd;
   };
 
   // Stops decoding at the next piece of audio and waits for the decoding thread; no handler runs afterwards.

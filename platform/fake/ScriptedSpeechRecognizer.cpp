@@ -15,7 +15,7 @@ std::string ScriptedSpeechRecognizer::installHint(std::string_view locale) const
 
 double ScriptedSpeechRecognizer::preferredSampleRate() const { return sampleRate; }
 
-std::optional<std::string> ScriptedSpeechRecognizer::recognize(std::string_view locale, const SpeechAudio& audio,
+Status ScriptedSpeechRecognizer::recognize(std::string_view locale, const SpeechAudio& audio,
                                                                const ResultHandler& onResult) {
   Script script;
   {
@@ -29,7 +29,8 @@ std::optional<std::string> ScriptedSpeechRecognizer::recognize(std::string_view 
   }
   if (duringRecognition) duringRecognition();
   for (const auto& result : script.results) onResult(result);
-  return script.failure;
+  if (script.failure) return *script.failure;
+  return succeeded();
 }
 
 SpeechRecognizer::StreamOpening ScriptedSpeechRecognizer::openStream(std::string_view locale,
@@ -42,10 +43,11 @@ SpeechRecognizer::StreamOpening ScriptedSpeechRecognizer::openStream(std::string
     scripts_.pop_front();
   }
   auto control = std::make_shared<ScriptedSpeechStream::Control>(
-      std::string(locale), std::move(handlers), std::move(script.results), std::move(script.failure),
+      std::string(locale), std::move(handlers), std::move(script.results),
+      script.failure ? Status(*script.failure) : succeeded(),
       streamsAnswerFinish);
   streams_.push_back(control);
-  return std::make_unique<ScriptedSpeechStream>(control);
+  return std::unique_ptr<SpeechStream>(std::make_unique<ScriptedSpeechStream>(control));
 }
 
 std::vector<std::shared_ptr<ScriptedSpeechStream::Control>> ScriptedSpeechRecognizer::streams() const {

@@ -17,7 +17,7 @@ class ScriptedSpeechRecognizer final : public SpeechRecognizer {
   // What one call delivers: these results in order, then this failure, if any.
   struct Script {
     std::vector<SpeechResult> results = {};
-    std::optional<std::string> failure = std::nullopt;
+    std::optional<Error> failure = std::nullopt;
   };
 
   // What one call was given.
@@ -30,7 +30,7 @@ class ScriptedSpeechRecognizer final : public SpeechRecognizer {
   std::vector<std::string> installedLocales() const override;
   std::string installHint(std::string_view locale) const override;
   double preferredSampleRate() const override;
-  std::optional<std::string> recognize(std::string_view locale, const SpeechAudio& audio,
+  Status recognize(std::string_view locale, const SpeechAudio& audio,
                                        const ResultHandler& onResult) override;
   // A scripted stream, or `streamFailure` when set. A queued script, if any, is what the stream delivers when
   // finished; otherwise streamFinishResults.
@@ -53,7 +53,7 @@ class ScriptedSpeechRecognizer final : public SpeechRecognizer {
   // Runs at the start of each call, for tests that look at the world while recognition runs.
   std::function<void()> duringRecognition;
   // Why openStream() fails, when set.
-  std::optional<std::string> streamFailure;
+  std::optional<Error> streamFailure;
   // What a new stream without a queued script delivers when finished (then it ends), and whether streams
   // answer finish at all.
   std::vector<SpeechResult> streamFinishResults;

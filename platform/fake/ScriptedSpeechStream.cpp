@@ -5,11 +5,11 @@
 namespace quillet::platform::fake {
 
 ScriptedSpeechStream::Control::Control(std::string locale, Handlers handlers, std::vector<SpeechResult> finishResults,
-                                       std::optional<std::string> finishFailure, bool answersFinish)
+                                       Status finishEnding, bool answersFinish)
     : locale_(std::move(locale)),
       handlers_(std::move(handlers)),
       finishResults_(std::move(finishResults)),
-      finishFailure_(std::move(finishFailure)),
+      finishEnding_(std::move(finishEnding)),
       answersFinish_(answersFinish) {}
 
 void ScriptedSpeechStream::Control::deliver(const SpeechResult& result) {
@@ -20,13 +20,13 @@ void ScriptedSpeechStream::Control::deliver(const SpeechResult& result) {
   if (handlers_.onResult) handlers_.onResult(result);
 }
 
-void ScriptedSpeechStream::Control::end(std::optional<std::string> failure) {
+void ScriptedSpeechStream::Control::end(Status ending) {
   {
     std::lock_guard lock(mutex_);
     if (destroyed_ || ended_) return;
     ended_ = true;
   }
-  if (handlers_.onEnd) handlers_.onEnd(std::move(failure));
+  if (handlers_.onEnd) handlers_.onEnd(std::move(ending));
 }
 
 std::vector<std::int16_t> ScriptedSpeechStream::Control::pushed() const {
@@ -56,7 +56,7 @@ void ScriptedSpeechStream::Control::finish() {
   }
   if (!answersFinish_) return;
   for (const auto& result : finishResults_) deliver(result);
-  end(finishFailure_);
+  end(finishEnding_);
 }
 
 void ScriptedSpeechStream::Control::destroy() {

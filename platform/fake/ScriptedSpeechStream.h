@@ -18,12 +18,12 @@ class ScriptedSpeechStream final : public SpeechStream {
   class Control {
    public:
     Control(std::string locale, Handlers handlers, std::vector<SpeechResult> finishResults,
-            std::optional<std::string> finishFailure, bool answersFinish);
+            Status finishEnding, bool answersFinish);
 
     // Runs the stream's result handler, unless the stream is gone or has ended.
     void deliver(const SpeechResult& result);
     // Runs the end handler once, unless the stream is gone.
-    void end(std::optional<std::string> failure = std::nullopt);
+    void end(Status ending = succeeded());
 
     [[nodiscard]] const std::string& locale() const { return locale_; }
     [[nodiscard]] std::vector<std::int16_t> pushed() const;
@@ -39,7 +39,7 @@ class ScriptedSpeechStream final : public SpeechStream {
     const std::string locale_;
     const Handlers handlers_;
     const std::vector<SpeechResult> finishResults_;
-  const std::optional<std::string> finishFailure_;
+  const Status finishEnding_;
     const bool answersFinish_;
     mutable std::mutex mutex_;
     std::vector<std::int16_t> pushed_;

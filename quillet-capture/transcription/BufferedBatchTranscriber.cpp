@@ -127,34 +127,34 @@ void BufferedBatchTranscriber::finalizeWindow(const std::vector<std::int16_t>& s
                                               std::int64_t endMs) {
   if (samples.empty()) return;
   auto recognised = batchTranscribe(samples);
-  if (auto* error = std::get_if<std::string>(&recognised)) {
-    diagnostics_(prefix() + "finalize error: " + *error + "\n");
+  if (recognised.failed()) {
+    diagnostics_(prefix() + "finalize error: " + recognised.error().description() + "\n");
     return;
   }
-  const auto segments = deduplicator_.dedup(std::get<std::vector<TranscriptSegment>>(recognised));
+  const auto segments = deduplicator_.dedup(recognised.value());
   for (const auto& segment : segments) emitAndWait(emit_, Event::chunk(placed(speaker_, segment, startMs, endMs)));
 }
 
-std::variant<std::vector<TranscriptSegment>, std::string> BufferedBatchTranscriber::batchTranscribe(
+Expected<std::vector<TranscriptSegment>> BufferedBatchTranscriber::batchTranscribe(
     const std::vector<std::int16_t>& samples) const {
   std::mutex resultsMutex;
   WindowTranscript transcript;
-  std::promise<std::optional<std::string>> ended;
+  std::promise<Status> ended;
   auto end = ended.get_future();
   auto opened = recognizer_.openStream(
       localeId_, {[&](const platform::SpeechResult& result) {
                     std::lock_guard lock(resultsMutex);
                     transcript.add(result);
                   },
-                  [&](std::optional<std::string> failure) { ended.set_value(std::move(failure)); }});
-  if (auto* error = std::get_if<std::string>(&opened)) return *error;
-  auto& stream = std::get<std::unique_ptr<platform::SpeechStream>>(opened);
+                  [&](Status ending) { ended.set_value(std::move(ending)); }});
+  if (opened.failed()) return opened.error();
+  auto& stream = opened.value();
   stream->push(samples);
   stream->finish();
-  auto failure = end.get();
+  const Status ending = end.get();
   // The stream calls nothing once destroyed, so the handlers' references end here.
   stream.reset();
-  if (failure) return *failure;
+  if (ending.failed()) return ending.error();
   std::lock_guard lock(resultsMutex);
   return transcript.segments();
 }

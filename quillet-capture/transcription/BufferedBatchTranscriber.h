@@ -71,7 +71,7 @@ class BufferedBatchTranscriber final : public Transcriber {
   // The steps below run on queue_ only.
   void finalizeWindow(const std::vector<std::int16_t>& samples, std::int64_t startMs, std::int64_t endMs);
   // The window's segments, or why it could not be recognised.
-  [[nodiscard]] std::variant<std::vector<TranscriptSegment>, std::string> batchTranscribe(
+  [[nodiscard]] Expected<std::vector<TranscriptSegment>> batchTranscribe(
       const std::vector<std::int16_t>& samples) const;
 
   [[nodiscard]] std::int64_t elapsedMs() const;

@@ -38,23 +38,23 @@ void LegacyTranscriber::start(Speaker speaker, std::string locale, StartCompleti
                  std::lock_guard lock(results->mutex);
                  if (!results->cancelled) handle(results->transcript.add(result));
                },
-               [this, results, prefix](std::optional<std::string> failure) {
+               [this, results, prefix](const Status& ending) {
                  std::lock_guard lock(results->mutex);
                  if (results->cancelled) return;
-                 if (failure) {
-                   diagnostics_(prefix + "task error: " + *failure + "\n");
+                 if (ending.failed()) {
+                   diagnostics_(prefix + "task error: " + ending.error().description() + "\n");
                  } else {
                    handle(results->transcript.finish());
                  }
                }});
-  if (auto* error = std::get_if<std::string>(&opened)) {
-    diagnostics_(prefix + "recogniser unavailable: " + *error + "\n");
+  if (opened.failed()) {
+    diagnostics_(prefix + "recogniser unavailable: " + opened.error().description() + "\n");
     if (completion) completion(CaptureError::recognizerUnavailable());
     return;
   }
   {
     std::lock_guard lock(streamMutex_);
-    stream_ = std::move(std::get<std::unique_ptr<platform::SpeechStream>>(opened));
+    stream_ = std::move(opened).value();
     results_ = std::move(results);
   }
   if (completion) completion(std::nullopt);

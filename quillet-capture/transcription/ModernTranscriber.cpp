@@ -98,11 +98,11 @@ void ModernTranscriber::open(const std::string& locale, StartCompletion completi
   auto publisher = std::make_shared<StreamResultPublisher>(
       speaker_, emit_, diagnostics_, [counts = counts_] { return counts->consumed > 0 && counts->yielded > 0; });
   auto opened = recognizer_.openStream(locale, StreamResultPublisher::handlersFor(publisher));
-  if (auto* error = std::get_if<std::string>(&opened)) {
-    if (completion) completion(CaptureError::fromPlatform(*error));
+  if (opened.failed()) {
+    if (completion) completion(CaptureError::fromPlatform(opened.error().description()));
     return;
   }
-  std::shared_ptr<platform::SpeechStream> stream = std::move(std::get<std::unique_ptr<platform::SpeechStream>>(opened));
+  std::shared_ptr<platform::SpeechStream> stream = std::move(opened).value();
   {
     std::lock_guard lock(streamMutex_);
     if (!stopped_) {
@@ -205,8 +205,8 @@ void ModernTranscriber::stop(StopCompletion completion) {
   deadline_.withDeadline(
       kFinalizeSeconds, "transcriber:" + std::string(rawValue(speaker_)) + " finalize",
       [stream, publisher, diagnostics = diagnostics_, prefix = prefix()](const Deadline::Finished& finished) {
-        publisher->whenEnded([finished, diagnostics, prefix](const std::optional<std::string>& failure) {
-          if (failure) diagnostics(prefix + "finalize error: " + *failure + "\n");
+        publisher->whenEnded([finished, diagnostics, prefix](const Status& ending) {
+          if (ending.failed()) diagnostics(prefix + "finalize error: " + ending.error().description() + "\n");
           finished();
         });
         if (auto open = stream.lock()) open->finish();

@@ -39,22 +39,22 @@ StreamResultPublisher::StreamResultPublisher(Speaker speaker, EmitAndWait emit, 
 
 platform::SpeechStream::Handlers StreamResultPublisher::handlersFor(const std::shared_ptr<StreamResultPublisher>& self) {
   return {[self](const platform::SpeechResult& result) { self->queue_.async([raw = self.get(), result] { raw->publish(result); }); },
-          [self](std::optional<std::string> failure) { self->end(std::move(failure)); }};
+          [self](Status ending) { self->end(std::move(ending)); }};
 }
 
 std::string StreamResultPublisher::prefix() const { return "[transcriber:" + std::string(rawValue(speaker_)) + "] "; }
 
-void StreamResultPublisher::whenEnded(std::function<void(std::optional<std::string>)> ended) {
-  std::optional<std::string> failure;
+void StreamResultPublisher::whenEnded(std::function<void(const Status&)> ended) {
+  Status ending;
   {
     std::lock_guard lock(endMutex_);
     if (!ended_) {
       endWaiters_.push_back(std::move(ended));
       return;
     }
-    failure = failure_;
+    ending = ending_;
   }
-  ended(failure);
+  ended(ending);
 }
 
 void StreamResultPublisher::drain(std::function<void()> finished) { queue_.async(std::move(finished)); }
@@ -75,18 +75,22 @@ void StreamResultPublisher::publish(const platform::SpeechResult& result) {
   emitAndWait(emit_, Event::chunk({speaker_, text, std::max<std::int64_t>(start, 0), std::max(start, end), result.isFinal}));
 }
 
-void StreamResultPublisher::end(std::optional<std::string> failure) {
+void StreamResultPublisher::end(Status ending) {
   // The line follows the results already queued.
-  if (failure) queue_.async([this, line = prefix() + "results stream ended: " + *failure + "\n"] { diagnostics_(line); });
-  std::vector<std::function<void(std::optional<std::string>)>> waiters;
+  if (ending.failed()) {
+    queue_.async([this, line = prefix() + "results stream ended: " + ending.error().description() + "\n"] {
+      diagnostics_(line);
+    });
+  }
+  std::vector<std::function<void(const Status&)>> waiters;
   {
     std::lock_guard lock(endMutex_);
     if (ended_) return;
     ended_ = true;
-    failure_ = failure;
+    ending_ = ending;
     waiters.swap(endWaiters_);
   }
-  for (auto& waiter : waiters) waiter(failure);
+  for (auto& waiter : waiters) waiter(ending);
 }
 
 }  // namespace quillet::capture

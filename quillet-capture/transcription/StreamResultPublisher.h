@@ -31,9 +31,9 @@ class StreamResultPublisher {
   // The handlers to open the stream with; they keep this publisher alive.
   [[nodiscard]] static platform::SpeechStream::Handlers handlersFor(const std::shared_ptr<StreamResultPublisher>& self);
 
-  // Runs `ended` once the stream has ended, with its failure: on the stream's thread, or at once if it has.
+  // Runs `ended` once the stream has ended, with how it ended: on the stream's thread, or at once if it has.
   // The results before the end may still be waiting to be published.
-  void whenEnded(std::function<void(std::optional<std::string> failure)> ended);
+  void whenEnded(std::function<void(const Status& ending)> ended);
 
   // Runs `finished` on the publisher's queue after every result handed over so far has been published.
   void drain(std::function<void()> finished);
@@ -46,7 +46,7 @@ class StreamResultPublisher {
  private:
   void publish(const platform::SpeechResult& result);
   // On the stream's thread.
-  void end(std::optional<std::string> failure);
+  void end(Status ending);
   [[nodiscard]] std::string prefix() const;
 
   const Speaker speaker_;
@@ -58,8 +58,8 @@ class StreamResultPublisher {
 
   std::mutex endMutex_;  // guards the three below
   bool ended_ = false;
-  std::optional<std::string> failure_;
-  std::vector<std::function<void(std::optional<std::string>)>> endWaiters_;
+  Status ending_;
+  std::vector<std::function<void(const Status&)>> endWaiters_;
 
   // Last, so that its destructor runs what is still queued while everything above exists.
   SerialQueue queue_{kQueueLabel};

@@ -137,7 +137,7 @@ AIOutcome<std::string> SpeechAnalyzerTranscriber::transcribe(std::span<const std
   std::vector<std::string> finals;
   std::string lastVolatile;
   bool resultsStarted = false;
-  const auto failed = recognizer_.recognize(
+  const auto recognised = recognizer_.recognize(
       locale, {samples, recognizer_.preferredSampleRate(), std::move(stop)}, [&](const platform::SpeechResult& result) {
         resultsStarted = true;
         if (text::trimmedWhitespaceAndNewlines(result.text).empty()) return;
@@ -147,8 +147,8 @@ AIOutcome<std::string> SpeechAnalyzerTranscriber::transcribe(std::span<const std
           lastVolatile = result.text;
         }
       });
-  if (failed) {
-    if (!resultsStarted) return failure(*failed);
+  if (recognised.failed()) {
+    if (!resultsStarted) return failure(recognised.error().description());
     // Results that broke off are no transcript; an empty one sends the caller to its next attempt.
     return std::string();
   }

@@ -82,14 +82,14 @@ class PocketSphinxRecognizerTest : public ::testing::Test {
   }
 
   struct Recognition {
-    std::optional<std::string> error;
+    Status outcome;
     std::vector<SpeechResult> results;
   };
 
   static Recognition recognize(SpeechRecognizer& engine, const std::vector<std::int16_t>& samples,
                                double sampleRate = 16000) {
     Recognition recognition;
-    recognition.error = engine.recognize("en-US", {samples, sampleRate},
+    recognition.outcome = engine.recognize("en-US", {samples, sampleRate},
                                          [&](const SpeechResult& result) { recognition.results.push_back(result); });
     return recognition;
   }
@@ -110,7 +110,7 @@ TEST_F(PocketSphinxRecognizerTest, TheInstalledEnglishModelIsListed) {
 
 TEST_F(PocketSphinxRecognizerTest, SpeechGivesInterimResultsThenAFinalOneSharingTheSpokenWords) {
   const auto recognition = recognize(*recognizer, speech);
-  ASSERT_FALSE(recognition.error) << *recognition.error;
+  ASSERT_EQ(recognition.outcome, quillet::succeeded());
   ASSERT_GE(recognition.results.size(), 2u);
 
   const auto& final = recognition.results.back();
@@ -148,7 +148,7 @@ TEST_F(PocketSphinxRecognizerTest, ConcurrentCallsAllSucceedWhateverTheDecoderLi
     }
     for (auto& thread : threads) thread.join();
     for (const auto& recognition : recognitions) {
-      ASSERT_FALSE(recognition.error) << *recognition.error;
+      ASSERT_EQ(recognition.outcome, quillet::succeeded());
       ASSERT_FALSE(recognition.results.empty());
       EXPECT_TRUE(recognition.results.back().isFinal);
       EXPECT_GE(spokenWordsIn(recognition.results.back().text), 1u) << recognition.results.back().text;
@@ -173,8 +173,7 @@ TEST_F(PocketSphinxRecognizerTest, MissingOrIncompleteModelsAreErrorsNotCrashes)
     PocketSphinxRecognizer missing(root);
     EXPECT_THAT(missing.installedLocales(), IsEmpty());
     const auto recognition = recognize(missing, speech);
-    ASSERT_TRUE(recognition.error.has_value());
-    EXPECT_EQ(*recognition.error, "no PocketSphinx model for en-US in " + (root / "en-us").string());
+    EXPECT_EQ(recognition.outcome, Status(Error("no PocketSphinx model for en-US in " + (root / "en-us").string())));
     EXPECT_THAT(recognition.results, IsEmpty());
     EXPECT_THAT(missing.installHint("en-US"), HasSubstr("pocketsphinx-en-us"));
   }
@@ -182,16 +181,16 @@ TEST_F(PocketSphinxRecognizerTest, MissingOrIncompleteModelsAreErrorsNotCrashes)
 
 TEST_F(PocketSphinxRecognizerTest, AudioAtAnotherRateOrLocaleIsRefused) {
   const auto wrongRate = recognize(*recognizer, speech, 48000);
-  ASSERT_TRUE(wrongRate.error.has_value());
-  EXPECT_EQ(*wrongRate.error, "PocketSphinx takes 16000 Hz audio, not 48000 Hz");
+  EXPECT_EQ(wrongRate.outcome, Status(Error("PocketSphinx takes 16000 Hz audio, not 48000 Hz")));
   EXPECT_THAT(wrongRate.results, IsEmpty());
 
   for (const char* locale : {"fr-FR", "en-us", "en_US", "", "../en-us", "en-US/../en-US"}) {
     SCOPED_TRACE(locale);
-    const auto error = recognizer->recognize(locale, {speech, 16000}, [](const SpeechResult&) {
+    const auto recognised = recognizer->recognize(locale, {speech, 16000}, [](const SpeechResult&) {
       ADD_FAILURE() << "a result for a locale without a model";
     });
-    EXPECT_THAT(error.value_or(""), HasSubstr("no PocketSphinx model for"));
+    ASSERT_TRUE(recognised.failed());
+    EXPECT_THAT(recognised.error().description(), HasSubstr("no PocketSphinx model for"));
   }
 }
 
@@ -200,7 +199,7 @@ TEST_F(PocketSphinxRecognizerTest, SilenceAndEmptyBuffersGiveNoWordsAndNoError) 
   for (const auto& buffer : buffers) {
     SCOPED_TRACE(std::to_string(buffer.size()) + " samples");
     const auto recognition = recognize(*recognizer, buffer);
-    EXPECT_FALSE(recognition.error) << *recognition.error;
+    EXPECT_EQ(recognition.outcome, quillet::succeeded());
     for (const auto& result : recognition.results) EXPECT_EQ(spokenWordsIn(result.text), 0u) << result.text;
   }
 }
@@ -211,7 +210,7 @@ TEST_F(PocketSphinxRecognizerTest, PocketSphinxWritesNothingToStandardError) {
   {
     PocketSphinxRecognizer fresh;
     const auto recognition = recognize(fresh, speech);
-    EXPECT_FALSE(recognition.error);
+    EXPECT_EQ(recognition.outcome, quillet::succeeded());
   }
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }

@@ -88,34 +88,34 @@ class PocketSphinxStreamTest : public ::testing::Test {
 TEST(PocketSphinxStreamLimitTest, AnOpeningWithEveryDecoderInUseFailsAfterItsPatienceAndSucceedsOnceOneIsBack) {
   PocketSphinxRecognizer oneDecoder(PocketSphinxRecognizer::kDefaultModelRoot, 1);
   auto first = oneDecoder.openStream("en-US", {});
-  ASSERT_TRUE(std::holds_alternative<std::unique_ptr<platform::SpeechStream>>(first));
+  ASSERT_TRUE(first.hasValue());
 
   const auto began = std::chrono::steady_clock::now();
   const auto second = oneDecoder.openStream("en-US", {});
   const auto waited = std::chrono::steady_clock::now() - began;
-  ASSERT_TRUE(std::holds_alternative<std::string>(second)) << "a second decoder was lent beyond the limit";
-  EXPECT_EQ(std::get<std::string>(second), "all 1 speech decoders stayed in use for 5 s");
+  ASSERT_TRUE(second.failed()) << "a second decoder was lent beyond the limit";
+  EXPECT_EQ(second.error(), Error("all 1 speech decoders stayed in use for 5 s"));
   EXPECT_GE(waited, PocketSphinxRecognizer::kStreamDecoderPatience);
 
   // Given back while another opening waits, the decoder goes to that opening.
   auto waiting = std::async(std::launch::async, [&oneDecoder] { return oneDecoder.openStream("en-US", {}); });
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  first = std::string("released");
+  first = Error("released");
   const auto third = waiting.get();
-  EXPECT_TRUE(std::holds_alternative<std::unique_ptr<platform::SpeechStream>>(third));
+  EXPECT_TRUE(third.hasValue());
 }
 
 TEST_F(PocketSphinxStreamTest, TwoSentencesWithAPauseGiveSettledResultsInOrderWhereTheSpeechIs) {
   std::mutex mutex;
   std::vector<SpeechResult> results;
-  std::promise<std::optional<std::string>> ended;
+  std::promise<Status> ended;
   auto opened = recognizer->openStream("en-US", {[&](const SpeechResult& result) {
                                                    std::lock_guard lock(mutex);
                                                    results.push_back(result);
                                                  },
-                                                 [&](std::optional<std::string> failure) { ended.set_value(failure); }});
-  ASSERT_TRUE(std::holds_alternative<std::unique_ptr<platform::SpeechStream>>(opened)) << std::get<std::string>(opened);
-  auto& stream = std::get<std::unique_ptr<platform::SpeechStream>>(opened);
+                                                 [&](Status ending) { ended.set_value(std::move(ending)); }});
+  ASSERT_TRUE(opened.hasValue()) << opened.error();
+  auto& stream = opened.value();
   const auto samples = pcm16(twoSentences);
   for (std::size_t start = 0; start < samples.size(); start += 1600) {
     stream->push(std::span(samples).subspan(start, std::min<std::size_t>(1600, samples.size() - start)));
@@ -123,7 +123,7 @@ TEST_F(PocketSphinxStreamTest, TwoSentencesWithAPauseGiveSettledResultsInOrderWh
   stream->finish();
   auto end = ended.get_future();
   ASSERT_EQ(end.wait_for(kDecodeLimit), std::future_status::ready);
-  EXPECT_FALSE(end.get());
+  EXPECT_EQ(end.get(), succeeded());
   stream.reset();
 
   std::vector<SpeechResult> settled;

@@ -19,15 +19,15 @@ struct ConfigDeleter {
   void operator()(cmd_ln_t* config) const { cmd_ln_free_r(config); }
 };
 
-std::variant<Decoder, std::string> loadDecoder(const ModelFiles& files) {
+Expected<Decoder> loadDecoder(const ModelFiles& files) {
   std::lock_guard lock(loadMutex());
   const std::unique_ptr<cmd_ln_t, ConfigDeleter> config(
       cmd_ln_init(nullptr, ps_args(), 1, "-hmm", files.acousticModel.c_str(), "-lm", files.languageModel.c_str(),
                   "-dict", files.dictionary.c_str(), "-samprate", "16000", nullptr));
-  if (!config) return std::string("PocketSphinx refused its configuration");
+  if (!config) return Error("PocketSphinx refused its configuration");
   // The decoder keeps its own reference to the configuration.
   Decoder decoder(ps_init(config.get()));
-  if (!decoder) return "PocketSphinx could not load the model in " + files.acousticModel.parent_path().string();
+  if (!decoder) return Error("PocketSphinx could not load the model in " + files.acousticModel.parent_path().string());
   return decoder;
 }
 
@@ -51,15 +51,15 @@ DecoderPool::Lease::~Lease() {
 DecoderPool::DecoderPool(ModelFiles files, std::size_t limit)
     : files_(std::move(files)), limit_(std::max<std::size_t>(limit, 1)) {}
 
-std::variant<DecoderPool::Lease, std::string> DecoderPool::take(std::chrono::steady_clock::duration patience) {
+Expected<DecoderPool::Lease> DecoderPool::take(std::chrono::steady_clock::duration patience) {
   {
     std::unique_lock lock(mutex_);
     const auto available = [&] { return !idle_.empty() || count_ < limit_; };
     if (patience == std::chrono::steady_clock::duration::max()) {
       returned_.wait(lock, available);
     } else if (!returned_.wait_for(lock, patience, available)) {
-      return "all " + std::to_string(limit_) + " speech decoders stayed in use for " +
-             std::to_string(std::chrono::duration_cast<std::chrono::seconds>(patience).count()) + " s";
+      return Error("all " + std::to_string(limit_) + " speech decoders stayed in use for " +
+                   std::to_string(std::chrono::duration_cast<std::chrono::seconds>(patience).count()) + " s");
     }
     if (!idle_.empty()) {
       Decoder decoder = std::move(idle_.back());
@@ -69,11 +69,11 @@ std::variant<DecoderPool::Lease, std::string> DecoderPool::take(std::chrono::ste
     ++count_;
   }
   auto loaded = loadDecoder(files_);
-  if (auto* error = std::get_if<std::string>(&loaded)) {
+  if (loaded.failed()) {
     discard();
-    return *error;
+    return loaded.error();
   }
-  return Lease(*this, std::move(std::get<Decoder>(loaded)));
+  return Lease(*this, std::move(loaded).value());
 }
 
 void DecoderPool::giveBack(Decoder decoder) {

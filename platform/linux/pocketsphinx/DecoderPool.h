@@ -7,8 +7,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <variant>
 #include <vector>
+
+#include "common/result/Expected.h"
 
 // PocketSphinx's decoder type, without its headers.
 struct ps_decoder_s;
@@ -53,8 +54,7 @@ class DecoderPool {
 
   // An idle decoder, else a new one while under the limit, else the next one given back within `patience`;
   // or why none came (none loads, or every one stayed in use).
-  std::variant<Lease, std::string> take(std::chrono::steady_clock::duration patience =
-                                            std::chrono::steady_clock::duration::max());
+  Expected<Lease> take(std::chrono::steady_clock::duration patience = std::chrono::steady_clock::duration::max());
 
  private:
   void giveBack(Decoder decoder);

@@ -125,19 +125,19 @@ bool startCepstralMeanAt(ps_decoder_t* decoder, std::span<const std::int16_t> sa
 }
 
 // Decodes `samples` as one utterance, reporting changed partial hypotheses between pieces and the final one.
-std::optional<std::string> decode(ps_decoder_t* decoder, std::span<const std::int16_t> samples,
+Status decode(ps_decoder_t* decoder, std::span<const std::int16_t> samples,
                                   const std::stop_token& stop, const SpeechRecognizer::ResultHandler& onResult) {
-  if (!startCepstralMeanAt(decoder, samples)) return std::string("PocketSphinx could not analyse the audio");
-  if (ps_start_utt(decoder) < 0) return std::string("PocketSphinx could not start an utterance");
+  if (!startCepstralMeanAt(decoder, samples)) return Error("PocketSphinx could not analyse the audio");
+  if (ps_start_utt(decoder) < 0) return Error("PocketSphinx could not start an utterance");
   const auto pieceLength = std::size_t(PocketSphinxRecognizer::kSampleRate * PocketSphinxRecognizer::kPieceSeconds);
   std::string lastInterim;
   for (std::size_t start = 0; start < samples.size(); start += pieceLength) {
     // The utterance is left open: a decoder whose lease is not kept is discarded, not reused.
-    if (stop.stop_requested()) return std::string("recognition stopped");
+    if (stop.stop_requested()) return Error("recognition stopped");
     const auto piece = samples.subspan(start, std::min(pieceLength, samples.size() - start));
     if (ps_process_raw(decoder, piece.data(), piece.size(), 0, 0) < 0) {
       ps_end_utt(decoder);
-      return std::string("PocketSphinx failed while decoding");
+      return Error("PocketSphinx failed while decoding");
     }
     auto interim = hypothesis(decoder);
     if (!interim.empty() && interim != lastInterim && onResult) {
@@ -145,10 +145,10 @@ std::optional<std::string> decode(ps_decoder_t* decoder, std::span<const std::in
       lastInterim = std::move(interim);
     }
   }
-  if (ps_end_utt(decoder) < 0) return std::string("PocketSphinx could not finish the utterance");
+  if (ps_end_utt(decoder) < 0) return Error("PocketSphinx could not finish the utterance");
   auto final = hypothesis(decoder);
   if (!final.empty() && onResult) onResult({std::move(final), true, rangeOf(samples.size())});
-  return std::nullopt;
+  return succeeded();
 }
 
 }  // namespace
@@ -178,36 +178,36 @@ std::string PocketSphinxRecognizer::installHint(std::string_view locale) const {
          (modelRoot_ / folder).string() + ")";
 }
 
-std::optional<std::string> PocketSphinxRecognizer::recognize(std::string_view locale, const SpeechAudio& audio,
+Status PocketSphinxRecognizer::recognize(std::string_view locale, const SpeechAudio& audio,
                                                              const ResultHandler& onResult) {
   if (audio.sampleRate != kSampleRate) {
     char text[96];
     std::snprintf(text, sizeof text, "PocketSphinx takes %.0f Hz audio, not %.0f Hz", kSampleRate, audio.sampleRate);
-    return std::string(text);
+    return Error(std::string(text));
   }
   DecoderPool* pool = poolFor(locale);
   if (pool == nullptr) {
-    return "no PocketSphinx model for " + std::string(locale) + " in " + (modelRoot_ / folderOf(locale)).string();
+    return Error("no PocketSphinx model for " + std::string(locale) + " in " + (modelRoot_ / folderOf(locale)).string());
   }
   // Taking a decoder may load a model for seconds; work already given up does not start it.
-  if (audio.stop.stop_requested()) return std::string("recognition stopped");
+  if (audio.stop.stop_requested()) return Error("recognition stopped");
   auto taken = pool->take();
-  if (auto* error = std::get_if<std::string>(&taken)) return *error;
-  auto& lease = std::get<DecoderPool::Lease>(taken);
-  auto failure = decode(lease.decoder(), audio.samples, audio.stop, onResult);
-  if (!failure) lease.keep();
-  return failure;
+  if (taken.failed()) return taken.error();
+  auto& lease = taken.value();
+  auto decoded = decode(lease.decoder(), audio.samples, audio.stop, onResult);
+  if (decoded.hasValue()) lease.keep();
+  return decoded;
 }
 
 SpeechRecognizer::StreamOpening PocketSphinxRecognizer::openStream(std::string_view locale,
                                                                    SpeechStream::Handlers handlers) {
   DecoderPool* pool = poolFor(locale);
   if (pool == nullptr) {
-    return "no PocketSphinx model for " + std::string(locale) + " in " + (modelRoot_ / folderOf(locale)).string();
+    return Error("no PocketSphinx model for " + std::string(locale) + " in " + (modelRoot_ / folderOf(locale)).string());
   }
   auto taken = pool->take(kStreamDecoderPatience);
-  if (auto* error = std::get_if<std::string>(&taken)) return *error;
-  return std::make_unique<PocketSphinxStream>(std::move(std::get<DecoderPool::Lease>(taken)), std::move(handlers));
+  if (taken.failed()) return taken.error();
+  return std::unique_ptr<SpeechStream>(std::make_unique<PocketSphinxStream>(std::move(taken).value(), std::move(handlers)));
 }
 
 DecoderPool* PocketSphinxRecognizer::poolFor(std::string_view locale) {

@@ -40,7 +40,7 @@ class PocketSphinxRecognizer final : public SpeechRecognizer {
   std::vector<std::string> installedLocales() const override;
   std::string installHint(std::string_view locale) const override;
   double preferredSampleRate() const override { return kSampleRate; }
-  std::optional<std::string> recognize(std::string_view locale, const SpeechAudio& audio,
+  Status recognize(std::string_view locale, const SpeechAudio& audio,
                                        const ResultHandler& onResult) override;
   // Each stream holds one of the locale's decoders until it is destroyed.
   StreamOpening openStream(std::string_view locale, SpeechStream::Handlers handlers) override;

@@ -52,9 +52,9 @@ void PocketSphinxStream::finish() {
 
 void PocketSphinxStream::decodeLoop() {
   ps_decoder_t* decoder = lease_.decoder();
-  std::optional<std::string> failure;
-  if (ps_start_utt(decoder) < 0) failure = "PocketSphinx could not start an utterance";
-  while (!failure) {
+  Status decoding;
+  if (ps_start_utt(decoder) < 0) decoding = Error("PocketSphinx could not start an utterance");
+  while (decoding.hasValue()) {
     std::vector<std::int16_t> block;
     {
       std::unique_lock lock(mutex_);
@@ -62,47 +62,46 @@ void PocketSphinxStream::decodeLoop() {
       if (cancelled_) break;
       if (pending_.empty()) {
         lock.unlock();
-        failure = settle(true);
-        if (!failure) {
-          lease_.keep();
-          if (handlers_.onEnd) handlers_.onEnd(std::nullopt);
-        }
+        // A failure to settle the last utterance still ends the stream, so nobody waits for an end that
+        // never comes; the decoder is then freed rather than given back.
+        decoding = settle(true);
+        if (decoding.hasValue()) lease_.keep();
+        if (handlers_.onEnd) handlers_.onEnd(std::move(decoding));
         return;
       }
       block = std::move(pending_.front());
       pending_.pop_front();
     }
-    failure = decodeBlock(block);
+    decoding = decodeBlock(block);
   }
-  if (failure) {
+  if (decoding.failed()) {
     // The decoder's utterance may be left half done, so the lease frees it instead of giving it back.
     {
       std::lock_guard lock(mutex_);
       finishing_ = true;
       pending_.clear();
     }
-    if (handlers_.onEnd) handlers_.onEnd(std::move(failure));
+    if (handlers_.onEnd) handlers_.onEnd(std::move(decoding));
     return;
   }
   // Destroyed before the end: the utterance is abandoned, and the decoder is reusable once it is closed.
   if (ps_end_utt(decoder) >= 0) lease_.keep();
 }
 
-std::optional<std::string> PocketSphinxStream::decodeBlock(const std::vector<std::int16_t>& block) {
+Status PocketSphinxStream::decodeBlock(const std::vector<std::int16_t>& block) {
   const auto pieceLength = std::size_t(kSampleRate * kPieceSeconds);
   const std::span<const std::int16_t> samples(block);
   for (std::size_t start = 0; start < samples.size() && !cancelled_; start += pieceLength) {
-    if (auto failure = decodePiece(samples.subspan(start, std::min(pieceLength, samples.size() - start)))) {
-      return failure;
-    }
+    auto decoded = decodePiece(samples.subspan(start, std::min(pieceLength, samples.size() - start)));
+    if (decoded.failed()) return decoded;
   }
-  return std::nullopt;
+  return succeeded();
 }
 
-std::optional<std::string> PocketSphinxStream::decodePiece(std::span<const std::int16_t> piece) {
+Status PocketSphinxStream::decodePiece(std::span<const std::int16_t> piece) {
   ps_decoder_t* decoder = lease_.decoder();
   if (ps_process_raw(decoder, piece.data(), piece.size(), 0, 0) < 0) {
-    return std::string("PocketSphinx failed while decoding");
+    return Error("PocketSphinx failed while decoding");
   }
   position_ += piece.size();
   const bool speech = ps_get_in_speech(decoder) != 0;
@@ -116,7 +115,7 @@ std::optional<std::string> PocketSphinxStream::decodePiece(std::span<const std::
     sinceProvisional_ += piece.size();
     if (double(sinceProvisional_) >= kProvisionalSeconds * kSampleRate) reportProvisional();
   }
-  return std::nullopt;
+  return succeeded();
 }
 
 void PocketSphinxStream::reportProvisional() {
@@ -128,18 +127,18 @@ void PocketSphinxStream::reportProvisional() {
   if (handlers_.onResult) handlers_.onResult({std::move(text), false, rangeOfFrames(0, frames - 1)});
 }
 
-std::optional<std::string> PocketSphinxStream::settle(bool last) {
+Status PocketSphinxStream::settle(bool last) {
   ps_decoder_t* decoder = lease_.decoder();
   inSpeech_ = false;
-  if (ps_end_utt(decoder) < 0) return std::string("PocketSphinx could not finish the utterance");
+  if (ps_end_utt(decoder) < 0) return Error("PocketSphinx could not finish the utterance");
   auto text = hypothesisOf(decoder);
   if (!text.empty()) {
     const auto range = settledRange();
     lastSettledEnd_ = range.start + range.duration;
     if (handlers_.onResult) handlers_.onResult({std::move(text), true, range});
   }
-  if (!last && ps_start_utt(decoder) < 0) return std::string("PocketSphinx could not start an utterance");
-  return std::nullopt;
+  if (!last && ps_start_utt(decoder) < 0) return Error("PocketSphinx could not start an utterance");
+  return succeeded();
 }
 
 SpeechTimeRange PocketSphinxStream::settledRange() const {

@@ -40,10 +40,10 @@ class PocketSphinxStream final : public SpeechStream {
  private:
   // The steps below run on thread_ only; each answers an error description on failure.
   void decodeLoop();
-  [[nodiscard]] std::optional<std::string> decodeBlock(const std::vector<std::int16_t>& block);
-  [[nodiscard]] std::optional<std::string> decodePiece(std::span<const std::int16_t> piece);
+  [[nodiscard]] Status decodeBlock(const std::vector<std::int16_t>& block);
+  [[nodiscard]] Status decodePiece(std::span<const std::int16_t> piece);
   // Ends the utterance, reports its settled text, and starts the next one unless `last`.
-  [[nodiscard]] std::optional<std::string> settle(bool last);
+  [[nodiscard]] Status settle(bool last);
   void reportProvisional();
   // Where the decoder's frames `first` to `last` (inclusive) lie, the newest frame being at the current sample.
   [[nodiscard]] SpeechTimeRange rangeOfFrames(int first, int last) const;

@@ -236,7 +236,7 @@ TEST(BufferedBatchTranscriberTest, StopWaitsForTheWindowInFlightAndRemovesTheOve
 
 TEST(BufferedBatchTranscriberTest, AFailedWindowIsLostAndTheNextProceeds) {
   BatchHarness harness;
-  harness.recognizer.enqueue({{}, std::string("decoder failed")});
+  harness.recognizer.enqueue({{}, Error("decoder failed")});
   harness.recognizer.enqueue({{{"still here", true, std::nullopt}}});
   auto transcriber = harness.make();
   BatchHarness::start(*transcriber);

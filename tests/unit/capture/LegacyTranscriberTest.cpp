@@ -150,7 +150,7 @@ TEST(LegacyTranscriberTest, StartFailsWithTheRecognisersCodes) {
   }
   {
     LegacyHarness harness;
-    harness.recognizer.streamFailure = "no decoder";
+    harness.recognizer.streamFailure = Error("no decoder");
     auto transcriber = harness.make();
     const auto failure = LegacyHarness::start(*transcriber);
     ASSERT_TRUE(failure);

@@ -283,7 +283,7 @@ TEST(ModernTranscriberTest, AStreamFailureIsLoggedAndEndsTheChunks) {
   transcriber->consume(TestAudio::mono16k(100, 0.1f).buffer());
   const auto stream = harness.stream();
   stream->deliver(result("before", true, 0, 1));
-  stream->end("decoder exploded");
+  stream->end(Error("decoder exploded"));
   stream->deliver(result("after", true, 1, 1));
   harness.stopAndWait(*transcriber);
   EXPECT_EQ(harness.chunks.chunks(), (std::vector<Chunk>{{Speaker::others, "before", 0, 1000, true}}));
@@ -303,7 +303,7 @@ TEST(ModernTranscriberTest, StartFailsWhenTheModelIsMissingOrTheStreamCannotOpen
   }
   {
     ModernHarness harness;
-    harness.recognizer.streamFailure = "the engine would not start";
+    harness.recognizer.streamFailure = Error("the engine would not start");
     auto transcriber = harness.make();
     const auto failure = ModernHarness::start(*transcriber);
     ASSERT_TRUE(failure);

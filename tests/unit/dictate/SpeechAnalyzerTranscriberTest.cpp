@@ -153,7 +153,7 @@ TEST_F(SpeechAnalyzerTranscriberTest, ResultsBecomeTheTranscript) {
       {"no results at all", {}, "", {}},
       {"only blank results", {{finalResult(" "), interimResult("\n")}}, "", {}},
       {"results that break off answer empty text, not an error",
-       {{interimResult("hello"), finalResult("hello world")}, "the results stream broke"},
+       {{interimResult("hello"), finalResult("hello world")}, Error("the results stream broke")},
        "",
        {}},
   };
@@ -235,7 +235,7 @@ TEST_F(SpeechAnalyzerTranscriberTest, FailuresBeforeRecognitionResultsEndTheCall
        {"speechanalyzer: ", "en-US", "install the scripted model en-US"}},
       {"no locale is installed at all", [&] { recognizer.locales = {}; }, chunkOf(kSpeech), {"en-US"}},
       {"the recognizer fails before any result",
-       [&] { recognizer.enqueue({{}, "the engine broke"}); },
+       [&] { recognizer.enqueue({{}, Error("the engine broke")}); },
        chunkOf(kSpeech),
        {"speechanalyzer: the engine broke"},
        true},
