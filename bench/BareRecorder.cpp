@@ -42,15 +42,15 @@ BareRecorder::~BareRecorder() {
   pa_threaded_mainloop_free(mainloop_);
 }
 
-std::optional<std::string> BareRecorder::start(const pa_sample_spec& format, std::uint32_t fragmentBytes) {
-  if (mainloop_ == nullptr) return "the recorder's main loop could not be started";
+Status BareRecorder::start(const pa_sample_spec& format, std::uint32_t fragmentBytes) {
+  if (mainloop_ == nullptr) return Error("the recorder's main loop could not be started");
   LoopLock lock(mainloop_);
-  if (auto failure = connect()) return failure;
-  if (auto failure = openStream(format, fragmentBytes)) {
+  if (auto connected = connect(); connected.failed()) return connected;
+  if (auto opened = openStream(format, fragmentBytes); opened.failed()) {
     release();
-    return failure;
+    return opened;
   }
-  return std::nullopt;
+  return succeeded();
 }
 
 void BareRecorder::stop() {
@@ -78,11 +78,11 @@ void BareRecorder::readable(pa_stream* stream, std::size_t /*bytes*/, void* user
   }
 }
 
-std::optional<std::string> BareRecorder::connect() {
+Status BareRecorder::connect() {
   std::string error;
   context_ = platform::pulse::beginConnecting(pa_threaded_mainloop_get_api(mainloop_), server_, "quillet-bare-recorder",
                                               stateChanged, this, error);
-  if (context_ == nullptr) return error;
+  if (context_ == nullptr) return Error(error);
   pa_context* context = context_;
   waitOnLoop(
       mainloop_, context,
@@ -91,21 +91,21 @@ std::optional<std::string> BareRecorder::connect() {
         return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
       },
       answerTimeout);
-  if (pa_context_get_state(context) == PA_CONTEXT_READY) return std::nullopt;
+  if (pa_context_get_state(context) == PA_CONTEXT_READY) return succeeded();
   error = "cannot reach the sound server (" + errorText(context) + ")";
   release();
-  return error;
+  return Error(error);
 }
 
-std::optional<std::string> BareRecorder::openStream(const pa_sample_spec& format, std::uint32_t fragmentBytes) {
+Status BareRecorder::openStream(const pa_sample_spec& format, std::uint32_t fragmentBytes) {
   stream_ = pa_stream_new(context_, "bare recording", &format, nullptr);
-  if (stream_ == nullptr) return "cannot create a recording stream (" + errorText(context_) + ")";
+  if (stream_ == nullptr) return Error("cannot create a recording stream (" + errorText(context_) + ")");
   pa_stream_set_state_callback(stream_, streamStateChanged, this);
   pa_stream_set_read_callback(stream_, readable, this);
   constexpr std::uint32_t serverChooses = std::numeric_limits<std::uint32_t>::max();
   pa_buffer_attr attributes{serverChooses, serverChooses, serverChooses, serverChooses, fragmentBytes};
   if (pa_stream_connect_record(stream_, nullptr, &attributes, PA_STREAM_ADJUST_LATENCY) < 0) {
-    return "cannot open the recording stream (" + errorText(context_) + ")";
+    return Error("cannot open the recording stream (" + errorText(context_) + ")");
   }
   pa_stream* stream = stream_;
   waitOnLoop(
@@ -115,8 +115,8 @@ std::optional<std::string> BareRecorder::openStream(const pa_sample_spec& format
         return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
       },
       answerTimeout);
-  if (pa_stream_get_state(stream) == PA_STREAM_READY) return std::nullopt;
-  return "cannot open the recording stream (" + errorText(context_) + ")";
+  if (pa_stream_get_state(stream) == PA_STREAM_READY) return succeeded();
+  return Error("cannot open the recording stream (" + errorText(context_) + ")");
 }
 
 void BareRecorder::release() {

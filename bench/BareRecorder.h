@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "common/result/Expected.h"
+
 struct pa_context;
 struct pa_stream;
 struct pa_threaded_mainloop;
@@ -28,7 +30,7 @@ class BareRecorder {
 
   // Records the server's default input as `format` with fragments of `fragmentBytes`, the way the adapter
   // asks for them; answers an error description on failure.
-  std::optional<std::string> start(const pa_sample_spec& format, std::uint32_t fragmentBytes);
+  Status start(const pa_sample_spec& format, std::uint32_t fragmentBytes);
   void stop();
 
   // Packets peeked since start, holes included, and the bytes they held.
@@ -41,8 +43,8 @@ class BareRecorder {
   static void readable(pa_stream* stream, std::size_t bytes, void* userdata);
 
   // Run with the loop's lock held.
-  std::optional<std::string> connect();
-  std::optional<std::string> openStream(const pa_sample_spec& format, std::uint32_t fragmentBytes);
+  Status connect();
+  Status openStream(const pa_sample_spec& format, std::uint32_t fragmentBytes);
   void release();
 
   const std::string server_;

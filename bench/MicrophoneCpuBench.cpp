@@ -124,8 +124,9 @@ int main(int argc, char* argv[]) {
   const auto fragment = platform::pulse::PulseAudioInput::fragmentMicroseconds(
       dictate::AudioStreamer::kTapBufferFrames, std::uint32_t(format->sampleRate));
   auto bare = std::make_unique<bench::BareRecorder>(server.serverAddress(), kBareThread);
-  if (auto error = bare->start(bareFormat, std::uint32_t(pa_usec_to_bytes(fragment, &bareFormat)))) {
-    std::fprintf(stderr, "the bare recorder could not start: %s\n", error->c_str());
+  if (auto started = bare->start(bareFormat, std::uint32_t(pa_usec_to_bytes(fragment, &bareFormat)));
+      started.failed()) {
+    std::fprintf(stderr, "the bare recorder could not start: %s\n", started.error().description().c_str());
     return 1;
   }
 

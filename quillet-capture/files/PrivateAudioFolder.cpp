@@ -9,18 +9,19 @@ namespace quillet::capture {
 
 namespace {
 
-std::optional<std::string> refusal(const std::filesystem::path& folder) {
+Status checkPrivate(const std::filesystem::path& folder) {
   struct stat status {};
-  if (::lstat(folder.c_str(), &status) != 0) return std::generic_category().message(errno);
-  if (S_ISLNK(status.st_mode)) return "it is a symbolic link";
-  if (!S_ISDIR(status.st_mode)) return "it is not a directory";
-  if (status.st_uid != ::geteuid()) return "it belongs to another user";
-  if ((status.st_mode & (S_IRWXG | S_IRWXO)) != 0) return "other users can access it";
-  return std::nullopt;
+  if (::lstat(folder.c_str(), &status) != 0) return Error(std::generic_category().message(errno));
+  if (S_ISLNK(status.st_mode)) return Error("it is a symbolic link");
+  if (!S_ISDIR(status.st_mode)) return Error("it is not a directory");
+  if (status.st_uid != ::geteuid()) return Error("it belongs to another user");
+  if ((status.st_mode & (S_IRWXG | S_IRWXO)) != 0) return Error("other users can access it");
+  return succeeded();
 }
 
-std::string refusedLine(const std::filesystem::path& folder, const std::string& reason, const std::string& outcome) {
-  return "[whisper] not using " + folder.string() + " for audio chunks: " + reason + " — " + outcome + "\n";
+std::string refusedLine(const std::filesystem::path& folder, const Status& refusal, const std::string& outcome) {
+  return "[whisper] not using " + folder.string() + " for audio chunks: " + refusal.error().description() + " — " +
+         outcome + "\n";
 }
 
 }  // namespace
@@ -35,9 +36,9 @@ std::error_code PrivateAudioFolder::createMissing(const std::filesystem::path& f
   return {};
 }
 
-std::optional<std::string> PrivateAudioFolder::prepare(const std::filesystem::path& folder) {
-  if (const std::error_code error = createMissing(folder)) return "cannot create it: " + error.message();
-  return refusal(folder);
+Status PrivateAudioFolder::prepare(const std::filesystem::path& folder) {
+  if (const std::error_code error = createMissing(folder)) return Error("cannot create it: " + error.message());
+  return checkPrivate(folder);
 }
 
 PrivateAudioFolder PrivateAudioFolder::choose(const std::filesystem::path& temporaryDirectory,
@@ -46,22 +47,22 @@ PrivateAudioFolder PrivateAudioFolder::choose(const std::filesystem::path& tempo
   std::error_code ignored;  // a relative path whose base cannot be read is kept as it is
   std::filesystem::path preferred = std::filesystem::absolute(temporaryDirectory / kName, ignored);
   if (preferred.empty()) preferred = temporaryDirectory / kName;
-  const auto preferredRefusal = prepare(preferred);
-  if (!preferredRefusal) return {preferred, true};
+  const Status preferredReady = prepare(preferred);
+  if (preferredReady.hasValue()) return {preferred, true};
 
   if (!runtimeDirectory || runtimeDirectory->empty() || !runtimeDirectory->is_absolute()) {
     diagnostics(
-        refusedLine(preferred, *preferredRefusal, "no runtime directory to fall back on, no chunk can be written"));
+        refusedLine(preferred, preferredReady, "no runtime directory to fall back on, no chunk can be written"));
     return {preferred, false};
   }
   const std::filesystem::path fallback = *runtimeDirectory / kName;
-  const auto fallbackRefusal = prepare(fallback);
-  if (!fallbackRefusal) {
-    diagnostics(refusedLine(preferred, *preferredRefusal, "writing them to " + fallback.string()));
+  const Status fallbackReady = prepare(fallback);
+  if (fallbackReady.hasValue()) {
+    diagnostics(refusedLine(preferred, preferredReady, "writing them to " + fallback.string()));
     return {fallback, true};
   }
-  diagnostics(refusedLine(preferred, *preferredRefusal, "trying " + fallback.string()));
-  diagnostics(refusedLine(fallback, *fallbackRefusal, "no chunk can be written"));
+  diagnostics(refusedLine(preferred, preferredReady, "trying " + fallback.string()));
+  diagnostics(refusedLine(fallback, fallbackReady, "no chunk can be written"));
   return {preferred, false};
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <system_error>
 
+#include "common/result/Expected.h"
 #include "quillet-capture/program/DiagnosticSink.h"
 
 namespace quillet::capture {
@@ -24,9 +25,9 @@ class PrivateAudioFolder {
                                    const std::optional<std::filesystem::path>& runtimeDirectory,
                                    const DiagnosticSink& diagnostics);
 
-  // Creates `folder` and any missing parents (new ones with mode 0700), then answers why it must
-  // not hold private files, or nothing when it may.
-  [[nodiscard]] static std::optional<std::string> prepare(const std::filesystem::path& folder);
+  // Creates `folder` and any missing parents (new ones with mode 0700), then answers whether it may hold
+  // private files, and why not when it must not.
+  [[nodiscard]] static Status prepare(const std::filesystem::path& folder);
 
   // Creates every missing folder on the way to `folder`, each with mode 0700; existing ones are
   // left as they are.

@@ -40,7 +40,7 @@ void TeeTranscriber::consume(const platform::AudioBuffer& buffer) {
 
 void TeeTranscriber::record(const platform::AudioBuffer& buffer) {
   if (!writer_) {
-    if (auto error = open()) return fail(*error);
+    if (auto opened = open(); opened.failed()) return fail(opened.error().description());
     diagnostics_("[tee] writing " + file_.filename().string() + " from " + sampleRateText(buffer.format.sampleRate) +
                  "Hz " + std::to_string(buffer.format.channelCount) + "ch\n");
   }
@@ -55,19 +55,19 @@ void TeeTranscriber::record(const platform::AudioBuffer& buffer) {
   frames_ += std::int64_t(samples.size());
 }
 
-std::optional<std::string> TeeTranscriber::open() {
+Status TeeTranscriber::open() {
   const std::filesystem::path folder = file_.parent_path();
   if (const std::error_code error = PrivateAudioFolder::createMissing(folder)) {
-    return "cannot create " + folder.string() + ": " + error.message();
+    return Error("cannot create " + folder.string() + ": " + error.message());
   }
   auto created = PrivateFile::replace(file_);
   if (const auto* error = std::get_if<std::error_code>(&created)) {
-    return "cannot create " + file_.string() + ": " + error->message();
+    return Error("cannot create " + file_.string() + ": " + error->message());
   }
   auto started = audio::AudioFileWriter::pcm16Wav(std::get<PrivateFile>(created).release(), kSampleRate, 1);
-  if (const auto* error = std::get_if<audio::AudioFileError>(&started)) return error->description;
+  if (const auto* error = std::get_if<audio::AudioFileError>(&started)) return Error(error->description);
   writer_ = std::move(std::get<audio::AudioFileWriter>(started));
-  return std::nullopt;
+  return succeeded();
 }
 
 void TeeTranscriber::fail(const std::string& description) {

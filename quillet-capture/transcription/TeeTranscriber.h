@@ -45,7 +45,7 @@ class TeeTranscriber final : public Transcriber, public std::enable_shared_from_
   // The steps below run with mutex_ held.
   void record(const platform::AudioBuffer& buffer);
   // Creates the folder and the file; answers why it could not.
-  [[nodiscard]] std::optional<std::string> open();
+  [[nodiscard]] Status open();
   void fail(const std::string& description);
   void close();
 

@@ -57,7 +57,7 @@ void FileAudioInput::joinReader() {
 void FileAudioInput::deliverFile() {
   const auto started = std::chrono::steady_clock::now();
   std::size_t framesDelivered = 0;
-  std::optional<std::string> readError;
+  Status reading;
   while (!stopping_) {
     std::size_t frames = 0;
     {
@@ -66,7 +66,7 @@ void FileAudioInput::deliverFile() {
     }
     auto block = file_.readFrames(frames);
     if (auto* error = std::get_if<audio::AudioFileError>(&block)) {
-      readError = error->description;
+      reading = Error(error->description);
       break;
     }
     const auto& samples = std::get<audio::AudioSamples>(block);
@@ -94,7 +94,7 @@ void FileAudioInput::deliverFile() {
     lock.unlock();
     framesDelivered += samples.frameCount();
   }
-  if (!stopping_ && endHandler_) endHandler_(std::move(readError));
+  if (!stopping_ && endHandler_) endHandler_(std::move(reading));
 }
 
 }  // namespace quillet::dictate

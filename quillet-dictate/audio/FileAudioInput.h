@@ -28,9 +28,8 @@ class FileAudioInput final : public platform::AudioInput {
   FileAudioInput(const FileAudioInput&) = delete;
   FileAudioInput& operator=(const FileAudioInput&) = delete;
 
-  // Runs on the input's thread after the last buffer went to the tap, or after a read failure
-  // (with its description).
-  void onEnd(std::function<void(std::optional<std::string> readError)> handler) { endHandler_ = std::move(handler); }
+  // Runs on the input's thread after the last buffer went to the tap (a success), or after a read failure.
+  void onEnd(std::function<void(Status reading)> handler) { endHandler_ = std::move(handler); }
 
   platform::MicAuthorization authorization() override { return platform::MicAuthorization::authorized; }
   void requestAccess(std::function<void(bool granted)> completion) override;
@@ -50,7 +49,7 @@ class FileAudioInput final : public platform::AudioInput {
   audio::AudioFile file_;
   Pace pace_;
   platform::AudioFormat format_;
-  std::function<void(std::optional<std::string>)> endHandler_;
+  std::function<void(Status)> endHandler_;
 
   // Held while the tap runs, so removing the tap waits for a delivery in progress.
   std::mutex tapMutex_;

@@ -52,9 +52,9 @@ void DictateFileJob::run(const Options& options, std::function<void(int exitStat
     return;
   }
   input_ = std::make_unique<FileAudioInput>(std::get<audio::AudioFile>(std::move(file)), options.pace);
-  input_->onEnd([this](std::optional<std::string> readError) {
-    mainLoop_.post([this, readError = std::move(readError)] {
-      if (readError) log_.log("⚠️ dictate-file: reading stopped early: " + *readError);
+  input_->onEnd([this](Status reading) {
+    mainLoop_.post([this, reading = std::move(reading)] {
+      if (reading.failed()) log_.log("⚠️ dictate-file: reading stopped early: " + reading.error().description());
       finishRecording();
     });
   });
