@@ -7,11 +7,15 @@
 
 // UTF-8 text helpers backed by ICU. Ill-formed UTF-8 is read the way ICU converts it: every
 // maximal ill-formed subsequence stands for one U+FFFD, so no input can crash or stall these
-// helpers, and every text they return is well-formed UTF-8.
+// helpers, and every text they return is well-formed UTF-8. Text of any length is taken: what is
+// longer than ICU can address goes to it in pieces cut between code points. Nothing here throws.
 namespace quillet::text {
 
 // Full Unicode lower-casing with the root locale (context-sensitive final sigma included).
 std::string lowercased(std::string_view utf8);
+
+// `utf8` with every ill-formed sequence replaced by U+FFFD.
+std::string wellFormed(std::string_view utf8);
 
 // The number of user-perceived characters (extended grapheme clusters).
 std::size_t characterCount(std::string_view utf8);
@@ -32,5 +36,12 @@ std::size_t utf16Length(std::string_view utf8);
 // The longest start of `utf8` made of whole user-perceived characters that takes at most `maxUtf16Units`
 // UTF-16 code units. Costs the length of that start, however long `utf8` is beyond it.
 std::string_view leadingWithinUtf16Units(std::string_view utf8, std::size_t maxUtf16Units);
+
+namespace detail {
+// How text is cut into pieces of at most `largestPiece` bytes for ICU, for tests of the cut: each piece but
+// the first begins where a code point does, unless a run of over three continuation bytes leaves no choice.
+void forEachPiece(std::string_view utf8, std::size_t largestPiece,
+                  const std::function<void(std::string_view piece)>& visit);
+}  // namespace detail
 
 }  // namespace quillet::text

@@ -26,7 +26,12 @@ void CaptureProgram::start() {
         mainLoop.post([this, rejection] { services_.capture.events.emitWithoutWaiting(Event::invalidCommand(rejection)); });
       },
       services_.capture.diagnostics);
-  reader_->start();
+  // Without the reader no command could ever arrive, so the program would only hang.
+  if (auto reading = reader_->start(); reading.failed()) {
+    services_.capture.diagnostics("[stdin] cannot read commands: " + reading.error().description() + "\n");
+    services_.exitProcess(1);
+    return;
+  }
 
   services_.terminationSignals.onTermination([this](int /*signal*/) {
     services_.pill.hide();

@@ -4,7 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "common/text/IcuText.h"
+#include "common/text/UnicodeText.h"
 
 namespace quillet::capture {
 
@@ -39,12 +39,6 @@ bool nestsDeeperThan(std::string_view text, std::size_t limit) {
   return false;
 }
 
-// The parser quotes the bytes it stopped at, which may be ill-formed UTF-8; the description
-// travels in an event, whose text must be valid.
-std::string wellFormed(std::string_view description) {
-  return text::encodedUtf8(text::decodedUtf8(description));
-}
-
 // The member's value, or nothing when it is absent or null, which count the same.
 const json* presentMember(const json& object, const char* member) {
   const auto found = object.find(member);
@@ -75,7 +69,9 @@ std::variant<Command, CommandRejection> Command::decode(std::string_view line) {
   try {
     object = json::parse(line);
   } catch (const json::parse_error& error) {
-    return CommandRejection{wellFormed(error.what())};
+    // The parser quotes the bytes it stopped at, which may be ill-formed UTF-8; the description
+    // travels in an event, whose text must be valid.
+    return CommandRejection{text::wellFormed(error.what())};
   }
   if (!object.is_object()) return CommandRejection{"the line is not a JSON object"};
 

@@ -25,24 +25,25 @@ CommandReader::CommandReader(int inputDescriptor, CommandHandler onCommand, Reje
     : inputDescriptor_(inputDescriptor),
       onCommand_(std::move(onCommand)),
       onRejection_(std::move(onRejection)),
-      diagnostics_(std::move(diagnostics)) {
-  std::array<int, 2> stopPipe{};
-  if (::pipe2(stopPipe.data(), O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe2");
-  stopReadEnd_ = stopPipe[0];
-  stopWriteEnd_ = stopPipe[1];
-  queue_ = std::make_unique<SerialQueue>(kQueueLabel);
-}
+      diagnostics_(std::move(diagnostics)) {}
 
 CommandReader::~CommandReader() {
-  static_cast<void>(::write(stopWriteEnd_, "x", 1));
+  if (stopWriteEnd_ >= 0) static_cast<void>(::write(stopWriteEnd_, "x", 1));
   queue_.reset();
-  ::close(stopReadEnd_);
-  ::close(stopWriteEnd_);
+  if (stopReadEnd_ >= 0) ::close(stopReadEnd_);
+  if (stopWriteEnd_ >= 0) ::close(stopWriteEnd_);
 }
 
-void CommandReader::start() {
-  if (std::exchange(started_, true)) return;
+Status CommandReader::start() {
+  if (started_) return succeeded();
+  std::array<int, 2> stopPipe{};
+  if (::pipe2(stopPipe.data(), O_CLOEXEC) != 0) return Error("cannot make the reader's stop pipe: " + lastErrorText());
+  stopReadEnd_ = stopPipe[0];
+  stopWriteEnd_ = stopPipe[1];
+  started_ = true;
+  queue_ = std::make_unique<SerialQueue>(kQueueLabel);
   queue_->async([this] { readLoop(); });
+  return succeeded();
 }
 
 void CommandReader::readLoop() {

@@ -3,6 +3,7 @@
 #include <functional>
 #include <memory>
 
+#include "common/result/Expected.h"
 #include "common/runtime/SerialQueue.h"
 #include "quillet-capture/protocol/Command.h"
 #include "quillet-capture/program/DiagnosticSink.h"
@@ -30,8 +31,9 @@ class CommandReader {
   CommandReader& operator=(const CommandReader&) = delete;
 
   // Starts reading on the queue and returns at once; later calls do nothing. Reading goes on
-  // until end of input, which is noted on the diagnostics and changes nothing else.
-  void start();
+  // until end of input, which is noted on the diagnostics and changes nothing else. Fails only when
+  // the process has no descriptors left to make the reader's stop signal with.
+  [[nodiscard]] Status start();
 
  private:
   void readLoop();

@@ -9,7 +9,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <utility>
 
@@ -18,10 +17,6 @@
 
 namespace quillet::dictate {
 namespace {
-
-void throwOnFailure(UErrorCode status, const char* what) {
-  if (U_FAILURE(status)) throw std::runtime_error(std::string(what) + ": " + u_errorName(status));
-}
 
 struct RuleText {
   std::string_view pattern;
@@ -61,9 +56,10 @@ Rule compiled(const RuleText& text) {
   UParseError where{};
   UErrorCode status = U_ZERO_ERROR;
   std::unique_ptr<const icu::RegexPattern> pattern(
-      icu::RegexPattern::compile(text::decodedUtf8(text.pattern), text.flags, where, status));
-  throwOnFailure(status, "transcript cleanup pattern");
-  return Rule{std::move(pattern), text::decodedUtf8(text.replacement)};
+      icu::RegexPattern::compile(text::decodedUtf8(text.pattern).value(), text.flags, where, status));
+  // The patterns are fixed, so only a broken ICU fails here; the rule is then left out rather than the text lost.
+  if (U_FAILURE(status)) pattern.reset();
+  return Rule{std::move(pattern), text::decodedUtf8(text.replacement).value()};
 }
 
 // Compiled once; a RegexPattern is immutable, so every thread shares them and brings its own matchers.
@@ -76,17 +72,22 @@ const std::array<Rule, kRuleTexts.size()>& rules() {
   return compiledRules;
 }
 
+// A rule that cannot run (no pattern, or ICU out of memory) leaves the text as it was.
 icu::UnicodeString replacedEveryMatch(const Rule& rule, const icu::UnicodeString& text) {
+  if (!rule.pattern) return text;
   UErrorCode status = U_ZERO_ERROR;
   const std::unique_ptr<icu::RegexMatcher> matcher(rule.pattern->matcher(text, status));
-  throwOnFailure(status, "transcript cleanup matcher");
+  if (U_FAILURE(status) || !matcher) return text;
   icu::UnicodeString replaced = matcher->replaceAll(rule.replacement, status);
-  throwOnFailure(status, "transcript cleanup replacement");
+  if (U_FAILURE(status)) return text;
   return replaced;
 }
 
 std::string withRulesApplied(std::string_view utf8) {
-  icu::UnicodeString text = text::decodedUtf8(utf8);
+  // Text too long for ICU to hold is left to the later steps as it came.
+  auto decoded = text::decodedUtf8(utf8);
+  if (decoded.failed()) return std::string(utf8);
+  icu::UnicodeString text = std::move(decoded).value();
   for (const Rule& rule : rules()) text = replacedEveryMatch(rule, text);
   return text::encodedUtf8(text);
 }
@@ -110,7 +111,7 @@ std::string capitaliseSentenceStarts(std::string_view text, bool startsSentence)
       capitalPending = isSentenceEnd(character);
       return;
     }
-    icu::UnicodeString decodedCharacter = text::decodedUtf8(character);
+    icu::UnicodeString decodedCharacter = text::decodedUtf8(character).value();
     const UChar32 leading = decodedCharacter.char32At(0);
     if (u_isalpha(leading) && (capitalPending || u_isULowercase(leading))) {
       // The whole character, combining marks included; its upper-case form may be longer ("ß" becomes "SS").

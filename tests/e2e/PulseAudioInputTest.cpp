@@ -219,8 +219,8 @@ TEST(PulseAudioInputTest, ReportsTheDefaultInputsOwnRateAndChannelsAndDeliversTh
 TEST(PulseAudioInputTest, OffersNoVoiceProcessing) {
   PulseAudioInput input("", kApplicationName);
   EXPECT_FALSE(input.voiceProcessingEnabled());
-  EXPECT_EQ(input.setVoiceProcessingEnabled(false), std::nullopt);
-  EXPECT_EQ(input.setVoiceProcessingEnabled(true), std::optional<std::string>("voice processing is not available"));
+  EXPECT_EQ(input.setVoiceProcessingEnabled(false), succeeded());
+  EXPECT_EQ(input.setVoiceProcessingEnabled(true), Status(Error("voice processing is not available")));
   EXPECT_FALSE(input.voiceProcessingEnabled());
 }
 

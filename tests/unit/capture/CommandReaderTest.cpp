@@ -25,7 +25,7 @@ class CommandReaderTest : public ::testing::Test {
         input.readEnd(), [this](Command command) { handled.add("command " + command.cmd); },
         [this](const CommandRejection& rejection) { handled.add("rejection " + rejection.description); },
         diagnostics.sink());
-    reader->start();
+    EXPECT_EQ(reader->start(), succeeded());
   }
 
   // Ends the input and waits until the reader has seen the end, so that all it will hand over is in.

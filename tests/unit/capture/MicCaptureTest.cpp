@@ -184,22 +184,22 @@ TEST_F(MicCaptureTest, ConfigurationChangeRestartsWithTheNewFormatTryingThreeTim
   const std::string restarting = "[mic] config change \xE2\x80\x94 restarting engine, format=16000.0Hz 2ch\n";
   static const struct {
     const char* name;
-    std::vector<std::optional<std::string>> startResults;
+    std::vector<std::optional<Error>> startResults;
     std::vector<std::string> lines;
     bool recording;
   } cases[] = {
       {"first attempt succeeds", {std::nullopt}, {"[mic] engine restarted after config change (attempt 1)\n"}, true},
       {"second attempt succeeds",
-       {"busy", std::nullopt},
+       {Error("busy"), std::nullopt},
        {"[mic] engine restart attempt 1 failed: busy\n", "[mic] engine restarted after config change (attempt 2)\n"},
        true},
       {"third attempt succeeds",
-       {"busy", "gone", std::nullopt},
+       {Error("busy"), Error("gone"), std::nullopt},
        {"[mic] engine restart attempt 1 failed: busy\n", "[mic] engine restart attempt 2 failed: gone\n",
         "[mic] engine restarted after config change (attempt 3)\n"},
        true},
       {"every attempt fails",
-       {"busy", "gone", "gone"},
+       {Error("busy"), Error("gone"), Error("gone")},
        {"[mic] engine restart attempt 1 failed: busy\n", "[mic] engine restart attempt 2 failed: gone\n",
         "[mic] engine restart attempt 3 failed: gone\n",
         "[mic] engine restart FAILED after 3 attempts \xE2\x80\x94 mic stream is down\n"},

@@ -221,5 +221,36 @@ TEST(UnicodeTextValidityTest, TellsWellFormedUtf8FromIllFormed) {
   for (const auto& testCase : cases) EXPECT_EQ(isValidUTF8(testCase.bytes), testCase.valid) << testCase.description;
 }
 
+// Text longer than ICU can address goes to it in pieces; the cut never splits a code point, so what
+// the pieces give is what the whole would. Shown with small pieces, since the real ones are a gigabyte.
+TEST(UnicodeTextPieceTest, PiecesCoverTheTextAndBeginWhereCodePointsDo) {
+  static const struct {
+    const char* name;
+    std::string_view text;
+    std::size_t largestPiece;
+    std::vector<std::string_view> pieces;
+  } cases[] = {
+      {"shorter than a piece", "abc", 8, {"abc"}},
+      {"ASCII cut anywhere", "abcdefg", 3, {"abc", "def", "g"}},
+      {"a cut inside \u00e9 moves before it", "ab\u00e9cd", 3, {"ab", "\u00e9c", "d"}},
+      {"a four-byte emoji is never split", "a\U0001F600b", 4, {"a", "\U0001F600", "b"}},
+      {"a run of continuation bytes longer than a code point is cut anyway", "\x80\x80\x80\x80\x80", 2,
+       {"\x80\x80", "\x80\x80", "\x80"}},
+      {"empty text is one empty piece", "", 4, {""}},
+  };
+  for (const auto& testCase : cases) {
+    SCOPED_TRACE(testCase.name);
+    std::vector<std::string_view> pieces;
+    detail::forEachPiece(testCase.text, testCase.largestPiece, [&pieces](std::string_view piece) { pieces.push_back(piece); });
+    EXPECT_EQ(pieces, testCase.pieces);
+  }
+}
+
+TEST(UnicodeTextTest, WellFormedReplacesOnlyIllFormedSequences) {
+  EXPECT_EQ(wellFormed("caf\u00e9 \U0001F600"), "caf\u00e9 \U0001F600");
+  EXPECT_EQ(wellFormed("a\xC3(b\xFF"), "a\xEF\xBF\xBD(b\xEF\xBF\xBD");
+  EXPECT_EQ(wellFormed(""), "");
+}
+
 }  // namespace
 }  // namespace quillet::text
