@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "platform/linux/identity/ProcessAppIdentity.h"
+#include "platform/linux/pocketsphinx/PocketSphinxRecognizer.h"
 #include "platform/linux/posix/SystemClock.h"
 #include "platform/linux/pulse/PulseAudioInput.h"
 #include "platform/linux/pulse/PulseSystemAudioInput.h"
@@ -63,16 +64,35 @@ int main(int argc, char* argv[]) {
   platform::sqlite::SqliteDefaultsStore defaults(platform::sqlite::SqliteDefaultsStore::defaultPath(paths));
   platform::qt::QtScreens screens;
   platform::identity::ProcessAppIdentity identity;
-  CaptureControl& control = CaptureControl::shared();
+  const auto sharedControl = CaptureControl::make(mainLoop);
+  CaptureControl& control = *sharedControl;
   EventWriter& events = EventWriter::shared();
   const Deadline deadline(mainLoop);
 
+  // Never destroyed: transcribers abandoned by a bounded stop may still hold its streams, and a model check
+  // may still run, at exit.
+  auto* recognizer = new platform::pocketsphinx::PocketSphinxRecognizer(
+      platform::pocketsphinx::PocketSphinxRecognizer::modelRoot(platform::processEnvironment),
+      OnDeviceEngine::kDecoderLimit);
+  auto* installs = new ModelInstallLock(*recognizer);
+  const EmitAndWait emitAndWait = [&events](Event event, std::function<void()> written) {
+    events.emit(std::move(event), std::move(written));
+  };
+  const std::filesystem::path temporaryDirectory = paths.temporaryDirectory();
   TranscriberFactory::Variants variants{
-      .whisper = [](const CaptureStart& start) { return WhisperChunkTranscriber::make(start.monotonic); },
+      .whisper =
+          [&clock, &events, temporaryDirectory](const CaptureStart& start) -> std::shared_ptr<Transcriber> {
+        return std::make_shared<WhisperChunkTranscriber>(
+            start.monotonic,
+            WhisperChunkTranscriber::Services{clock, platform::soxr::SoxrResampler::factory(),
+                                              platform::processEnvironment, temporaryDirectory,
+                                              [&events](Event event) { events.emitWithoutWaiting(std::move(event)); }});
+      },
       .onDevice = {},
       .batch = {},
       .onDeviceLocales = {}};
-  OnDeviceEngine::addTo(variants, mainLoop);
+  OnDeviceEngine::addTo(variants, OnDeviceEngine::Services{*recognizer, *installs, mainLoop, clock,
+                                                           platform::soxr::SoxrResampler::factory(), emitAndWait});
   const TranscriberFactory transcribers(platform::processEnvironment, std::move(variants));
 
   // The pill exists, hidden, before the first command is read, so it hears every change of the pause flag.

@@ -2,7 +2,6 @@
 #include <QCoreApplication>
 
 #include <algorithm>
-#include <cstdlib>
 #include <iostream>
 #include <thread>
 
@@ -43,10 +42,9 @@ struct TranscriptionServices {
   // The on-device route exists when a recogniser model for its locale is installed. The models'
   // folder may be moved with QUILLET_SPEECH_MODEL_ROOT (a folder without models turns the route off).
   static dictate::TranscriptionRouter::OnDeviceTranscribe onDeviceTranscriber() {
-    const char* modelRoot = std::getenv("QUILLET_SPEECH_MODEL_ROOT");
     // Never destroyed: a decode abandoned at exit (a model still loading) may use them until the process ends.
     static auto* recognizer = new platform::pocketsphinx::PocketSphinxRecognizer(
-        modelRoot != nullptr ? modelRoot : platform::pocketsphinx::PocketSphinxRecognizer::kDefaultModelRoot);
+        platform::pocketsphinx::PocketSphinxRecognizer::modelRoot(platform::processEnvironment));
     const auto locales = recognizer->installedLocales();
     if (std::find(locales.begin(), locales.end(), dictate::TranscriptionRouter::kOnDeviceLocale) == locales.end()) {
       return {};

@@ -19,4 +19,7 @@ inline constexpr const char* kVadMinSpeechMs = "QL_VAD_MIN_SPEECH_MS";
 inline constexpr const char* kVadMaxChunkMs = "QL_VAD_MAX_CHUNK_MS";
 inline constexpr const char* kVadSilenceLevel = "QL_VAD_SILENCE_LEVEL";
 
+// quillet-dictate and quillet-capture: the folder of the on-device recogniser's models, for development.
+inline constexpr const char* kSpeechModelRoot = "QUILLET_SPEECH_MODEL_ROOT";
+
 }  // namespace quillet::environment

@@ -1,7 +1,6 @@
 #include "quillet-capture/program/CaptureControl.h"
 
 #include "common/runtime/Weakly.h"
-#include "platform/linux/qt/QtMainLoop.h"
 
 namespace quillet::capture {
 
@@ -9,12 +8,6 @@ CaptureControl::CaptureControl(platform::MainLoop& mainLoop) : mainLoop_(mainLoo
 
 std::shared_ptr<CaptureControl> CaptureControl::make(platform::MainLoop& mainLoop) {
   return std::shared_ptr<CaptureControl>(new CaptureControl(mainLoop));
-}
-
-CaptureControl& CaptureControl::shared() {
-  static platform::qt::QtMainLoop mainLoop;
-  static const std::shared_ptr<CaptureControl> control = make(mainLoop);
-  return *control;
 }
 
 void CaptureControl::set(bool paused) {

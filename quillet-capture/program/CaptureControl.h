@@ -15,10 +15,6 @@ class CaptureControl : public std::enable_shared_from_this<CaptureControl> {
   // A control whose change listener runs on `mainLoop`, which must outlive it.
   static std::shared_ptr<CaptureControl> make(platform::MainLoop& mainLoop);
 
-  // The process's control on the program's Qt main loop. First called on the main thread once
-  // the application object exists (the program does so at start-up).
-  static CaptureControl& shared();
-
   CaptureControl(const CaptureControl&) = delete;
   CaptureControl& operator=(const CaptureControl&) = delete;
 

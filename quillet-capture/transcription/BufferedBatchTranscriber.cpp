@@ -4,11 +4,7 @@
 #include <future>
 #include <utility>
 
-#include "platform/linux/posix/SystemClock.h"
-#include "platform/linux/soxr/SoxrResampler.h"
-#include "quillet-capture/protocol/EventWriter.h"
 #include "quillet-capture/transcription/ModelInstallLock.h"
-#include "quillet-capture/transcription/OnDeviceEngine.h"
 #include "quillet-capture/sources/SampleRateText.h"
 #include "quillet-capture/transcription/WindowTranscript.h"
 
@@ -22,14 +18,6 @@ BufferedBatchTranscriber::BufferedBatchTranscriber(std::chrono::nanoseconds capt
       diagnostics_(std::move(services.diagnostics)),
       converter_(std::move(services.resamplers)) {}
 
-std::shared_ptr<BufferedBatchTranscriber> BufferedBatchTranscriber::make(std::chrono::nanoseconds captureStartedAt) {
-  static const platform::posix::SystemClock clock;
-  return std::make_shared<BufferedBatchTranscriber>(
-      captureStartedAt, Services{clock, OnDeviceEngine::recognizer(), platform::soxr::SoxrResampler::factory(),
-                                 [](Event event, std::function<void()> written) {
-                                   EventWriter::shared().emit(std::move(event), std::move(written));
-                                 }});
-}
 
 std::int64_t BufferedBatchTranscriber::elapsedMs() const {
   return std::chrono::duration_cast<std::chrono::milliseconds>(clock_.monotonicNow() - captureStartedAt_).count();

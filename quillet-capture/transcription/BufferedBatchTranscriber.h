@@ -48,8 +48,6 @@ class BufferedBatchTranscriber final : public Transcriber {
   // `captureStartedAt` is the capture's zero on the clock's monotonic time line.
   BufferedBatchTranscriber(std::chrono::nanoseconds captureStartedAt, Services services);
 
-  // A transcriber on the program's clock, recogniser, resampler and event writer.
-  static std::shared_ptr<BufferedBatchTranscriber> make(std::chrono::nanoseconds captureStartedAt);
 
   // Fails when the locale has no model.
   void start(Speaker speaker, std::string locale, StartCompletion completion) override;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <utility>
 
-#include "quillet-capture/transcription/OnDeviceEngine.h"
 
 namespace quillet::capture {
 
@@ -16,11 +15,6 @@ std::string prefix(const std::string& speakerTag) { return "[transcriber:" + spe
 ModelInstallLock::ModelInstallLock(platform::SpeechRecognizer& recognizer, DiagnosticSink diagnostics,
                                    Deadline::Launcher launcher)
     : recognizer_(recognizer), diagnostics_(std::move(diagnostics)), launcher_(std::move(launcher)) {}
-
-ModelInstallLock& ModelInstallLock::shared() {
-  static ModelInstallLock lock(OnDeviceEngine::recognizer());
-  return lock;
-}
 
 CaptureError ModelInstallLock::missingModel(const platform::SpeechRecognizer& recognizer, const std::string& locale) {
   return CaptureError::fromPlatform("no speech model is installed for " + locale + "; " +

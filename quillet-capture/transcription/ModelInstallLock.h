@@ -27,9 +27,6 @@ class ModelInstallLock {
   explicit ModelInstallLock(platform::SpeechRecognizer& recognizer, DiagnosticSink diagnostics = writeToStandardError,
                             Deadline::Launcher launcher = Deadline::onDetachedThread);
 
-  // The lock of the program's own recogniser.
-  static ModelInstallLock& shared();
-
   // `speakerTag` ("you", "others") only labels the diagnostic lines.
   void ensureInstalled(const std::string& locale, const std::string& speakerTag, Completion completion);
 

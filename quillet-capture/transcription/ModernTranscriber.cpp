@@ -5,9 +5,6 @@
 #include <cstdio>
 #include <utility>
 
-#include "platform/linux/soxr/SoxrResampler.h"
-#include "quillet-capture/protocol/EventWriter.h"
-#include "quillet-capture/transcription/OnDeviceEngine.h"
 #include "quillet-capture/sources/SampleRateText.h"
 
 namespace quillet::capture {
@@ -42,15 +39,6 @@ ModernTranscriber::ModernTranscriber(std::chrono::nanoseconds captureStartedAt, 
 
 ModernTranscriber::~ModernTranscriber() = default;
 
-std::shared_ptr<ModernTranscriber> ModernTranscriber::make(std::chrono::nanoseconds captureStartedAt,
-                                                           platform::MainLoop& mainLoop) {
-  return std::make_shared<ModernTranscriber>(
-      captureStartedAt,
-      Services{OnDeviceEngine::recognizer(), ModelInstallLock::shared(), mainLoop,
-               platform::soxr::SoxrResampler::factory(), [](Event event, std::function<void()> written) {
-                 EventWriter::shared().emit(std::move(event), std::move(written));
-               }});
-}
 
 std::string ModernTranscriber::converterKey(const platform::AudioFormat& format) {
   return sampleRateText(format.sampleRate) + "-" + std::to_string(format.channelCount) + "-" +

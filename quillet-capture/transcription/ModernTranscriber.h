@@ -43,9 +43,6 @@ class ModernTranscriber final : public Transcriber, public std::enable_shared_fr
   ModernTranscriber(std::chrono::nanoseconds captureStartedAt, Services services);
   ~ModernTranscriber() override;
 
-  // A transcriber on the program's recogniser, install lock, resampler and event writer.
-  static std::shared_ptr<ModernTranscriber> make(std::chrono::nanoseconds captureStartedAt,
-                                                 platform::MainLoop& mainLoop);
 
   // Checks the locale's model (shared with the other speaker), then opens the stream.
   void start(Speaker speaker, std::string locale, StartCompletion completion) override;

@@ -7,10 +7,6 @@
 #include <variant>
 
 #include "common/audio/WavFormat.h"
-#include "platform/linux/posix/SystemClock.h"
-#include "platform/linux/soxr/SoxrResampler.h"
-#include "platform/linux/xdg/XdgPaths.h"
-#include "quillet-capture/protocol/EventWriter.h"
 #include "quillet-capture/protocol/FullWrite.h"
 #include "quillet-capture/files/PrivateFile.h"
 
@@ -37,13 +33,6 @@ WhisperChunkTranscriber::WhisperChunkTranscriber(std::chrono::nanoseconds captur
       converter_(std::move(services.resamplers)),
       cutter_(settings_) {}
 
-std::shared_ptr<WhisperChunkTranscriber> WhisperChunkTranscriber::make(std::chrono::nanoseconds captureStartedAt) {
-  static const platform::posix::SystemClock clock;
-  return std::make_shared<WhisperChunkTranscriber>(
-      captureStartedAt, Services{clock, platform::soxr::SoxrResampler::factory(), platform::processEnvironment,
-                                 platform::xdg::XdgPaths().temporaryDirectory(),
-                                 [](Event event) { EventWriter::shared().emitWithoutWaiting(std::move(event)); }});
-}
 
 std::string WhisperChunkTranscriber::fileName(Speaker speaker, std::int64_t number) {
   return "ql-" + std::string(rawValue(speaker)) + "-" + std::to_string(number) + ".wav";

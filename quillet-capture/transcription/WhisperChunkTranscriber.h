@@ -43,8 +43,6 @@ class WhisperChunkTranscriber final : public Transcriber {
   // `captureStartedAt` is the capture's zero on the clock's monotonic time line.
   WhisperChunkTranscriber(std::chrono::nanoseconds captureStartedAt, Services services);
 
-  // A transcriber with the program's own clock, resampler, environment, folders and event writer.
-  static std::shared_ptr<WhisperChunkTranscriber> make(std::chrono::nanoseconds captureStartedAt);
 
   // Writes "[whisper] start speaker=<speaker> — emitting audio chunks"; never fails.
   void start(Speaker speaker, std::string locale, StartCompletion completion) override;

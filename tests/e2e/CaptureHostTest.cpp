@@ -32,12 +32,11 @@ using test::PrivatePulseServer;
 // draws offscreen.
 class CaptureProcess {
  public:
-  CaptureProcess(const PrivatePulseServer& server, const fs::path& home, const std::string& engine = "whisper") {
+  CaptureProcess(const PrivatePulseServer& server, const fs::path& home, const std::string& engine = "whisper",
+                 ChildProcess::Environment extra = {}) {
     fs::create_directories(home / "tmp");
     fs::create_directories(home / "runtime");
-    process_ = std::make_unique<ChildProcess>(
-        QUILLET_CAPTURE_BINARY, std::vector<std::string>{},
-        ChildProcess::Environment{{"PULSE_SERVER", server.serverAddress()},
+    ChildProcess::Environment environment{{"PULSE_SERVER", server.serverAddress()},
                                   {"HOME", home.string()},
                                   {"XDG_CONFIG_HOME", (home / "config").string()},
                                   {"XDG_RUNTIME_DIR", (home / "runtime").string()},
@@ -46,7 +45,10 @@ class CaptureProcess {
                                   {"QL_CAPTURE_ENGINE", engine},
                                   // Short pauses cut the spoken sentences into pieces of their own.
                                   {"QL_VAD_SILENCE_MS", "400"},
-                                  {"QL_VAD_MIN_SPEECH_MS", "500"}},
+                                  {"QL_VAD_MIN_SPEECH_MS", "500"}};
+    environment.insert(extra.begin(), extra.end());
+    process_ = std::make_unique<ChildProcess>(
+        QUILLET_CAPTURE_BINARY, std::vector<std::string>{}, std::move(environment),
         std::vector<std::string>{"DISPLAY", "WAYLAND_DISPLAY", "PULSE_SINK", "PULSE_SOURCE", "DBUS_SESSION_BUS_ADDRESS"},
         ChildProcess::StandardOutput::separate, ChildProcess::StandardInput::piped);
   }
@@ -255,6 +257,23 @@ TEST(CaptureHostTest, OnDeviceEnginesTurnSpeechIntoTranscriptChunks) {
     }
     EXPECT_FALSE(finals.empty()) << capture.process().standardOutputText();
   }
+}
+
+// The models' folder is moved the way the dictation agent's is: a folder without models leaves no locale to
+// offer, and a start then names the model to install instead of recording.
+TEST(CaptureHostTest, TheSpeechModelFolderFollowsItsEnvironmentVariable) {
+  test::TemporaryDirectory home;
+  fs::create_directories(home.path() / "no-models");
+  PrivatePulseServer server(PrivatePulseServer::Microphone{}, PrivatePulseServer::FeedLoopback::absent);
+  CaptureProcess capture(server, home.path(), "", {{"QUILLET_SPEECH_MODEL_ROOT", (home.path() / "no-models").string()}});
+  const auto ready = capture.waitForType(0, "ready");
+  ASSERT_TRUE(ready) << capture.diagnostics();
+  EXPECT_EQ((*ready)["capabilities"]["supportedLocales"], json::array());
+
+  ASSERT_TRUE(capture.send(R"({"cmd":"start","meetingId":"standup"})"));
+  const auto failure = capture.waitForType(0, "error");
+  ASSERT_TRUE(failure) << capture.diagnostics();
+  EXPECT_NE(failure->dump().find("no speech model is installed for en-US"), std::string::npos) << failure->dump();
 }
 
 // With the default engine and no staging folder, the speech just before a stop is settled and sent before

@@ -1,5 +1,6 @@
 #include "platform/linux/pocketsphinx/PocketSphinxRecognizer.h"
 
+#include "common/contract/EnvironmentVariables.h"
 #include "platform/linux/pocketsphinx/DecoderPool.h"
 #include "platform/linux/pocketsphinx/PocketSphinxStream.h"
 
@@ -170,6 +171,11 @@ std::vector<std::string> PocketSphinxRecognizer::installedLocales() const {
   }
   std::sort(locales.begin(), locales.end());
   return locales;
+}
+
+std::filesystem::path PocketSphinxRecognizer::modelRoot(const EnvironmentLookup& environment) {
+  if (auto folder = environment(environment::kSpeechModelRoot)) return *folder;
+  return kDefaultModelRoot;
 }
 
 std::string PocketSphinxRecognizer::installHint(std::string_view locale) const {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/EnvironmentLookup.h"
 #include "platform/SpeechRecognizer.h"
 #include "platform/linux/pocketsphinx/DecoderPool.h"
 
@@ -21,6 +22,10 @@ namespace quillet::platform::pocketsphinx {
 class PocketSphinxRecognizer final : public SpeechRecognizer {
  public:
   static constexpr const char* kDefaultModelRoot = "/usr/share/pocketsphinx/model";
+
+  // The models' folder: QUILLET_SPEECH_MODEL_ROOT when set (a folder without models turns recognition
+  // off, which tests use), else the Debian packages' folder.
+  [[nodiscard]] static std::filesystem::path modelRoot(const EnvironmentLookup& environment);
   static constexpr std::size_t kDefaultDecoderLimit = 2;
   static constexpr double kSampleRate = 16000;
   // Interim results are looked at after each piece of audio of this length.
