@@ -5,6 +5,7 @@
 #include <iostream>
 #include <thread>
 
+#include "common/runtime/NotificationCenter.h"
 #include "common/runtime/WorkerPool.h"
 #include "platform/linux/curl/CurlHttpClient.h"
 #include "platform/linux/pocketsphinx/PocketSphinxRecognizer.h"
@@ -13,6 +14,8 @@
 #include "platform/linux/qt/QtMessageRouting.h"
 #include "platform/linux/qt/QtTerminationSignals.h"
 #include "platform/linux/soxr/SoxrResampler.h"
+#include "platform/linux/sqlite/SqliteDefaultsStore.h"
+#include "platform/linux/xdg/XdgPaths.h"
 #include "platform/linux/xdg/XdgUrlOpener.h"
 #include "quillet-dictate/backend/AuthService.h"
 #include "quillet-dictate/shell/DeploymentConfig.h"
@@ -31,17 +34,18 @@ namespace {
 // The transcription side of a dictation: the backend session, the cloud route, the on-device
 // recogniser and the router in front of them.
 struct TranscriptionServices {
-  TranscriptionServices(platform::MainLoop& mainLoop, const platform::Clock& clock)
+  TranscriptionServices(platform::MainLoop& mainLoop, const platform::Clock& clock, dictate::SettingsManager& settings,
+                        const dictate::VxLog& log)
       : http(mainLoop),
         workers(mainLoop, std::max(1U, std::thread::hardware_concurrency())),
-        auth(http, dictate::SettingsManager::shared()),
-        cloud(http, dictate::SettingsManager::shared(), auth, clock, dictate::deployment::kSpeechServiceBatchURL),
-        router(dictate::TranscriptionRouter::Engines{cloud, onDeviceTranscriber(), http}, workers, mainLoop, clock,
-               dictate::SettingsManager::shared(), dictate::VxLog::shared()) {}
+        auth(http, settings),
+        cloud(http, settings, auth, clock, dictate::deployment::kSpeechServiceBatchURL),
+        router(dictate::TranscriptionRouter::Engines{cloud, onDeviceTranscriber(log), http}, workers, mainLoop, clock,
+               settings, log) {}
 
   // The on-device route exists when a recogniser model for its locale is installed. The models'
   // folder may be moved with QUILLET_SPEECH_MODEL_ROOT (a folder without models turns the route off).
-  static dictate::TranscriptionRouter::OnDeviceTranscribe onDeviceTranscriber() {
+  static dictate::TranscriptionRouter::OnDeviceTranscribe onDeviceTranscriber(const dictate::VxLog& log) {
     // Never destroyed: a decode abandoned at exit (a model still loading) may use them until the process ends.
     static auto* recognizer = new platform::pocketsphinx::PocketSphinxRecognizer(
         platform::pocketsphinx::PocketSphinxRecognizer::modelRoot(platform::processEnvironment));
@@ -50,7 +54,7 @@ struct TranscriptionServices {
       return {};
     }
     static auto* transcriber = new dictate::SpeechAnalyzerTranscriber(
-        *recognizer, platform::soxr::SoxrResampler::factory(), dictate::VxLog::shared());
+        *recognizer, platform::soxr::SoxrResampler::factory(), log, platform::xdg::XdgPaths().temporaryDirectory());
     return [](const std::vector<std::uint8_t>& wav, const std::string& locale, std::stop_token stop) {
       return transcriber->transcribe(wav, locale, std::move(stop));
     };
@@ -79,23 +83,29 @@ int main(int argc, char* argv[]) {
     return 64;
   }
 
+  // The log and the settings live as long as the process: work abandoned at exit may still use them.
+  static const platform::posix::SystemClock clock;
+  static dictate::VxLog log(dictate::VxLog::kDefaultPath, clock);
+  static platform::sqlite::SqliteDefaultsStore store(
+      platform::sqlite::SqliteDefaultsStore::defaultPath(platform::xdg::XdgPaths()));
+  static dictate::SettingsManager settings(store, NotificationCenter::shared());
+
   // The log starts empty at each launch; emptying it first keeps this launch's own first lines.
-  dictate::VxLog::shared().emptyFile();
+  log.emptyFile();
   // A host or launcher may pass arguments of its own; they do not stop the agent.
-  for (const auto& argument : ignoredArguments) dictate::VxLog::shared().log("ignoring unknown argument: " + argument);
+  for (const auto& argument : ignoredArguments) log.log("ignoring unknown argument: " + argument);
 
   // Qt's own warnings go to the log like every other line, tagged as Qt's.
   platform::qt::routeQtMessages([](std::string_view line) {
     if (line.ends_with('\n')) line.remove_suffix(1);
-    dictate::VxLog::shared().log(std::string(line));
+    log.log(std::string(line));
   });
   // An accessory agent: no window at start and no taskbar entry.
   QCoreApplication application(argc, argv);
   QCoreApplication::setApplicationName("quillet-dictate");
   QCoreApplication::setApplicationVersion("1.0.3");
 
-  dictate::ProcessEntry::applyEnvironment(platform::processEnvironment,
-                                          dictate::SettingsManager::shared(), dictate::VxLog::shared());
+  dictate::ProcessEntry::applyEnvironment(platform::processEnvironment, settings, log);
 
   platform::qt::QtMainLoop mainLoop;
   platform::qt::QtTerminationSignals terminationSignals;
@@ -103,11 +113,10 @@ int main(int argc, char* argv[]) {
   terminationSignals.onTermination([&mainLoop](int) { mainLoop.quit(0); });
 
   if (const auto* options = std::get_if<dictate::DictateFileJob::Options>(&arguments)) {
-    platform::posix::SystemClock clock;
-    TranscriptionServices services(mainLoop, clock);
+    TranscriptionServices services(mainLoop, clock, settings, log);
     platform::xdg::XdgUrlOpener urlOpener;
     dictate::DictateFileJob job(mainLoop, clock, platform::soxr::SoxrResampler::factory(),
-                                services.router.chunkTranscriber(), dictate::VxLog::shared(), urlOpener, std::cerr,
+                                services.router.chunkTranscriber(), log, urlOpener, std::cerr,
                                 std::cout);
     job.run(*options, [&mainLoop](int exitStatus) { mainLoop.quit(exitStatus); });
     return mainLoop.run();

@@ -1,7 +1,5 @@
 #include "quillet-dictate/shell/SettingsManager.h"
 
-#include "platform/linux/sqlite/SqliteDefaultsStore.h"
-#include "platform/linux/xdg/XdgPaths.h"
 #include "quillet-dictate/shell/DeploymentConfig.h"
 #include "quillet-dictate/shell/NotificationNames.h"
 #include "quillet-dictate/shell/SettingsKeys.h"
@@ -53,13 +51,6 @@ SettingsManager::SettingsManager(platform::DefaultsStore& store, NotificationCen
       voiceAIPromptTemplate(loadString(settings_key::kVoiceAIPromptTemplate, "auto"),
                             storeString(settings_key::kVoiceAIPromptTemplate)),
       voiceSmartMode(loadBool(settings_key::kVoiceSmartMode, false), storeBool(settings_key::kVoiceSmartMode)) {}
-
-SettingsManager& SettingsManager::shared() {
-  static platform::sqlite::SqliteDefaultsStore store(
-      platform::sqlite::SqliteDefaultsStore::defaultPath(platform::xdg::XdgPaths()));
-  static SettingsManager manager(store, NotificationCenter::shared());
-  return manager;
-}
 
 bool SettingsManager::migrateCheckTrigger() {
   if (store_.boolValue(settings_key::kHarperAutoCheckMigrated).value_or(false)) return false;

@@ -35,8 +35,6 @@ class SettingsManager {
   SettingsManager(const SettingsManager&) = delete;
   SettingsManager& operator=(const SettingsManager&) = delete;
 
-  // The process's settings, on the user's SQLite defaults database.
-  static SettingsManager& shared();
 
   // Runs `assignments` and stores what they assign in one write, so that the host never finds some of
   // the values without the others. Observers hear each assignment as it is made.

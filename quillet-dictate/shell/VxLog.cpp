@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <ctime>
 
-#include "platform/linux/posix/SystemClock.h"
 
 namespace quillet::dictate {
 
@@ -45,12 +44,6 @@ void writeAll(int descriptor, std::string_view bytes) {
 
 VxLog::VxLog(std::filesystem::path file, const platform::Clock& clock, Mirror mirror)
     : file_(std::move(file)), clock_(clock), mirror_(std::move(mirror)) {}
-
-VxLog& VxLog::shared() {
-  static const platform::posix::SystemClock systemClock;
-  static VxLog log(kDefaultPath, systemClock);
-  return log;
-}
 
 std::string VxLog::formatLine(std::chrono::system_clock::time_point time, std::string_view message) {
   const auto sinceEpoch = time.time_since_epoch();

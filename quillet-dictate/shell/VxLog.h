@@ -24,9 +24,6 @@ class VxLog {
 
   VxLog(std::filesystem::path file, const platform::Clock& clock, Mirror mirror = writeToStandardError);
 
-  // The process's log on kDefaultPath with the system clock.
-  static VxLog& shared();
-
   // Appends one line to the file and writes it to the mirror. Any thread; file errors are ignored.
   void log(std::string_view message) const;
 

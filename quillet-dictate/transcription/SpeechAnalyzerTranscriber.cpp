@@ -15,7 +15,6 @@
 #include "common/audio/AudioFile.h"
 #include "common/text/UnicodeText.h"
 #include "common/text/UuidString.h"
-#include "platform/linux/xdg/XdgPaths.h"
 
 namespace quillet::dictate {
 
@@ -110,10 +109,6 @@ SpeechAnalyzerTranscriber::SpeechAnalyzerTranscriber(platform::SpeechRecognizer&
       resamplers_(std::move(resamplers)),
       log_(log),
       temporaryDirectory_(std::move(temporaryDirectory)) {}
-
-std::filesystem::path SpeechAnalyzerTranscriber::userTemporaryDirectory() {
-  return platform::xdg::XdgPaths().temporaryDirectory();
-}
 
 AIOutcome<std::string> SpeechAnalyzerTranscriber::transcribe(std::span<const std::uint8_t> wav,
                                                              std::string_view locale, std::stop_token stop) const {

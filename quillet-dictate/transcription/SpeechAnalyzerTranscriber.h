@@ -22,10 +22,8 @@ namespace quillet::dictate {
 class SpeechAnalyzerTranscriber {
  public:
   SpeechAnalyzerTranscriber(platform::SpeechRecognizer& recognizer, platform::ResamplerFactory resamplers,
-                            const VxLog& log, std::filesystem::path temporaryDirectory = userTemporaryDirectory());
+                            const VxLog& log, std::filesystem::path temporaryDirectory);
 
-  // $TMPDIR when it is an absolute path, else /tmp.
-  static std::filesystem::path userTemporaryDirectory();
 
   // The transcript of `wav` in `locale` ("en-US"), possibly empty; fails when the chunk cannot be
   // read, no model for the locale is installed or recognition fails before it produced anything. A stop

@@ -2,17 +2,9 @@
 
 #include <utility>
 
-#include "platform/linux/posix/SystemClock.h"
-
 namespace quillet::dictate {
 
 VoiceLevels::VoiceLevels(const platform::Clock& clock) : clock_(clock) {}
-
-VoiceLevels& VoiceLevels::shared() {
-  static const platform::posix::SystemClock systemClock;
-  static VoiceLevels instance(systemClock);
-  return instance;
-}
 
 void VoiceLevels::update(float newRms, std::vector<float> newBands) {
   bands.set(std::move(newBands));

@@ -24,8 +24,6 @@ class VoiceLevels {
   VoiceLevels(const VoiceLevels&) = delete;
   VoiceLevels& operator=(const VoiceLevels&) = delete;
 
-  // The instance every waveform of the process shows, on the system clock.
-  static VoiceLevels& shared();
 
   // Stores one buffer's levels, stamped with the current wall time (set last, so its observers see the whole update).
   void update(float newRms, std::vector<float> newBands);

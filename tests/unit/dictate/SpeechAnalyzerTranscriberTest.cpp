@@ -307,24 +307,6 @@ TEST_F(SpeechAnalyzerTranscriberTest, TheChunkFileIsPrivateUniquelyNamedAndHolds
   EXPECT_NE(seen[0], seen[1]);
 }
 
-TEST_F(SpeechAnalyzerTranscriberTest, ByDefaultChunkFilesGoToTheUsersTemporaryFolder) {
-  const char* previous = std::getenv("TMPDIR");
-  const std::optional<std::string> saved = previous != nullptr ? std::optional<std::string>(previous) : std::nullopt;
-  ::setenv("TMPDIR", folder.path().c_str(), 1);
-  EXPECT_EQ(SpeechAnalyzerTranscriber::userTemporaryDirectory(), folder.path());
-  std::size_t seen = 0;
-  recognizer.duringRecognition = [&] { seen = chunkFilesIn(folder.path()).size(); };
-  const SpeechAnalyzerTranscriber byDefault(recognizer, platform::fake::FakeResampler::factory(), log);
-  const auto outcome = byDefault.transcribe(chunkOf(kSpeech), "en-US");
-  if (saved) {
-    ::setenv("TMPDIR", saved->c_str(), 1);
-  } else {
-    ::unsetenv("TMPDIR");
-  }
-  ASSERT_TRUE(std::holds_alternative<std::string>(outcome)) << errorOf(outcome);
-  EXPECT_EQ(seen, 1u);
-}
-
 TEST_F(SpeechAnalyzerTranscriberTest, ConcurrentCallsEachUseTheirOwnFile) {
   std::mutex mutex;
   std::set<std::string> names;

@@ -78,18 +78,5 @@ TEST_F(VoiceLevelsTest, ResetReturnsToSilenceInTheDistantPast) {
   EXPECT_EQ(assignments, 1);
 }
 
-TEST(VoiceLevelsSharedTest, SharedInstanceStampsUpdatesWithTheSystemClock) {
-  auto& shared = VoiceLevels::shared();
-  EXPECT_EQ(&shared, &VoiceLevels::shared());
-
-  const auto before = system_clock::now();
-  shared.update(0.1f, std::vector<float>(32, 0.5f));
-  const auto after = system_clock::now();
-
-  EXPECT_GE(shared.lastUpdate.get(), before);
-  EXPECT_LE(shared.lastUpdate.get(), after);
-  shared.reset();
-}
-
 }  // namespace
 }  // namespace quillet::dictate
