@@ -56,14 +56,16 @@ void AIService::postJSON(const FunctionCall& call, Completion<std::string> compl
 }
 
 void AIService::postJSONWithRefresh(FunctionCall call, Completion<std::string> completion) {
-  postJSON(call, [this, call, completion = std::move(completion)](AIOutcome<std::string> first) mutable {
+  postJSON(call, [this, alive = lifetime_.watch(), call, completion = std::move(completion)](AIOutcome<std::string> first) mutable {
+    if (alive.ended()) return;
     if (!isExpiredSession(first)) {
       completion(std::move(first));
       return;
     }
     // Each caller refreshes for itself: concurrent expiries are not merged into one refresh.
-    auth_.refresh([this, call = std::move(call),
+    auth_.refresh([this, alive = lifetime_.watch(), call = std::move(call),
                    completion = std::move(completion)](std::optional<VessioAuthError> refreshError) mutable {
+      if (alive.ended()) return;
       if (refreshError) {
         completion(AIFailure{std::move(*refreshError)});
         return;
@@ -94,7 +96,8 @@ void AIService::fetchAiCleanupEnabled(std::function<void(bool)> completion) {
     completion(cachedAiCleanup_->value);
     return;
   }
-  requestAiCleanupPreference([this, completion = std::move(completion)](std::optional<bool> answer) {
+  requestAiCleanupPreference([this, alive = lifetime_.watch(), completion = std::move(completion)](std::optional<bool> answer) {
+    if (alive.ended()) return;
     if (answer) {
       cachedAiCleanup_ = CachedPreference{*answer, clock_.monotonicNow()};
       completion(*answer);
@@ -148,7 +151,8 @@ void AIService::recordDictation(double seconds) {
   if (settings_.supabaseAccessToken.get().empty() || !(seconds >= 1 && seconds <= kLargestWholeSeconds)) return;
   const auto roundedUp = std::int64_t(std::ceil(seconds));
   postJSONWithRefresh({backend::path::kUsageRecord, {{"kind", "dictation"}, {"seconds", roundedUp}}, kUsageTimeoutSeconds},
-                      [this, roundedUp](AIOutcome<std::string> outcome) {
+                      [this, alive = lifetime_.watch(), roundedUp](AIOutcome<std::string> outcome) {
+                        if (alive.ended()) return;
                         if (const auto* failure = std::get_if<AIFailure>(&outcome)) {
                           log_.log("⚠️ usage-record failed: " + failure->description());
                         } else {

@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/runtime/Weakly.h"
 #include "platform/Clock.h"
 #include "platform/HttpClient.h"
 #include "quillet-dictate/backend/AIFailure.h"
@@ -93,6 +94,8 @@ class AIService {
   const platform::Clock& clock_;
 
   std::optional<CachedPreference> cachedAiCleanup_;
+  // Last, so that callbacks still in flight see this object end before any of its members do.
+  Lifetime lifetime_;
 };
 
 }  // namespace quillet::dictate

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/runtime/Weakly.h"
 #include "platform/Clock.h"
 #include "platform/HttpClient.h"
 #include "quillet-dictate/backend/AIFailure.h"
@@ -79,6 +80,8 @@ class MuseTranscriber {
   std::optional<std::string> cachedKey_;
   Plan plan_{{"muse"}, std::nullopt, std::nullopt};
   std::chrono::nanoseconds whisperSkipUntil_{std::chrono::nanoseconds::min()};
+  // Last, so that callbacks still in flight see this object end before any of its members do.
+  Lifetime lifetime_;
 };
 
 }  // namespace quillet::dictate

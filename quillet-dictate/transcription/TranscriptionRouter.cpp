@@ -53,7 +53,8 @@ bool TranscriptionRouter::cloudAllowed() const {
 
 void TranscriptionRouter::transcribeChunk(WavBytes wav, double durationSec, float rms,
                                           std::function<void(ChunkTranscription)> completion) {
-  auto local = [this, wav, rms, completion]() {
+  auto local = [this, alive = lifetime_.watch(), wav, rms, completion]() {
+    if (alive.ended()) return;
     transcribeLocal(wav, rms, [completion](std::string text) {
       completion(ChunkTranscription{text::trimmedWhitespaceAndNewlines(text), std::nullopt});
     });
@@ -62,7 +63,8 @@ void TranscriptionRouter::transcribeChunk(WavBytes wav, double durationSec, floa
     local();
     return;
   }
-  engines_.cloud.transcribe(wav, [this, durationSec, local, completion](AIOutcome<std::string> outcome) {
+  engines_.cloud.transcribe(wav, [this, alive = lifetime_.watch(), durationSec, local, completion](AIOutcome<std::string> outcome) {
+    if (alive.ended()) return;
     if (auto* text = std::get_if<std::string>(&outcome)) {
       log_.log("☁️ muse: " + std::to_string(text::characterCount(*text)) + " chars (" + formatted("%.1f", durationSec) +
                "s)");
@@ -93,7 +95,8 @@ void TranscriptionRouter::attemptOnDevice(std::shared_ptr<LocalAttempt> attempt)
   workers_.run([onDevice = engines_.onDevice, attempt, stop = workers_.stopToken()] {
                  return onDevice(*attempt->wav, kOnDeviceLocale, stop);
                },
-               [this, attempt](AIOutcome<std::string> outcome) {
+               [this, alive = lifetime_.watch(), attempt](AIOutcome<std::string> outcome) {
+                 if (alive.ended()) return;
                  const std::string count = std::to_string(attempt->number) + "/" + std::to_string(attempt->limit);
                  if (auto* text = std::get_if<std::string>(&outcome)) {
                    if (!text->empty()) {
@@ -111,7 +114,9 @@ void TranscriptionRouter::attemptOnDevice(std::shared_ptr<LocalAttempt> attempt)
                  }
                  if (attempt->number < attempt->limit) {
                    ++attempt->number;
-                   mainLoop_.after(kOnDeviceRetryDelaySeconds, [this, attempt] { attemptOnDevice(attempt); });
+                   mainLoop_.after(kOnDeviceRetryDelaySeconds, [this, alive = lifetime_.watch(), attempt] {
+                     if (!alive.ended()) attemptOnDevice(attempt);
+                   });
                    return;
                  }
                  if (attempt->rms >= AudioStreamer::kSpeechThreshold) {
@@ -124,7 +129,8 @@ void TranscriptionRouter::attemptOnDevice(std::shared_ptr<LocalAttempt> attempt)
 }
 
 void TranscriptionRouter::askLocalServer(std::shared_ptr<LocalAttempt> attempt) {
-  const auto finish = [this, attempt](AIOutcome<std::string> outcome) {
+  const auto finish = [this, alive = lifetime_.watch(), attempt](AIOutcome<std::string> outcome) {
+    if (alive.ended()) return;
     if (auto* text = std::get_if<std::string>(&outcome)) {
       attempt->completion(std::move(*text));
       return;
@@ -174,7 +180,9 @@ AIOutcome<std::string> TranscriptionRouter::localServerText(platform::HttpResult
 }
 
 ChunkTranscriber TranscriptionRouter::chunkTranscriber() {
-  return [this](const AudioStreamer::Chunk& chunk, std::function<void(AIOutcome<ChunkTranscription>)> completion) {
+  return [this, alive = lifetime_.watch()](const AudioStreamer::Chunk& chunk,
+                                          std::function<void(AIOutcome<ChunkTranscription>)> completion) {
+    if (alive.ended()) return;
     transcribeChunk(std::make_shared<const std::vector<std::uint8_t>>(chunk.wav), chunk.durationSec, chunk.rms,
                     [completion = std::move(completion)](ChunkTranscription transcription) {
                       completion(std::move(transcription));

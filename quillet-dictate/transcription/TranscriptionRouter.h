@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/runtime/Weakly.h"
 #include "common/runtime/WorkerPool.h"
 #include "platform/Clock.h"
 #include "platform/EnvironmentLookup.h"
@@ -85,6 +86,8 @@ class TranscriptionRouter {
   EnvironmentLookup environment_;
 
   std::optional<std::chrono::nanoseconds> museDisabledUntil_;
+  // Last, so that callbacks still in flight see this object end before any of its members do.
+  Lifetime lifetime_;
 };
 
 }  // namespace quillet::dictate

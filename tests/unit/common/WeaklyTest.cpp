@@ -30,5 +30,15 @@ TEST(WeaklyTest, CallsTheTargetWhileItLivesAndNothingAfter) {
   callback(5);  // target gone: nothing happens, nothing crashes
 }
 
+TEST(LifetimeTest, AWatchSeesItsObjectEndAndEveryCopyDoesToo) {
+  auto owner = std::make_unique<Lifetime>();
+  const Lifetime::Watch watch = owner->watch();
+  const Lifetime::Watch copy = watch;
+  EXPECT_FALSE(watch.ended());
+  owner.reset();
+  EXPECT_TRUE(watch.ended());
+  EXPECT_TRUE(copy.ended());
+}
+
 }  // namespace
 }  // namespace quillet

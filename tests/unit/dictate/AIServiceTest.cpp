@@ -304,6 +304,27 @@ TEST_F(AIServiceTest, EveryCallCarriesItsOwnDeadlineAndASilentServerIsCutOffByIt
   EXPECT_LT(waited, std::chrono::seconds(5));
 }
 
+// An answer that arrives after the service is gone reaches nobody: its completion finds the service ended
+// and neither touches it nor answers for it.
+TEST_F(AIServiceTest, AnAnswerArrivingAfterTheServiceIsGoneIsDropped) {
+  struct HeldHttpClient final : platform::HttpClient {
+    platform::HttpCall start(platform::HttpRequest /*request*/, Completion completion) override {
+      held.push_back(std::move(completion));
+      return {};
+    }
+    std::vector<Completion> held;
+  } heldHttp;
+  AuthService heldAuth{heldHttp, settings};
+  auto service = std::make_unique<AIService>(heldHttp, settings, heldAuth, log, loop);
+  int answered = 0;
+  service->cleanupVoiceText(kTranscript, "grammar", std::nullopt, "en", [&](AIOutcome<std::string>) { ++answered; });
+  ASSERT_EQ(heldHttp.held.size(), 1u);
+  service.reset();
+  heldHttp.held.front()(platform::HttpResponse{200, R"({"cleaned":"We shipped the build on Friday."})", {}});
+  loop.runPending();
+  EXPECT_EQ(answered, 0);
+}
+
 TEST_F(AIServiceTest, ThePreferenceIsReadWithBothKeysAndCachedForAMinute) {
   server.answer("GET", kPreferencePath, 200, R"([{"dictation_ai_cleanup":false}])", "application/json");
 
