@@ -71,10 +71,10 @@ int main(int argc, char* argv[]) {
 
   // Never destroyed: transcribers abandoned by a bounded stop may still hold its streams, and a model check
   // may still run, at exit.
-  auto* recognizer = new platform::pocketsphinx::PocketSphinxRecognizer(
+  static auto* recognizer = new platform::pocketsphinx::PocketSphinxRecognizer(
       platform::pocketsphinx::PocketSphinxRecognizer::modelRoot(platform::processEnvironment),
       OnDeviceEngine::kDecoderLimit);
-  auto* installs = new ModelInstallLock(*recognizer);
+  static auto* installs = new ModelInstallLock(*recognizer);
   const EmitAndWait emitAndWait = [&events](Event event, std::function<void()> written) {
     events.emit(std::move(event), std::move(written));
   };
