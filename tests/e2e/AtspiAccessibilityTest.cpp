@@ -307,6 +307,20 @@ TEST_F(AtspiAccessibilityTest, SelectionAndCaretCountUtf16Units) {
   }
 }
 
+// An observer can outlive the accessibility object that made it (their owners end in either order); once that
+// object is gone, registering answers a failure instead of reaching into it.
+TEST_F(AtspiAccessibilityTest, AnObserverThatOutlivesItsAccessibilityObjectFailsInsteadOfReachingIntoIt) {
+  auto accessibility = std::make_unique<AtspiAccessibility>(desktop_->loop);
+  ASSERT_TRUE(runUntil([&] { return accessibility->isTrusted(); }));
+  const auto application = accessibility->applicationElement(app().processId());
+  auto observer = accessibility->createObserver(app().processId(), [](const AccessibilityElement&, const std::string&) {});
+  ASSERT_TRUE(observer);
+  EXPECT_TRUE(observer->add(application, AXNotification::focusedUIElementChanged).succeeded());
+  accessibility.reset();
+  EXPECT_FALSE(observer->add(application, AXNotification::valueChanged).succeeded());
+  observer->remove(application, AXNotification::focusedUIElementChanged);
+}
+
 TEST_F(AtspiAccessibilityTest, BoundsForRangeLieOnTheEntryInScreenCoordinates) {
   setEntryValue("a😀bc hello");
   const auto entryFrame = frameOf(entry_);

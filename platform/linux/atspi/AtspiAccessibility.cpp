@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <map>
 #include <utility>
 
+#include "common/runtime/RecentMap.h"
 #include "platform/linux/atspi/AtspiRoleMapping.h"
 #include "platform/linux/atspi/AtspiTextAccess.h"
 #include "platform/linux/atspi/GLibOwnership.h"
@@ -365,7 +365,7 @@ struct EventFree {
 
 // ---- Implementation ------------------------------------------------------------------------------
 
-class AtspiAccessibility::Implementation {
+class AtspiAccessibility::Implementation : public std::enable_shared_from_this<AtspiAccessibility::Implementation> {
  public:
   struct ObserverState {
     int processId = 0;
@@ -414,9 +414,9 @@ class AtspiAccessibility::Implementation {
 
   std::optional<int> processIdOf(const std::string& busName) {
     // Unique bus names are never reused, so an answer stays true.
-    if (const auto known = processIds_.find(busName); known != processIds_.end()) return known->second;
+    if (const auto* known = processIds_.find(busName)) return *known;
     const auto processId = processIdOfBusName(busName, timeoutMilliseconds_);
-    if (processId) processIds_[busName] = *processId;
+    if (processId) processIds_.set(busName, *processId);
     return processId;
   }
 
@@ -441,8 +441,8 @@ class AtspiAccessibility::Implementation {
     const auto applicationHandle = borrowElement(application);
     const auto* reference = referenceOf(applicationHandle);
     if (reference != nullptr) {
-      if (const auto last = lastFocused_.find(reference->busName()); last != lastFocused_.end()) {
-        auto candidate = last->second;
+      if (const auto* last = lastFocused_.find(reference->busName())) {
+        auto candidate = *last;
         const auto* lastReference = referenceOf(candidate);
         if (lastReference != nullptr && hasState(lastReference->accessible(), ATSPI_STATE_FOCUSED)) return candidate;
       }
@@ -617,7 +617,7 @@ class AtspiAccessibility::Implementation {
     const auto* source = referenceOf(element);
     if (source == nullptr) return;
     if (notification == AXNotification::valueChanged) noteTextChange(type, event, source->key());
-    if (notification == AXNotification::focusedUIElementChanged) lastFocused_[source->busName()] = element;
+    if (notification == AXNotification::focusedUIElementChanged) lastFocused_.set(source->busName(), element);
     const auto processId = processIdOf(source->busName());
     if (!processId) return;
     for (const auto& weakState : observers_) {
@@ -639,8 +639,10 @@ class AtspiAccessibility::Implementation {
   int timeoutMilliseconds_;
   bool connected_ = false;
   bool connectionFailed_ = false;
-  std::map<std::string, int> processIds_;
-  std::map<std::string, AccessibilityElement> lastFocused_;
+  // Applications come and go over a session, each under a new bus name: only the most recent are kept.
+  static constexpr std::size_t kRememberedApplications = 64;
+  RecentMap<std::string, int> processIds_{kRememberedApplications};
+  RecentMap<std::string, AccessibilityElement> lastFocused_{kRememberedApplications};
   std::vector<std::weak_ptr<ObserverState>> observers_;
   GObjectPointer<AtspiEventListener> listener_;
   Timer drain_;
@@ -650,14 +652,17 @@ class AtspiAccessibility::Implementation {
 
 class AtspiAccessibility::Implementation::Observer final : public AccessibilityObserver {
  public:
-  Observer(Implementation& owner, std::shared_ptr<ObserverState> state) : owner_(owner), state_(std::move(state)) {}
+  Observer(std::weak_ptr<Implementation> owner, std::shared_ptr<ObserverState> state)
+      : owner_(std::move(owner)), state_(std::move(state)) {}
 
   AXResult add(const AccessibilityElement& element, std::string_view notification) override {
     if (notification != AXNotification::focusedUIElementChanged && notification != AXNotification::valueChanged) {
       return AXResult::failure(AXErrorKind::attributeUnsupported, "unsupported notification " + std::string(notification));
     }
+    const auto owner = owner_.lock();
+    if (!owner) return AXResult::failure(AXErrorKind::cannotComplete, "the accessibility connection has ended");
     const auto* reference = referenceOf(element);
-    if (reference == nullptr || owner_.processIdOf(reference->busName()) != state_->processId) {
+    if (reference == nullptr || owner->processIdOf(reference->busName()) != state_->processId) {
       return AXResult::failure(AXErrorKind::invalidElement, "element is not part of the observed application");
     }
     auto& registrations = state_->registrations;
@@ -674,7 +679,8 @@ class AtspiAccessibility::Implementation::Observer final : public AccessibilityO
   }
 
  private:
-  Implementation& owner_;
+  // The observer may outlive the accessibility object that made it.
+  std::weak_ptr<Implementation> owner_;
   std::shared_ptr<ObserverState> state_;
 };
 
@@ -687,13 +693,13 @@ std::unique_ptr<AccessibilityObserver> AtspiAccessibility::Implementation::creat
   state->callback = std::move(callback);
   std::erase_if(observers_, [](const auto& weakState) { return weakState.expired(); });
   observers_.push_back(state);
-  return std::make_unique<Observer>(*this, std::move(state));
+  return std::make_unique<Observer>(weak_from_this(), std::move(state));
 }
 
 // ---- The port ------------------------------------------------------------------------------------
 
 AtspiAccessibility::AtspiAccessibility(MainLoop& mainLoop, std::chrono::milliseconds callTimeout)
-    : implementation_(std::make_unique<Implementation>(mainLoop, callTimeout)) {}
+    : implementation_(std::make_shared<Implementation>(mainLoop, callTimeout)) {}
 
 AtspiAccessibility::~AtspiAccessibility() = default;
 

@@ -42,7 +42,8 @@ class AtspiAccessibility final : public Accessibility {
  private:
   // Keeps GLib and libatspi types out of this header.
   class Implementation;
-  std::unique_ptr<Implementation> implementation_;
+  // Shared so that observers can tell when it has gone.
+  std::shared_ptr<Implementation> implementation_;
 };
 
 }  // namespace quillet::platform::atspi
