@@ -44,8 +44,8 @@ void PresenceState::emitBrowsers() {
 void PresenceState::writeLine(const nlohmann::ordered_json& line) {
   // A line that cannot be serialised is lost on its own; the next change writes a whole state again.
   const auto text = json::jsonLineText(line);
-  if (!text) return;
-  write_(*text);
+  if (text.failed()) return;
+  write_(text.value());
   write_("\n");
 }
 

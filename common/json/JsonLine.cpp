@@ -2,12 +2,12 @@
 
 namespace quillet::json {
 
-std::optional<std::string> jsonLineText(const nlohmann::ordered_json& value) {
+Expected<std::string> jsonLineText(const nlohmann::ordered_json& value) {
   std::string text;
   try {
     text = value.dump();
-  } catch (const nlohmann::json::type_error&) {
-    return std::nullopt;
+  } catch (const nlohmann::json::type_error& error) {
+    return Error(error.what());
   }
   // Outside strings compact JSON has no "/", so every one found is inside a string and may be escaped.
   std::string escaped;

@@ -1,14 +1,15 @@
 #pragma once
 
-#include <optional>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
+#include "common/result/Expected.h"
+
 namespace quillet::json {
 
 // The compact JSON text of `value` for one output line, with every "/" written as "\/" as the
-// host's readers expect; nothing when a string in it is not valid UTF-8. No line feed is added.
-[[nodiscard]] std::optional<std::string> jsonLineText(const nlohmann::ordered_json& value);
+// host's readers expect; a failure when a string in it is not valid UTF-8. No line feed is added.
+[[nodiscard]] Expected<std::string> jsonLineText(const nlohmann::ordered_json& value);
 
 }  // namespace quillet::json

@@ -47,11 +47,11 @@ std::string encodedBase64(std::string_view bytes) {
   return encoded;
 }
 
-std::optional<std::string> decodedBase64(std::string_view encoded) {
-  if (encoded.size() % 4 != 0) return std::nullopt;
+Expected<std::string> decodedBase64(std::string_view encoded) {
+  if (encoded.size() % 4 != 0) return Error("Base64 text comes in groups of four characters");
   std::size_t paddingCount = 0;
   while (paddingCount < encoded.size() && encoded[encoded.size() - 1 - paddingCount] == kPadding) ++paddingCount;
-  if (paddingCount > 2) return std::nullopt;
+  if (paddingCount > 2) return Error("Base64 text ends in at most two \"=\"");
   const std::string_view digits = encoded.substr(0, encoded.size() - paddingCount);
 
   std::string bytes;
@@ -61,7 +61,7 @@ std::optional<std::string> decodedBase64(std::string_view encoded) {
   for (const char character : digits) {
     // Padding before the end is not in the alphabet, so it is refused here too.
     const std::int8_t value = kDigitValues[static_cast<unsigned char>(character)];
-    if (value == kNotInAlphabet) return std::nullopt;
+    if (value == kNotInAlphabet) return Error("not a Base64 character");
     group = (group << 6) | static_cast<std::uint32_t>(value);
     bitCount += 6;
     if (bitCount >= 8) {

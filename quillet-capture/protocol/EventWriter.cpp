@@ -44,10 +44,12 @@ void EventWriter::emitWithoutWaiting(Event event) {
 
 std::string EventWriter::lineText(const Event& event) {
   const nlohmann::ordered_json value = event.json();
-  if (auto text = json::jsonLineText(value)) return *text + "\n";
+  if (auto text = json::jsonLineText(value); text.hasValue()) return std::move(text).value() + "\n";
   const Event fallback = Event::error(ErrorCode::captureFailed, "encode failed: " + encodingFailureDescription(value), false);
   // The encoder's descriptions are ASCII, so the fallback itself always encodes.
-  return json::jsonLineText(fallback.json()).value_or(R"({"type":"error","code":"CAPTURE_FAILED","message":"encode failed","fatal":false})") + "\n";
+  return json::jsonLineText(fallback.json())
+             .valueOr(R"({"type":"error","code":"CAPTURE_FAILED","message":"encode failed","fatal":false})") +
+         "\n";
 }
 
 void EventWriter::write(const Event& event) {

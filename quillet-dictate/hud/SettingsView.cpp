@@ -37,8 +37,8 @@ std::string SettingsView::emailFromJWT(std::string_view token) {
   const auto pieces = nonEmptyPieces(token, '.');
   if (pieces.size() != 3) return {};
   const auto payload = text::decodedBase64(standardBase64(pieces[1]));
-  if (!payload) return {};
-  const auto claims = nlohmann::json::parse(*payload, nullptr, false);
+  if (payload.failed()) return {};
+  const auto claims = nlohmann::json::parse(payload.value(), nullptr, false);
   if (!claims.is_object()) return {};
   const auto email = claims.find("email");
   if (email == claims.end() || !email->is_string()) return {};

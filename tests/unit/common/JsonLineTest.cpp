@@ -12,16 +12,18 @@ TEST(JsonLineTest, WritesCompactTextWithEscapedSlashesInOrder) {
   value["apps"] = nlohmann::ordered_json::array({"a/b", "c"});
   value["note"] = nullptr;
   value["already"] = "\\/";
-  EXPECT_EQ(jsonLineText(value),
+  EXPECT_EQ(jsonLineText(value).valueOr("failed"),
             R"({"type":"audio","path":"\/tmp\/quillet-audio\/you-1.wav","apps":["a\/b","c"],"note":null,"already":"\\\/"})");
   // What a reader gets back is the original text.
-  EXPECT_EQ(nlohmann::json::parse(*jsonLineText(value))["path"], "/tmp/quillet-audio/you-1.wav");
+  EXPECT_EQ(nlohmann::json::parse(jsonLineText(value).valueOr("{}"))["path"], "/tmp/quillet-audio/you-1.wav");
 }
 
 TEST(JsonLineTest, RefusesTextThatIsNotUtf8) {
   nlohmann::ordered_json value;
   value["text"] = std::string("caf\xE9");
-  EXPECT_EQ(jsonLineText(value), std::nullopt);
+  const auto line = jsonLineText(value);
+  ASSERT_TRUE(line.failed());
+  EXPECT_NE(line.error().description().find("UTF-8"), std::string::npos) << line.error();
 }
 
 }  // namespace
