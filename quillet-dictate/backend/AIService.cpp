@@ -26,13 +26,13 @@ AIService::AIService(platform::HttpClient& http, SettingsManager& settings, Auth
 
 void AIService::postJSON(const FunctionCall& call, Completion<std::string> completion) {
   auto url = BackendAddress::join(settings_.supabaseURL.get(), call.path);
-  if (!url) {
+  if (url.failed()) {
     completion(AIFailure{VessioError::api("bad URL")});
     return;
   }
   platform::HttpRequest request;
   request.method = "POST";
-  request.url = std::move(*url);
+  request.url = std::move(url).value();
   // The token is read now, so a retry after a refresh carries the new one; an empty one still
   // goes out as "Bearer " and the server answers 401.
   request.headers = {{backend::header::kContentType, "application/json"},
@@ -111,13 +111,13 @@ void AIService::fetchAiCleanupEnabled(std::function<void(bool)> completion) {
 void AIService::requestAiCleanupPreference(std::function<void(std::optional<bool>)> completion) const {
   const std::string accessToken = settings_.supabaseAccessToken.get();
   auto url = BackendAddress::join(settings_.supabaseURL.get(), backend::path::kAiCleanupPreference);
-  if (accessToken.empty() || !url) {
+  if (accessToken.empty() || url.failed()) {
     completion(std::nullopt);
     return;
   }
   platform::HttpRequest request;
   request.method = "GET";
-  request.url = std::move(*url);
+  request.url = std::move(url).value();
   request.headers = {{backend::header::kApiKey, settings_.supabaseAnonKey.get()},
                      {backend::header::kAuthorization, backend::header::kBearerPrefix + accessToken}};
   request.timeout = platform::timeoutOfSeconds(kPreferenceTimeoutSeconds);

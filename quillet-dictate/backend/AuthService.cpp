@@ -51,11 +51,11 @@ void AuthService::postThenIngest(const char* path, const nlohmann::json& body, C
   platform::HttpRequest request;
   request.method = "POST";
   auto url = BackendAddress::join(settings_.supabaseURL.get(), path);
-  if (!url) {
+  if (url.failed()) {
     completion(VessioAuthError::network("bad URL"));
     return;
   }
-  request.url = std::move(*url);
+  request.url = std::move(url).value();
   // Auth calls carry the anonymous key twice, also on refresh: the user's token may be the expired thing.
   const std::string anonKey = settings_.supabaseAnonKey.get();
   request.headers = {{backend::header::kContentType, "application/json"},

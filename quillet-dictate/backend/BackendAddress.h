@@ -1,8 +1,9 @@
 #pragma once
 
-#include <optional>
 #include <string>
 #include <string_view>
+
+#include "common/result/Expected.h"
 
 namespace quillet::dictate {
 
@@ -10,8 +11,8 @@ namespace quillet::dictate {
 // text. Nothing is repaired (a trailing slash on the origin gives a double slash), but an address
 // that cannot be one is refused before any request is made.
 struct BackendAddress {
-  // The joined address, or nothing when it is empty or holds blanks or control characters.
-  static std::optional<std::string> join(std::string_view origin, std::string_view path);
+  // The joined address; a failure when it is empty or holds blanks or control characters.
+  static Expected<std::string> join(std::string_view origin, std::string_view path);
 };
 
 }  // namespace quillet::dictate

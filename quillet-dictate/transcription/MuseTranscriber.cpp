@@ -168,7 +168,7 @@ void MuseTranscriber::apiKey(TextCompletion completion) {
 
 void MuseTranscriber::fetchKey(bool mayRefresh, TextCompletion completion) {
   auto url = BackendAddress::join(settings_.supabaseURL.get(), backend::path::kMuseKey);
-  if (!url) {
+  if (url.failed()) {
     completion(AIFailure{VessioError::api("bad muse-key URL")});
     return;
   }
@@ -179,7 +179,7 @@ void MuseTranscriber::fetchKey(bool mayRefresh, TextCompletion completion) {
   }
   platform::HttpRequest request;
   request.method = "GET";
-  request.url = std::move(*url);
+  request.url = std::move(url).value();
   request.headers = {{backend::header::kAuthorization, backend::header::kBearerPrefix + accessToken},
                      {backend::header::kApiKey, settings_.supabaseAnonKey.get()}};
   request.timeout = platform::timeoutOfSeconds(kKeyTimeoutSeconds);
@@ -226,7 +226,7 @@ AIOutcome<std::string> MuseTranscriber::acceptKeyAnswer(std::string_view body) {
 
   cachedKey_ = key;
   plan_.whisperKey = std::move(whisperKey);
-  plan_.whisperURL = whisperURL ? BackendAddress::join(*whisperURL, "") : std::nullopt;
+  plan_.whisperURL = whisperURL ? BackendAddress::join(*whisperURL, "").toOptional() : std::nullopt;
   plan_.order = order ? std::move(*order) : std::vector<std::string>{kMuseProvider};
   return *key;
 }

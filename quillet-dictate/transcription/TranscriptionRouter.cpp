@@ -152,14 +152,14 @@ void TranscriptionRouter::askLocalServer(std::shared_ptr<LocalAttempt> attempt) 
 AIOutcome<platform::HttpRequest> TranscriptionRouter::localServerRequest(const std::vector<std::uint8_t>& wav) const {
   const std::string port = environment_("VOICE_PORT").value_or(kDefaultVoicePort);
   auto url = BackendAddress::join("http://127.0.0.1:" + port, "/inference");
-  if (!url) return AIFailure{VessioError::api("bad local whisper URL")};
+  if (url.failed()) return AIFailure{VessioError::api("bad local whisper URL")};
 
   MultipartBody body("ql-" + text::newUuidString());
   body.addPart({R"(Content-Disposition: form-data; name="file"; filename="audio.wav")", "Content-Type: audio/wav"},
                bytesAsText(wav));
   body.addPart({R"(Content-Disposition: form-data; name="temperature")"}, "0");
   body.addPart({R"(Content-Disposition: form-data; name="response_format")"}, "json");
-  return std::move(body).postRequest(std::move(*url), {}, kLocalServerTimeoutSeconds);
+  return std::move(body).postRequest(std::move(url).value(), {}, kLocalServerTimeoutSeconds);
 }
 
 AIOutcome<std::string> TranscriptionRouter::localServerText(platform::HttpResult result) {
