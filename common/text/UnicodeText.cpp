@@ -200,7 +200,8 @@ bool isValidUTF8(std::string_view utf8) {
 std::size_t utf16Length(std::string_view utf8) {
   std::size_t units = 0;
   forEachIcuPiece(utf8, [&units](std::string_view piece, std::size_t) {
-    units += static_cast<std::size_t>(icu::UnicodeString::fromUTF8(icu::StringPiece(piece.data(), icuLength(piece))).length());
+    const auto decoded = icu::UnicodeString::fromUTF8(icu::StringPiece(piece.data(), icuLength(piece)));
+    units += static_cast<std::size_t>(decoded.length());
   });
   return units;
 }

@@ -56,7 +56,8 @@ void AIService::postJSON(const FunctionCall& call, Completion<std::string> compl
 }
 
 void AIService::postJSONWithRefresh(FunctionCall call, Completion<std::string> completion) {
-  postJSON(call, [this, alive = lifetime_.watch(), call, completion = std::move(completion)](AIOutcome<std::string> first) mutable {
+  postJSON(call, [this, alive = lifetime_.watch(), call,
+                  completion = std::move(completion)](AIOutcome<std::string> first) mutable {
     if (alive.ended()) return;
     if (!isExpiredSession(first)) {
       completion(std::move(first));
@@ -96,7 +97,8 @@ void AIService::fetchAiCleanupEnabled(std::function<void(bool)> completion) {
     completion(cachedAiCleanup_->value);
     return;
   }
-  requestAiCleanupPreference([this, alive = lifetime_.watch(), completion = std::move(completion)](std::optional<bool> answer) {
+  requestAiCleanupPreference([this, alive = lifetime_.watch(),
+                              completion = std::move(completion)](std::optional<bool> answer) {
     if (alive.ended()) return;
     if (answer) {
       cachedAiCleanup_ = CachedPreference{*answer, clock_.monotonicNow()};

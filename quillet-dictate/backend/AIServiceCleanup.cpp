@@ -23,7 +23,8 @@ void AIService::cleanupVoiceText(const std::string& text, const std::string& mod
     if (!instruction.empty()) system = std::move(instruction);
   }
   cloudDictationCleanup(input, system,
-                        [this, alive = lifetime_.watch(), input, completion = std::move(completion)](AIOutcome<std::string> outcome) {
+                        [this, alive = lifetime_.watch(), input,
+                         completion = std::move(completion)](AIOutcome<std::string> outcome) {
                           if (alive.ended()) return;
                           auto* cleaned = std::get_if<std::string>(&outcome);
                           if (cleaned != nullptr && !CleanupGuard::isFaithfulCleanup(input, *cleaned)) {

@@ -72,7 +72,8 @@ MuseTranscriber::MuseTranscriber(platform::HttpClient& http, SettingsManager& se
     : http_(http), settings_(settings), auth_(auth), clock_(clock), batchURL_(std::move(batchURL)) {}
 
 void MuseTranscriber::transcribe(WavBytes wav, TextCompletion completion) {
-  apiKey([this, alive = lifetime_.watch(), wav = std::move(wav), completion = std::move(completion)](AIOutcome<std::string> key) mutable {
+  apiKey([this, alive = lifetime_.watch(), wav = std::move(wav),
+          completion = std::move(completion)](AIOutcome<std::string> key) mutable {
     if (alive.ended()) return;
     if (auto* failure = std::get_if<AIFailure>(&key)) {
       completion(std::move(*failure));
@@ -113,7 +114,8 @@ void MuseTranscriber::tryProvider(std::shared_ptr<Attempt> attempt) {
       return;
     }
     if (provider == kMuseProvider) {
-      http_.start(museRequest(*attempt->wav, attempt->key), [this, alive = lifetime_.watch(), attempt](platform::HttpResult result) {
+      http_.start(museRequest(*attempt->wav, attempt->key),
+                  [this, alive = lifetime_.watch(), attempt](platform::HttpResult result) {
         if (alive.ended()) return;
         auto outcome = museText(std::move(result));
         if (std::holds_alternative<std::string>(outcome)) {
@@ -183,7 +185,8 @@ void MuseTranscriber::fetchKey(bool mayRefresh, TextCompletion completion) {
   request.headers = {{backend::header::kAuthorization, backend::header::kBearerPrefix + accessToken},
                      {backend::header::kApiKey, settings_.supabaseAnonKey.get()}};
   request.timeout = platform::timeoutOfSeconds(kKeyTimeoutSeconds);
-  http_.start(std::move(request), [this, alive = lifetime_.watch(), mayRefresh, completion = std::move(completion)](platform::HttpResult result) mutable {
+  http_.start(std::move(request), [this, alive = lifetime_.watch(), mayRefresh,
+                                   completion = std::move(completion)](platform::HttpResult result) mutable {
     if (alive.ended()) return;
     auto answer = answerOf(std::move(result));
     if (auto* failure = std::get_if<AIFailure>(&answer)) {
@@ -192,7 +195,8 @@ void MuseTranscriber::fetchKey(bool mayRefresh, TextCompletion completion) {
     }
     const auto& response = std::get<platform::HttpResponse>(answer);
     if (response.status == backend::status::kSessionExpired && mayRefresh) {
-      auth_.refresh([this, alive = lifetime_.watch(), completion = std::move(completion)](std::optional<VessioAuthError> error) mutable {
+      auth_.refresh([this, alive = lifetime_.watch(),
+                     completion = std::move(completion)](std::optional<VessioAuthError> error) mutable {
         if (alive.ended()) return;
         if (error) {
           completion(AIFailure{std::move(*error)});

@@ -63,7 +63,8 @@ void TranscriptionRouter::transcribeChunk(WavBytes wav, double durationSec, floa
     local();
     return;
   }
-  engines_.cloud.transcribe(wav, [this, alive = lifetime_.watch(), durationSec, local, completion](AIOutcome<std::string> outcome) {
+  engines_.cloud.transcribe(wav, [this, alive = lifetime_.watch(), durationSec, local,
+                                  completion](AIOutcome<std::string> outcome) {
     if (alive.ended()) return;
     if (auto* text = std::get_if<std::string>(&outcome)) {
       log_.log("☁️ muse: " + std::to_string(text::characterCount(*text)) + " chars (" + formatted("%.1f", durationSec) +

@@ -173,6 +173,10 @@ std::vector<std::string> PocketSphinxRecognizer::installedLocales() const {
   return locales;
 }
 
+Error PocketSphinxRecognizer::missingModel(std::string_view locale) const {
+  return Error("no PocketSphinx model for " + std::string(locale) + " in " + (modelRoot_ / folderOf(locale)).string());
+}
+
 std::filesystem::path PocketSphinxRecognizer::modelRoot(const EnvironmentLookup& environment) {
   if (auto folder = environment(environment::kSpeechModelRoot)) return *folder;
   return kDefaultModelRoot;
@@ -193,7 +197,7 @@ Status PocketSphinxRecognizer::recognize(std::string_view locale, const SpeechAu
   }
   DecoderPool* pool = poolFor(locale);
   if (pool == nullptr) {
-    return Error("no PocketSphinx model for " + std::string(locale) + " in " + (modelRoot_ / folderOf(locale)).string());
+    return missingModel(locale);
   }
   // Taking a decoder may load a model for seconds; work already given up does not start it.
   if (audio.stop.stop_requested()) return Error("recognition stopped");
@@ -209,11 +213,12 @@ SpeechRecognizer::StreamOpening PocketSphinxRecognizer::openStream(std::string_v
                                                                    SpeechStream::Handlers handlers) {
   DecoderPool* pool = poolFor(locale);
   if (pool == nullptr) {
-    return Error("no PocketSphinx model for " + std::string(locale) + " in " + (modelRoot_ / folderOf(locale)).string());
+    return missingModel(locale);
   }
   auto taken = pool->take(kStreamDecoderPatience);
   if (taken.failed()) return taken.error();
-  return std::unique_ptr<SpeechStream>(std::make_unique<PocketSphinxStream>(std::move(taken).value(), std::move(handlers)));
+  return std::unique_ptr<SpeechStream>(
+      std::make_unique<PocketSphinxStream>(std::move(taken).value(), std::move(handlers)));
 }
 
 DecoderPool* PocketSphinxRecognizer::poolFor(std::string_view locale) {

@@ -51,6 +51,8 @@ class PocketSphinxRecognizer final : public SpeechRecognizer {
   StreamOpening openStream(std::string_view locale, SpeechStream::Handlers handlers) override;
 
  private:
+  // Why `locale` cannot be recognised: no model for it under the models' folder.
+  [[nodiscard]] Error missingModel(std::string_view locale) const;
 
   // The pool of `locale`, made on first use; nothing when its model is not installed.
   DecoderPool* poolFor(std::string_view locale);
