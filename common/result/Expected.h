@@ -4,7 +4,6 @@
 #include <optional>
 #include <ostream>
 #include <string>
-#include <string_view>
 #include <type_traits>
 #include <utility>
 #include <variant>
@@ -17,11 +16,6 @@ class [[nodiscard]] Error {
   explicit Error(std::string description) : description_(std::move(description)) {}
 
   [[nodiscard]] const std::string& description() const { return description_; }
-
-  // The same failure seen from one level up: "context: description".
-  [[nodiscard]] Error within(std::string_view context) const {
-    return Error(std::string(context) + ": " + description_);
-  }
 
   friend bool operator==(const Error&, const Error&) = default;
   friend std::ostream& operator<<(std::ostream& stream, const Error& error) {
@@ -39,8 +33,6 @@ class [[nodiscard]] Expected {
   static_assert(!std::is_same_v<std::remove_cv_t<T>, Error>, "an Error is not a value");
 
  public:
-  using ValueType = T;
-
   Expected(T value) : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT: a value is a success
   template <class U>
     requires(std::is_constructible_v<T, U &&> && !std::is_same_v<std::remove_cvref_t<U>, T> &&
@@ -89,8 +81,6 @@ class [[nodiscard]] Expected {
 template <>
 class [[nodiscard]] Expected<void> {
  public:
-  using ValueType = void;
-
   Expected() = default;
   Expected(Error error) : error_(std::move(error)) {}  // NOLINT: an error is a failure
 

@@ -19,9 +19,9 @@ Status checkPrivate(const std::filesystem::path& folder) {
   return succeeded();
 }
 
-std::string refusedLine(const std::filesystem::path& folder, const Status& refusal, const std::string& outcome) {
-  return "[whisper] not using " + folder.string() + " for audio chunks: " + refusal.error().description() + " — " +
-         outcome + "\n";
+std::string refusedLine(const std::filesystem::path& folder, const Error& refusal, const std::string& outcome) {
+  return "[whisper] not using " + folder.string() + " for audio chunks: " + refusal.description() + " — " + outcome +
+         "\n";
 }
 
 }  // namespace
@@ -52,17 +52,17 @@ PrivateAudioFolder PrivateAudioFolder::choose(const std::filesystem::path& tempo
 
   if (!runtimeDirectory || runtimeDirectory->empty() || !runtimeDirectory->is_absolute()) {
     diagnostics(
-        refusedLine(preferred, preferredReady, "no runtime directory to fall back on, no chunk can be written"));
+        refusedLine(preferred, preferredReady.error(), "no runtime directory to fall back on, no chunk can be written"));
     return {preferred, false};
   }
   const std::filesystem::path fallback = *runtimeDirectory / kName;
   const Status fallbackReady = prepare(fallback);
   if (fallbackReady.hasValue()) {
-    diagnostics(refusedLine(preferred, preferredReady, "writing them to " + fallback.string()));
+    diagnostics(refusedLine(preferred, preferredReady.error(), "writing them to " + fallback.string()));
     return {fallback, true};
   }
-  diagnostics(refusedLine(preferred, preferredReady, "trying " + fallback.string()));
-  diagnostics(refusedLine(fallback, fallbackReady, "no chunk can be written"));
+  diagnostics(refusedLine(preferred, preferredReady.error(), "trying " + fallback.string()));
+  diagnostics(refusedLine(fallback, fallbackReady.error(), "no chunk can be written"));
   return {preferred, false};
 }
 

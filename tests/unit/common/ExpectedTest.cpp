@@ -51,7 +51,7 @@ TEST(ExpectedTest, MovesItsValueOutWithoutCopying) {
 TEST(ExpectedTest, StatusIsSuccessUnlessItCarriesAnError) {
   EXPECT_TRUE(succeeded().hasValue());
   EXPECT_TRUE(Status().hasValue());
-  const Status failure = Error("device busy").within("microphone");
+  const Status failure = Error("microphone: device busy");
   ASSERT_TRUE(failure.failed());
   EXPECT_EQ(failure.error().description(), "microphone: device busy");
   EXPECT_NE(failure, succeeded());
