@@ -15,6 +15,7 @@
 #include "platform/fake/VirtualMainLoop.h"
 #include "platform/linux/curl/CurlHttpClient.h"
 #include "platform/linux/pocketsphinx/PocketSphinxRecognizer.h"
+#include "platform/linux/sndfile/SndfileAudioFiles.h"
 #include "platform/linux/soxr/SoxrResampler.h"
 #include "quillet-dictate/backend/AuthService.h"
 #include "quillet-dictate/shell/DictateFileJob.h"
@@ -52,8 +53,8 @@ struct Run {
   std::string transcript;
 };
 
-Run dictateSample(const std::filesystem::path& sample, dictate::FileAudioInput::Pace pace,
-            const dictate::TranscriptionRouter::OnDeviceTranscribe& onDevice, const std::filesystem::path& folder) {
+Run dictateSample(const std::filesystem::path& sample, dictate::FileAudioInput::Pace pace, platform::AudioFiles& files,
+                  const dictate::TranscriptionRouter::OnDeviceTranscribe& onDevice, const std::filesystem::path& folder) {
   platform::fake::VirtualMainLoop loop;
   platform::fake::MemoryDefaultsStore store;
   NotificationCenter notifications;
@@ -93,8 +94,8 @@ Run dictateSample(const std::filesystem::path& sample, dictate::FileAudioInput::
   platform::fake::FakeUrlOpener opener;
   std::ostringstream partials;
   std::ostringstream finalOutput;
-  dictate::DictateFileJob job(loop, loop, platform::soxr::SoxrResampler::factory(), recording, log, opener, partials,
-                              finalOutput);
+  dictate::DictateFileJob job(loop, loop, files, platform::soxr::SoxrResampler::factory(), recording, log, opener,
+                              partials, finalOutput);
   std::optional<int> exitStatus;
   std::optional<Clock::time_point> finished;
   const auto started = Clock::now();
@@ -124,16 +125,14 @@ int main() {
     std::fprintf(stderr, "espeak-ng or sox could not make the sample\n");
     return 1;
   }
-  const auto file = audio::AudioFile::open(sample);
-  const double audioSeconds = std::holds_alternative<audio::AudioFile>(file)
-                                  ? double(std::get<audio::AudioFile>(file).frameCount()) /
-                                        std::get<audio::AudioFile>(file).sampleRate()
-                                  : 0;
+  platform::sndfile::SndfileAudioFiles files;
+  const auto file = files.open(sample);
+  const double audioSeconds = file.hasValue() ? double(file.value()->frameCount()) / file.value()->sampleRate() : 0;
 
   platform::fake::VirtualMainLoop clockForLog;
   dictate::VxLog quietLog(folder.path() / "transcriber.log", clockForLog, [](std::string_view) {});
   platform::pocketsphinx::PocketSphinxRecognizer recognizer;
-  dictate::SpeechAnalyzerTranscriber transcriber(recognizer, platform::soxr::SoxrResampler::factory(), quietLog,
+  dictate::SpeechAnalyzerTranscriber transcriber(recognizer, files, platform::soxr::SoxrResampler::factory(), quietLog,
                                                  folder.path());
   const dictate::TranscriptionRouter::OnDeviceTranscribe onDevice = [&](const std::vector<std::uint8_t>& wav,
                                                                         const std::string& locale,
@@ -142,12 +141,12 @@ int main() {
   };
 
   // The model loads once per process; a first transcription warms it as the agent's first chunk would.
-  const auto fast = dictateSample(sample, dictate::FileAudioInput::Pace::asFastAsPossible, onDevice, folder.path());
+  const auto fast = dictateSample(sample, dictate::FileAudioInput::Pace::asFastAsPossible, files, onDevice, folder.path());
   std::printf("sample: %.1f s of speech, %zu chunks\n", audioSeconds, fast.chunkCount);
   std::printf("as fast as possible: %.2f s wall, real-time factor %.3f\n", fast.wallSeconds,
               fast.wallSeconds / audioSeconds);
 
-  const auto live = dictateSample(sample, dictate::FileAudioInput::Pace::realTime, onDevice, folder.path());
+  const auto live = dictateSample(sample, dictate::FileAudioInput::Pace::realTime, files, onDevice, folder.path());
   double floorSeconds = 1e9;
   for (int repeat = 0; repeat < 3; ++repeat) {
     const auto before = Clock::now();

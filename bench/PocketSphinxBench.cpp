@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "common/audio/AudioFile.h"
+#include "tests/support/AudioFileSamples.h"
 #include "platform/linux/pocketsphinx/PocketSphinxRecognizer.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TemporaryDirectory.h"
@@ -43,15 +43,7 @@ std::vector<std::int16_t> speech() {
       !succeeded("sox", {"-D", spoken.string(), "-r", "16000", "-c", "1", "-b", "16", converted.string()})) {
     return {};
   }
-  auto opened = audio::AudioFile::open(converted);
-  if (!std::holds_alternative<audio::AudioFile>(opened)) return {};
-  auto read = std::get<audio::AudioFile>(opened).readRemaining();
-  if (!std::holds_alternative<audio::AudioSamples>(read)) return {};
-  std::vector<std::int16_t> samples;
-  for (const float sample : std::get<audio::AudioSamples>(read).channels.at(0)) {
-    samples.push_back(std::int16_t(std::lround(sample * 32768.0f)));
-  }
-  return samples;
+  return test::audioFilePcm16(converted).value_or(std::vector<std::int16_t>());
 }
 
 // The first `seconds` of `samples`, repeated as often as needed.

@@ -1,5 +1,6 @@
 # Behaviour code (common/ and the program folders, apart from each program's main.cpp and its Qt views)
 # never includes a Linux adapter or a platform library's header, and no behaviour library links one.
+# ICU is used by common/text alone.
 # Included by the top-level CMakeLists to check the links at configure time and to add a build step that
 # scans the includes; run as a script (cmake -P) it does the scan.
 
@@ -11,9 +12,8 @@ set(QUILLET_BEHAVIOUR_FOLDERS common quillet-dictate quillet-capture quillet-pre
 # Adapters, Qt, PulseAudio, AT-SPI, X11, curl, SQLite, soxr, PocketSphinx and libsndfile.
 set(QUILLET_FORBIDDEN_INCLUDE
     "#include[ \t]*[<\"](platform/linux/|Q[A-Za-z]+[>\"]|QtCore/|QtGui/|QtWidgets/|pulse/|atspi/|at-spi|X11/|xcb/|curl/|sqlite3|soxr|pocketsphinx|sndfile)")
-
-# Still to move behind a port: the audio file reader and writer call libsndfile from common/.
-set(QUILLET_LAYER_EXCEPTIONS common/audio/AudioFile.cpp common/audio/AudioFileWriter.cpp quillet_common:PkgConfig::SNDFILE)
+# ICU, which only the text helpers in common/text may use.
+set(QUILLET_ICU_INCLUDE "#include[ \t]*[<\"]unicode/")
 
 function(quillet_scan_behaviour_includes root)
   set(offences "")
@@ -21,10 +21,14 @@ function(quillet_scan_behaviour_includes root)
     file(GLOB_RECURSE sources "${root}/${folder}/*.h" "${root}/${folder}/*.cpp")
     foreach(source IN LISTS sources)
       file(RELATIVE_PATH relative "${root}" "${source}")
-      if(relative MATCHES "/main\\.cpp$" OR relative MATCHES "/views/" OR relative IN_LIST QUILLET_LAYER_EXCEPTIONS)
+      if(relative MATCHES "/main\\.cpp$" OR relative MATCHES "/views/")
         continue()
       endif()
       file(STRINGS "${source}" lines REGEX "${QUILLET_FORBIDDEN_INCLUDE}")
+      if(NOT relative MATCHES "^common/text/")
+        file(STRINGS "${source}" icuLines REGEX "${QUILLET_ICU_INCLUDE}")
+        list(APPEND lines ${icuLines})
+      endif()
       foreach(line IN LISTS lines)
         string(APPEND offences "\n  ${relative}: ${line}")
       endforeach()
@@ -44,8 +48,12 @@ function(quillet_check_behaviour_links)
     get_target_property(linked ${target} LINK_LIBRARIES)
     get_target_property(passed ${target} INTERFACE_LINK_LIBRARIES)
     foreach(library IN LISTS linked passed)
-      if(library IN_LIST forbidden AND NOT "${target}:${library}" IN_LIST QUILLET_LAYER_EXCEPTIONS)
+      if(library IN_LIST forbidden)
         message(FATAL_ERROR "the behaviour library ${target} links ${library}; only a program's main may pick adapters")
+      endif()
+      # ICU stays behind the text helpers of the shared library.
+      if(library STREQUAL "PkgConfig::ICU" AND NOT target STREQUAL "quillet_common")
+        message(FATAL_ERROR "the behaviour library ${target} links ICU; use the helpers in common/text")
       endif()
     endforeach()
   endforeach()

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/result/Expected.h"
 #include "platform/AXAttributeValue.h"
 #include "platform/AccessibilityElement.h"
 
@@ -62,26 +63,10 @@ enum class AXErrorKind {
   cannotComplete,        // the application did not answer in time or refused the request
 };
 
+// What a write answers when it fails: the error the accessibility service gave.
 struct AXError {
   AXErrorKind kind = AXErrorKind::cannotComplete;
   std::string description;
-};
-
-// The outcome of a write: success, or the error the accessibility service gave.
-class [[nodiscard]] AXResult {
- public:
-  static AXResult success() { return AXResult(std::nullopt); }
-  static AXResult failure(AXErrorKind kind, std::string description) {
-    return AXResult(AXError{kind, std::move(description)});
-  }
-
-  [[nodiscard]] bool succeeded() const { return !error_.has_value(); }
-  [[nodiscard]] const std::optional<AXError>& error() const { return error_; }
-
- private:
-  explicit AXResult(std::optional<AXError> error) : error_(std::move(error)) {}
-
-  std::optional<AXError> error_;
 };
 
 // Notifications of one application. Destroying the observer ends every registration;
@@ -95,7 +80,7 @@ class AccessibilityObserver {
 
   // Delivers `notification` for `element`; registered on the application element it covers every
   // element of the application. Registering twice is harmless.
-  virtual AXResult add(const AccessibilityElement& element, std::string_view notification) = 0;
+  virtual Expected<void, AXError> add(const AccessibilityElement& element, std::string_view notification) = 0;
 
   virtual void remove(const AccessibilityElement& element, std::string_view notification) = 0;
 };
@@ -123,7 +108,7 @@ class Accessibility {
 
   virtual bool isAttributeSettable(const AccessibilityElement& element, std::string_view name) = 0;
 
-  virtual AXResult setAttribute(const AccessibilityElement& element, std::string_view name,
+  virtual Expected<void, AXError> setAttribute(const AccessibilityElement& element, std::string_view name,
                                 const AXAttributeValue& value) = 0;
 
   virtual std::optional<AXAttributeValue> parameterizedAttribute(const AccessibilityElement& element,

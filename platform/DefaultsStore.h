@@ -8,6 +8,8 @@
 #include <variant>
 #include <vector>
 
+#include "common/result/Expected.h"
+
 namespace quillet::platform {
 
 using DefaultsData = std::vector<std::uint8_t>;
@@ -26,16 +28,16 @@ class DefaultsStore {
 
   [[nodiscard]] virtual std::optional<DefaultsValue> value(std::string_view key) const = 0;
 
-  // Answers whether the value was accepted. An accepted value reads back from this store at once, even
+  // Succeeds when the value was accepted. An accepted value reads back from this store at once, even
   // where the adapter makes it durable a moment later; a refused one (such as a NaN) leaves the key as it was.
-  virtual bool set(std::string_view key, const DefaultsValue& value) = 0;
+  virtual Status set(std::string_view key, const DefaultsValue& value) = 0;
 
   // Stores every entry in one write, so a reader never sees some of them without the others.
-  // Answers false, and stores none of them, when one of them could not be stored.
-  virtual bool setMany(const DefaultsEntries& entries) = 0;
+  // Fails, and stores none of them, when one of them could not be stored.
+  virtual Status setMany(const DefaultsEntries& entries) = 0;
 
-  // Answers false when the removal was refused (a missing key is removed already).
-  virtual bool remove(std::string_view key) = 0;
+  // Fails when the removal was refused (a missing key is removed already).
+  virtual Status remove(std::string_view key) = 0;
 
   // Typed reads: a value stored with another type reads as absent.
   [[nodiscard]] std::optional<std::string> stringValue(std::string_view key) const { return typed<std::string>(key); }

@@ -2,6 +2,8 @@
 
 #include <functional>
 
+#include "common/result/Expected.h"
+
 namespace quillet::platform {
 
 enum class MouseButton { left, right };
@@ -24,8 +26,8 @@ class GlobalClickMonitor {
   virtual ~GlobalClickMonitor() = default;
 
   // `handler` runs on the main loop for every press and release from now on, until the monitor is
-  // destroyed. Answers false when the desktop cannot be watched; call once.
-  virtual bool start(Handler handler) = 0;
+  // destroyed. Fails when the desktop cannot be watched; call once.
+  virtual Status start(Handler handler) = 0;
 };
 
 }  // namespace quillet::platform

@@ -6,8 +6,9 @@
 #include <functional>
 #include <string>
 #include <utility>
-#include <variant>
 #include <vector>
+
+#include "common/result/Expected.h"
 
 namespace quillet::platform {
 
@@ -38,7 +39,8 @@ struct HttpTransportError {
   std::string description;
 };
 
-using HttpResult = std::variant<HttpResponse, HttpTransportError>;
+// The answer, or why there is none.
+using HttpResult = Expected<HttpResponse, HttpTransportError>;
 
 // A request in flight. cancel() aborts the transfer and drops its completion; copies share the request,
 // and a call that is already finished or was never started ignores it.

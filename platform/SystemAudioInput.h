@@ -3,7 +3,6 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "common/result/Expected.h"
@@ -46,7 +45,7 @@ class SystemAudioInput {
   virtual ~SystemAudioInput() = default;
 
   // The outputs and playing applications; may wait a few seconds for the sound server.
-  virtual std::variant<SystemAudioContent, SystemAudioFailure> shareableContent() = 0;
+  virtual Expected<SystemAudioContent, SystemAudioFailure> shareableContent() = 0;
 
   // Starts recording `scope` as `format` (non-interleaved float). A scoped recording follows the application:
   // streams it opens later join, streams it closes leave, and while it plays nothing no buffers come.

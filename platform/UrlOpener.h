@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "common/result/Expected.h"
+
 namespace quillet::platform {
 
 // Opens addresses and settings panels through the desktop.
@@ -9,8 +11,8 @@ class UrlOpener {
  public:
   virtual ~UrlOpener() = default;
 
-  // Opens the desktop's sound input settings; answers false when the desktop has none to open.
-  virtual bool openSoundSettings() = 0;
+  // Opens the desktop's sound input settings; fails when the desktop has none to open or it would not start.
+  virtual Status openSoundSettings() = 0;
 };
 
 }  // namespace quillet::platform

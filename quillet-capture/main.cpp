@@ -16,6 +16,7 @@
 #include "platform/linux/qt/QtMessageRouting.h"
 #include "platform/linux/qt/QtScreens.h"
 #include "platform/linux/qt/QtTerminationSignals.h"
+#include "platform/linux/sndfile/SndfileAudioFiles.h"
 #include "platform/linux/soxr/SoxrResampler.h"
 #include "platform/linux/sqlite/SqliteDefaultsStore.h"
 #include "platform/EnvironmentLookup.h"
@@ -75,6 +76,7 @@ int main(int argc, char* argv[]) {
       platform::pocketsphinx::PocketSphinxRecognizer::modelRoot(platform::processEnvironment),
       OnDeviceEngine::kDecoderLimit);
   static auto* installs = new ModelInstallLock(*recognizer);
+  static auto* audioFiles = new platform::sndfile::SndfileAudioFiles();
   const EmitAndWait emitAndWait = [&events](Event event, std::function<void()> written) {
     events.emit(std::move(event), std::move(written));
   };
@@ -116,7 +118,7 @@ int main(int argc, char* argv[]) {
   CaptureProgram program(CaptureProgram::Services{
       Capture::Services{mainLoop, clock, events, deadline, control, pill, transcribers, makeSources,
                         [](std::shared_ptr<Transcriber> inner, std::filesystem::path file) -> std::shared_ptr<Transcriber> {
-                          return TeeTranscriber::make(std::move(inner), std::move(file),
+                          return TeeTranscriber::make(std::move(inner), std::move(file), *audioFiles,
                                                       platform::soxr::SoxrResampler::factory());
                         },
                         writeToStandardError},

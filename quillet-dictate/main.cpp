@@ -13,6 +13,7 @@
 #include "platform/linux/qt/QtMainLoop.h"
 #include "platform/linux/qt/QtMessageRouting.h"
 #include "platform/linux/qt/QtTerminationSignals.h"
+#include "platform/linux/sndfile/SndfileAudioFiles.h"
 #include "platform/linux/soxr/SoxrResampler.h"
 #include "platform/linux/sqlite/SqliteDefaultsStore.h"
 #include "platform/linux/xdg/XdgPaths.h"
@@ -35,17 +36,18 @@ namespace {
 // recogniser and the router in front of them.
 struct TranscriptionServices {
   TranscriptionServices(platform::MainLoop& mainLoop, const platform::Clock& clock, dictate::SettingsManager& settings,
-                        const dictate::VxLog& log)
+                        const dictate::VxLog& log, platform::AudioFiles& files)
       : http(mainLoop),
         workers(mainLoop, std::max(1U, std::thread::hardware_concurrency())),
         auth(http, settings),
         cloud(http, settings, auth, clock, dictate::deployment::kSpeechServiceBatchURL),
-        router(dictate::TranscriptionRouter::Engines{cloud, onDeviceTranscriber(log), http}, workers, mainLoop, clock,
+        router(dictate::TranscriptionRouter::Engines{cloud, onDeviceTranscriber(log, files), http}, workers, mainLoop, clock,
                settings, log) {}
 
   // The on-device route exists when a recogniser model for its locale is installed. The models'
   // folder may be moved with QUILLET_SPEECH_MODEL_ROOT (a folder without models turns the route off).
-  static dictate::TranscriptionRouter::OnDeviceTranscribe onDeviceTranscriber(const dictate::VxLog& log) {
+  static dictate::TranscriptionRouter::OnDeviceTranscribe onDeviceTranscriber(const dictate::VxLog& log,
+                                                                              platform::AudioFiles& files) {
     // Never destroyed: a decode abandoned at exit (a model still loading) may use them until the process ends.
     static auto* recognizer = new platform::pocketsphinx::PocketSphinxRecognizer(
         platform::pocketsphinx::PocketSphinxRecognizer::modelRoot(platform::processEnvironment));
@@ -54,7 +56,7 @@ struct TranscriptionServices {
       return {};
     }
     static auto* transcriber = new dictate::SpeechAnalyzerTranscriber(
-        *recognizer, platform::soxr::SoxrResampler::factory(), log, platform::xdg::XdgPaths().temporaryDirectory());
+        *recognizer, files, platform::soxr::SoxrResampler::factory(), log, platform::xdg::XdgPaths().temporaryDirectory());
     return [](const std::vector<std::uint8_t>& wav, const std::string& locale, std::stop_token stop) {
       return transcriber->transcribe(wav, locale, std::move(stop));
     };
@@ -78,8 +80,8 @@ int main(int argc, char* argv[]) {
   std::vector<std::string> ignoredArguments;
   const auto arguments =
       dictate::DictateFileJob::parseArguments(std::vector<std::string>(argv + 1, argv + argc), ignoredArguments);
-  if (const auto* problem = std::get_if<std::string>(&arguments)) {
-    std::cerr << "quillet-dictate: " << *problem << "\nusage: quillet-dictate [--dictate-file PATH [--realtime]]\n";
+  if (arguments.failed()) {
+    std::cerr << "quillet-dictate: " << arguments.error().description() << "\nusage: quillet-dictate [--dictate-file PATH [--realtime]]\n";
     return 64;
   }
 
@@ -89,6 +91,8 @@ int main(int argc, char* argv[]) {
   static platform::sqlite::SqliteDefaultsStore store(
       platform::sqlite::SqliteDefaultsStore::defaultPath(platform::xdg::XdgPaths()));
   static dictate::SettingsManager settings(store, NotificationCenter::shared());
+  // Never destroyed: a decode abandoned at exit may still read its chunk through it.
+  static auto* audioFiles = new platform::sndfile::SndfileAudioFiles();
 
   // The log starts empty at each launch; emptying it first keeps this launch's own first lines.
   log.emptyFile();
@@ -112,10 +116,10 @@ int main(int argc, char* argv[]) {
   // The host ends the agent with a signal; that is a normal end, not a failure.
   terminationSignals.onTermination([&mainLoop](int) { mainLoop.quit(0); });
 
-  if (const auto* options = std::get_if<dictate::DictateFileJob::Options>(&arguments)) {
-    TranscriptionServices services(mainLoop, clock, settings, log);
+  if (const auto& options = arguments.value()) {
+    TranscriptionServices services(mainLoop, clock, settings, log, *audioFiles);
     platform::xdg::XdgUrlOpener urlOpener;
-    dictate::DictateFileJob job(mainLoop, clock, platform::soxr::SoxrResampler::factory(),
+    dictate::DictateFileJob job(mainLoop, clock, *audioFiles, platform::soxr::SoxrResampler::factory(),
                                 services.router.chunkTranscriber(), log, urlOpener, std::cerr,
                                 std::cout);
     job.run(*options, [&mainLoop](int exitStatus) { mainLoop.quit(exitStatus); });

@@ -128,15 +128,46 @@ std::string encodedUtf8(const icu::UnicodeString& text) {
   return utf8;
 }
 
-std::string lowercased(std::string_view utf8) {
-  std::string lowered;
-  lowered.reserve(utf8.size());
+namespace {
+
+enum class CaseMapping { lower, upper };
+
+std::string caseMapped(std::string_view utf8, CaseMapping mapping) {
+  std::string mapped;
+  mapped.reserve(utf8.size());
   forEachIcuPiece(utf8, [&](std::string_view piece, std::size_t) {
-    icu::UnicodeString::fromUTF8(icu::StringPiece(piece.data(), icuLength(piece)))
-        .toLower(icu::Locale::getRoot())
-        .toUTF8String(lowered);
+    auto text = icu::UnicodeString::fromUTF8(icu::StringPiece(piece.data(), icuLength(piece)));
+    if (mapping == CaseMapping::lower) {
+      text.toLower(icu::Locale::getRoot());
+    } else {
+      text.toUpper(icu::Locale::getRoot());
+    }
+    text.toUTF8String(mapped);
   });
-  return lowered;
+  return mapped;
+}
+
+}  // namespace
+
+std::string lowercased(std::string_view utf8) { return caseMapped(utf8, CaseMapping::lower); }
+
+std::string uppercased(std::string_view utf8) { return caseMapped(utf8, CaseMapping::upper); }
+
+LeadingCodePoint leadingCodePointOf(std::string_view utf8) {
+  if (utf8.empty()) return {};
+  constexpr int32_t kLongestCodePoint = 4;
+  const auto length = static_cast<int32_t>(std::min<std::size_t>(utf8.size(), kLongestCodePoint));
+  int32_t offset = 0;
+  UChar32 codePoint = 0;
+  U8_NEXT(utf8.data(), offset, length, codePoint);
+  if (codePoint < 0) codePoint = 0xFFFD;
+  constexpr uint32_t kLettersAndNumbers = U_GC_L_MASK | U_GC_N_MASK;
+  return {.isLetter = u_isalpha(codePoint) != 0,
+          .isLowercase = u_isULowercase(codePoint) != 0,
+          .isLetterOrNumber = (U_GET_GC_MASK(codePoint) & kLettersAndNumbers) != 0,
+          .isPunctuation = u_ispunct(codePoint) != 0,
+          .isWhiteSpace = u_isUWhiteSpace(codePoint) != 0,
+          .isBlank = u_isblank(codePoint) != 0};
 }
 
 std::string wellFormed(std::string_view utf8) {

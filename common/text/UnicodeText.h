@@ -14,6 +14,21 @@ namespace quillet::text {
 // Full Unicode lower-casing with the root locale (context-sensitive final sigma included).
 std::string lowercased(std::string_view utf8);
 
+// Full Unicode upper-casing with the root locale; the result may be longer ("ß" becomes "SS").
+std::string uppercased(std::string_view utf8);
+
+// What the first code point of a text is, which classifies a user-perceived character with its combining
+// marks; all false for an empty text, and an ill-formed start reads as U+FFFD, which is none of these.
+struct LeadingCodePoint {
+  bool isLetter = false;           // the Alphabetic property
+  bool isLowercase = false;        // the Lowercase property
+  bool isLetterOrNumber = false;   // a general category L or N
+  bool isPunctuation = false;      // a general category P
+  bool isWhiteSpace = false;       // the White_Space property
+  bool isBlank = false;            // a space or tab, not a line break
+};
+LeadingCodePoint leadingCodePointOf(std::string_view utf8);
+
 // `utf8` with every ill-formed sequence replaced by U+FFFD.
 std::string wellFormed(std::string_view utf8);
 

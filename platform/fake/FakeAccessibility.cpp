@@ -78,13 +78,13 @@ std::pair<std::size_t, std::size_t> clampedByteRange(std::string_view text, AXTe
 
 // What a write answers when it does not change the element: a read-only attribute's error, the
 // application's refusal, or the success of an application that drops the write; nothing when it lands.
-std::optional<AXResult> refusalOf(const FakeElementSpec& spec, bool settable, std::string_view name) {
-  if (!settable) return AXResult::failure(AXErrorKind::notSettable, std::string(name) + " is read-only");
+std::optional<Expected<void, AXError>> refusalOf(const FakeElementSpec& spec, bool settable, std::string_view name) {
+  if (!settable) return AXError{AXErrorKind::notSettable, std::string(name) + " is read-only"};
   switch (spec.writeBehaviour) {
     case FakeWriteBehaviour::refuse:
-      return AXResult::failure(AXErrorKind::cannotComplete, "the application refused the write");
+      return AXError{AXErrorKind::cannotComplete, "the application refused the write"};
     case FakeWriteBehaviour::ignore:
-      return AXResult::success();
+      return Expected<void, AXError>();
     case FakeWriteBehaviour::accept:
       break;
   }
@@ -103,17 +103,17 @@ class FakeAccessibility::Observer final : public AccessibilityObserver {
  public:
   Observer(FakeAccessibility& owner, std::shared_ptr<ObserverState> state) : owner_(owner), state_(std::move(state)) {}
 
-  AXResult add(const AccessibilityElement& element, std::string_view notification) override {
+  Expected<void, AXError> add(const AccessibilityElement& element, std::string_view notification) override {
     const auto id = owner_.idOf(element);
     if (!id || owner_.nodes_.at(*id).processId != state_->processId) {
-      return AXResult::failure(AXErrorKind::invalidElement, "element is not part of the observed application");
+      return AXError{AXErrorKind::invalidElement, "element is not part of the observed application"};
     }
     const std::pair<std::uint64_t, std::string> registration{*id, std::string(notification)};
     auto& registrations = state_->registrations;
     if (std::find(registrations.begin(), registrations.end(), registration) == registrations.end()) {
       registrations.push_back(registration);
     }
-    return AXResult::success();
+    return {};
   }
 
   void remove(const AccessibilityElement& element, std::string_view notification) override {
@@ -339,26 +339,26 @@ bool FakeAccessibility::isAttributeSettable(const AccessibilityElement& element,
   return node != nullptr && (name == AXAttribute::value || name == AXAttribute::selectedText) && node->spec.valueSettable;
 }
 
-AXResult FakeAccessibility::setAttribute(const AccessibilityElement& element, std::string_view name,
+Expected<void, AXError> FakeAccessibility::setAttribute(const AccessibilityElement& element, std::string_view name,
                                          const AXAttributeValue& value) {
   auto* node = nodeOf(element);
-  if (node == nullptr) return AXResult::failure(AXErrorKind::invalidElement, "no such element");
+  if (node == nullptr) return AXError{AXErrorKind::invalidElement, "no such element"};
   if (name != AXAttribute::value && name != AXAttribute::selectedText) {
-    return AXResult::failure(AXErrorKind::attributeUnsupported, std::string(name));
+    return AXError{AXErrorKind::attributeUnsupported, std::string(name)};
   }
   const auto* text = std::get_if<std::string>(&value);
-  if (text == nullptr) return AXResult::failure(AXErrorKind::illegalArgument, std::string(name) + " takes text");
+  if (text == nullptr) return AXError{AXErrorKind::illegalArgument, std::string(name) + " takes text"};
   if (name == AXAttribute::selectedText) return replaceSelection(*idOf(element), *node, *text);
   node->writtenValues.push_back(*text);
   if (auto refused = refusalOf(node->spec, node->spec.valueSettable, name)) return std::move(*refused);
   node->spec.value = *text;
   notify(*idOf(element), AXNotification::valueChanged);
-  return AXResult::success();
+  return {};
 }
 
 // As AX does: the selection (or the caret; the end without either) gives way to the text, and the
 // caret follows it.
-AXResult FakeAccessibility::replaceSelection(std::uint64_t id, Node& node, const std::string& text) {
+Expected<void, AXError> FakeAccessibility::replaceSelection(std::uint64_t id, Node& node, const std::string& text) {
   node.writtenSelections.push_back(text);
   if (auto refused = refusalOf(node.spec, node.spec.valueSettable && node.spec.value, AXAttribute::selectedText)) {
     return std::move(*refused);
@@ -369,7 +369,7 @@ AXResult FakeAccessibility::replaceSelection(std::uint64_t id, Node& node, const
   value.replace(begin, end - begin, text);
   node.spec.selectedTextRange = AXTextRange{utf16Length(std::string_view(value).substr(0, begin + text.size())), 0};
   notify(id, AXNotification::valueChanged);
-  return AXResult::success();
+  return {};
 }
 
 std::optional<AXAttributeValue> FakeAccessibility::parameterizedAttribute(const AccessibilityElement& element,

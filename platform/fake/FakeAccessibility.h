@@ -89,7 +89,7 @@ class FakeAccessibility final : public Accessibility {
   std::optional<AXAttributeValue> attribute(const AccessibilityElement& element, std::string_view name) override;
   std::vector<std::string> attributeNames(const AccessibilityElement& element) override;
   bool isAttributeSettable(const AccessibilityElement& element, std::string_view name) override;
-  AXResult setAttribute(const AccessibilityElement& element, std::string_view name,
+  Expected<void, AXError> setAttribute(const AccessibilityElement& element, std::string_view name,
                         const AXAttributeValue& value) override;
   std::optional<AXAttributeValue> parameterizedAttribute(const AccessibilityElement& element, std::string_view name,
                                                          const AXAttributeValue& parameter) override;
@@ -118,7 +118,7 @@ class FakeAccessibility final : public Accessibility {
   std::optional<AXAttributeValue> standardAttribute(std::uint64_t id, const Node& node, std::string_view name) const;
   std::optional<std::uint64_t> focusedWindowOf(int processId) const;
   void notify(std::uint64_t id, std::string_view notification);
-  AXResult replaceSelection(std::uint64_t id, Node& node, const std::string& text);
+  Expected<void, AXError> replaceSelection(std::uint64_t id, Node& node, const std::string& text);
 
   MainLoop& mainLoop_;
   bool trusted_ = true;

@@ -10,9 +10,10 @@ class FakeGlobalClickMonitor final : public GlobalClickMonitor {
  public:
   explicit FakeGlobalClickMonitor(MainLoop& loop) : loop_(loop) {}
 
-  bool start(Handler handler) override {
+  Status start(Handler handler) override {
     handler_ = std::move(handler);
-    return available;
+    if (!available) return Error("the desktop cannot be watched");
+    return succeeded();
   }
 
   // A press and a release of `button`, as one click of the user.

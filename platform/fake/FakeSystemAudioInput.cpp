@@ -6,7 +6,7 @@
 
 namespace quillet::platform::fake {
 
-std::variant<SystemAudioContent, SystemAudioFailure> FakeSystemAudioInput::shareableContent() { return content; }
+Expected<SystemAudioContent, SystemAudioFailure> FakeSystemAudioInput::shareableContent() { return content; }
 
 Status FakeSystemAudioInput::start(const SystemAudioScope& scope, AudioFormat format,
                                                        Output output, Failed failed) {

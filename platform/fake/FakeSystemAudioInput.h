@@ -14,7 +14,7 @@ namespace quillet::platform::fake {
 // the recording stop by itself. Its stop can be held open to look like a stream stop that hangs.
 class FakeSystemAudioInput final : public SystemAudioInput {
  public:
-  std::variant<SystemAudioContent, SystemAudioFailure> shareableContent() override;
+  Expected<SystemAudioContent, SystemAudioFailure> shareableContent() override;
   Status start(const SystemAudioScope& scope, AudioFormat format, Output output,
                                    Failed failed) override;
   void stop(Stopped stopped) override;
@@ -29,7 +29,7 @@ class FakeSystemAudioInput final : public SystemAudioInput {
   void finishHeldStop();
 
   // Scripted behaviour.
-  std::variant<SystemAudioContent, SystemAudioFailure> content = SystemAudioContent{true, {}, {}};
+  Expected<SystemAudioContent, SystemAudioFailure> content = SystemAudioContent{true, {}, {}};
   std::optional<Error> startError;
   bool holdStop = false;
 

@@ -7,9 +7,10 @@ namespace quillet::platform::fake {
 // A desktop that records what it was asked to open and answers as scripted.
 class FakeUrlOpener final : public UrlOpener {
  public:
-  bool openSoundSettings() override {
+  Status openSoundSettings() override {
     ++soundSettingsOpenCount;
-    return hasSoundSettings;
+    if (!hasSoundSettings) return Error("no sound settings program is installed");
+    return succeeded();
   }
 
   bool hasSoundSettings = true;

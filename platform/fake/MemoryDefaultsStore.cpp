@@ -9,25 +9,25 @@ std::optional<DefaultsValue> MemoryDefaultsStore::value(std::string_view key) co
   return found->second;
 }
 
-bool MemoryDefaultsStore::set(std::string_view key, const DefaultsValue& value) {
+Status MemoryDefaultsStore::set(std::string_view key, const DefaultsValue& value) {
   std::lock_guard lock(mutex_);
   values_.insert_or_assign(std::string(key), value);
   ++writeCount_;
-  return true;
+  return succeeded();
 }
 
-bool MemoryDefaultsStore::setMany(const DefaultsEntries& entries) {
+Status MemoryDefaultsStore::setMany(const DefaultsEntries& entries) {
   std::lock_guard lock(mutex_);
   for (const auto& [key, value] : entries) values_.insert_or_assign(key, value);
   ++writeCount_;
-  return true;
+  return succeeded();
 }
 
-bool MemoryDefaultsStore::remove(std::string_view key) {
+Status MemoryDefaultsStore::remove(std::string_view key) {
   std::lock_guard lock(mutex_);
   if (auto found = values_.find(key); found != values_.end()) values_.erase(found);
   ++writeCount_;
-  return true;
+  return succeeded();
 }
 
 std::size_t MemoryDefaultsStore::writeCount() const {

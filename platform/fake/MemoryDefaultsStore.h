@@ -12,9 +12,9 @@ namespace quillet::platform::fake {
 class MemoryDefaultsStore final : public DefaultsStore {
  public:
   std::optional<DefaultsValue> value(std::string_view key) const override;
-  bool set(std::string_view key, const DefaultsValue& value) override;
-  bool setMany(const DefaultsEntries& entries) override;
-  bool remove(std::string_view key) override;
+  Status set(std::string_view key, const DefaultsValue& value) override;
+  Status setMany(const DefaultsEntries& entries) override;
+  Status remove(std::string_view key) override;
 
   [[nodiscard]] bool contains(std::string_view key) const { return value(key).has_value(); }
   // How many writes (sets, removals and groups stored with setMany, each counted once) reached the store.

@@ -2,7 +2,8 @@
 
 #include <filesystem>
 #include <system_error>
-#include <variant>
+
+#include "common/result/Expected.h"
 
 namespace quillet::capture {
 
@@ -11,7 +12,7 @@ namespace quillet::capture {
 // Owns the open descriptor.
 class PrivateFile {
  public:
-  using Result = std::variant<PrivateFile, std::error_code>;
+  using Result = Expected<PrivateFile, std::error_code>;
 
   // Creates `path` for writing; fails (std::errc::file_exists) when anything, a link included,
   // already has that name.

@@ -24,7 +24,8 @@ void CapturePillPanel::placeInitially() {
 
 void CapturePillPanel::hide() {
   if (const auto text = PillPlacement::rememberedText(services_.screens.screens(), window_.origin())) {
-    services_.defaults.set(PillPlacement::kDefaultsKey, *text);
+    // A place that cannot be stored only means the next capture shows the pill in its corner.
+    (void)services_.defaults.set(PillPlacement::kDefaultsKey, *text);
   }
   pulse_.stop();
   window_.orderOut();

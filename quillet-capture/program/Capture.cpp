@@ -118,15 +118,15 @@ void Capture::startSources(const std::shared_ptr<Starting>& starting) {
   sysCapture_ = sources.systemAudio;
   starting->startingSources = true;
   micCapture_->start(starting->forMicrophone, starting->request.locale, std::nullopt,
-                     onMainLoop([starting](Capture& self, std::optional<CaptureError> failure) {
-                       self.microphoneStarted(starting, failure);
+                     onMainLoop([starting](Capture& self, Expected<void, CaptureError> started) {
+                       self.microphoneStarted(starting, started);
                      }));
 }
 
-void Capture::microphoneStarted(const std::shared_ptr<Starting>& starting, const std::optional<CaptureError>& failure) {
+void Capture::microphoneStarted(const std::shared_ptr<Starting>& starting, const Expected<void, CaptureError>& started) {
   // After a stop, the host has heard "stopped": nothing more of this start may reach it.
-  if (!failure || !isCurrent(starting->generation)) return startSystemAudio(starting);
-  emitThen(Event::error(ErrorCode::permissionDenied, "mic start failed: " + failure->description(), true),
+  if (started.hasValue() || !isCurrent(starting->generation)) return startSystemAudio(starting);
+  emitThen(Event::error(ErrorCode::permissionDenied, "mic start failed: " + started.error().description(), true),
            [this, starting] { startSystemAudio(starting); });
 }
 
@@ -134,14 +134,14 @@ void Capture::startSystemAudio(const std::shared_ptr<Starting>& starting) {
   // A stop that came while the microphone started has taken the sources; they are no longer ours to start.
   if (!isCurrent(starting->generation)) return finishStart(starting);
   sysCapture_->start(starting->forSystemAudio, starting->request.locale, starting->request.appBundleId,
-                     onMainLoop([starting](Capture& self, std::optional<CaptureError> failure) {
-                       self.systemAudioStarted(starting, failure);
+                     onMainLoop([starting](Capture& self, Expected<void, CaptureError> started) {
+                       self.systemAudioStarted(starting, started);
                      }));
 }
 
-void Capture::systemAudioStarted(const std::shared_ptr<Starting>& starting, const std::optional<CaptureError>& failure) {
-  if (!failure || !isCurrent(starting->generation)) return finishStart(starting);
-  emitThen(Event::error(ErrorCode::captureFailed, "system audio start failed: " + failure->description(), false),
+void Capture::systemAudioStarted(const std::shared_ptr<Starting>& starting, const Expected<void, CaptureError>& started) {
+  if (started.hasValue() || !isCurrent(starting->generation)) return finishStart(starting);
+  emitThen(Event::error(ErrorCode::captureFailed, "system audio start failed: " + started.error().description(), false),
            [this, starting] { finishStart(starting); });
 }
 

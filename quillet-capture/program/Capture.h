@@ -82,9 +82,9 @@ class Capture : public std::enable_shared_from_this<Capture> {
   void stopSource(std::shared_ptr<CaptureSource> source, const char* label, const char* name,
                   const std::string& reason, std::function<void()> next);
   void startSources(const std::shared_ptr<Starting>& starting);
-  void microphoneStarted(const std::shared_ptr<Starting>& starting, const std::optional<CaptureError>& failure);
+  void microphoneStarted(const std::shared_ptr<Starting>& starting, const Expected<void, CaptureError>& started);
   void startSystemAudio(const std::shared_ptr<Starting>& starting);
-  void systemAudioStarted(const std::shared_ptr<Starting>& starting, const std::optional<CaptureError>& failure);
+  void systemAudioStarted(const std::shared_ptr<Starting>& starting, const Expected<void, CaptureError>& started);
   void finishStart(const std::shared_ptr<Starting>& starting);
   // Writes `event` and continues with `next` on the main loop once it is out.
   void emitThen(Event event, std::function<void()> next);

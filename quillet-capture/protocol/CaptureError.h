@@ -1,5 +1,6 @@
 #pragma once
 
+#include <ostream>
 #include <string>
 
 namespace quillet::capture {
@@ -24,6 +25,10 @@ struct CaptureError {
   [[nodiscard]] const std::string& description() const { return text; }
 
   bool operator==(const CaptureError&) const = default;
+  // Test failures then show the error instead of the object's bytes.
+  friend std::ostream& operator<<(std::ostream& stream, const CaptureError& error) {
+    return stream << error.domain << ' ' << error.code << " \"" << error.text << '"';
+  }
 };
 
 }  // namespace quillet::capture

@@ -48,20 +48,20 @@ const json* presentMember(const json& object, const char* member) {
 
 // Stores a present member of JSON type `Value` in `target`; any other JSON type rejects the line.
 template <class Value, class Target>
-std::optional<CommandRejection> readMember(const json& object, const char* member, Target& target) {
+Expected<void, CommandRejection> readMember(const json& object, const char* member, Target& target) {
   const json* value = presentMember(object, member);
-  if (value == nullptr) return std::nullopt;
+  if (value == nullptr) return {};
   constexpr bool wantsBoolean = std::is_same_v<Value, bool>;
   if (wantsBoolean ? !value->is_boolean() : !value->is_string()) {
     return CommandRejection{std::string("member \"") + member + "\" is not " + (wantsBoolean ? "a boolean" : "a string")};
   }
   target = value->get<Value>();
-  return std::nullopt;
+  return {};
 }
 
 }  // namespace
 
-std::variant<Command, CommandRejection> Command::decode(std::string_view line) {
+Expected<Command, CommandRejection> Command::decode(std::string_view line) {
   if (nestsDeeperThan(line, kMaximumNestingDepth)) {
     return CommandRejection{"JSON nested deeper than " + std::to_string(kMaximumNestingDepth) + " levels"};
   }
@@ -77,7 +77,7 @@ std::variant<Command, CommandRejection> Command::decode(std::string_view line) {
 
   if (presentMember(object, "cmd") == nullptr) return CommandRejection{"member \"cmd\" is missing"};
   Command command;
-  for (const auto& rejection : {
+  for (const auto& read : {
            readMember<std::string>(object, "cmd", command.cmd),
            readMember<std::string>(object, "meetingId", command.meetingId),
            readMember<std::string>(object, "locale", command.locale),
@@ -85,7 +85,7 @@ std::variant<Command, CommandRejection> Command::decode(std::string_view line) {
            readMember<std::string>(object, "stagingDir", command.stagingDir),
            readMember<bool>(object, "startPaused", command.startPaused),
        }) {
-    if (rejection) return *rejection;
+    if (read.failed()) return read.error();
   }
   return command;
 }

@@ -4,7 +4,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
+
+#include "common/result/Expected.h"
 
 namespace quillet::capture {
 
@@ -33,7 +34,7 @@ struct Command {
 
   // A JSON object with a string `cmd`; every known member present with the wrong JSON type
   // rejects the whole line, other members are ignored.
-  [[nodiscard]] static std::variant<Command, CommandRejection> decode(std::string_view line);
+  [[nodiscard]] static Expected<Command, CommandRejection> decode(std::string_view line);
 
   // Which command `cmd` names, or nothing when it is not one this program knows.
   [[nodiscard]] std::optional<CommandName> name() const;

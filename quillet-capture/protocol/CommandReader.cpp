@@ -78,10 +78,10 @@ void CommandReader::readLoop() {
 void CommandReader::handleLine(std::string_view line) {
   if (line.empty()) return;
   auto decoded = Command::decode(line);
-  if (auto* rejection = std::get_if<CommandRejection>(&decoded)) {
-    onRejection_(*rejection);
+  if (decoded.failed()) {
+    onRejection_(decoded.error());
   } else {
-    onCommand_(std::get<Command>(std::move(decoded)));
+    onCommand_(std::move(decoded).value());
   }
 }
 

@@ -47,14 +47,14 @@ void MicCapture::startTranscriber(std::string locale, StartCompletion completion
   transcriberStarting_ = true;
   transcriber->start(Speaker::you, std::move(locale),
                      [weakSelf = weak_from_this(), completion = std::move(completion)](
-                         std::optional<CaptureError> failure) mutable {
+                         Expected<void, CaptureError> started) mutable {
                        auto self = weakSelf.lock();
                        if (!self) return;
-                       self->mainLoop_.post(weakly(self, [failure = std::move(failure), completion = std::move(
+                       self->mainLoop_.post(weakly(self, [started = std::move(started), completion = std::move(
                                                               completion)](MicCapture& mic) {
                          mic.transcriberStarting_ = false;
-                         if (failure) {
-                           completion(failure);
+                         if (started.failed()) {
+                           completion(started);
                          } else if (mic.stopRequested_) {
                            // Stopped while its transcriber started: the microphone is never opened.
                            completion(CaptureError::fromPlatform("the capture stopped before the microphone started"));
@@ -90,7 +90,7 @@ void MicCapture::startInput(StartCompletion completion) {
     return;
   }
   isRunning_ = true;
-  completion(std::nullopt);
+  completion({});
 }
 
 void MicCapture::stop(StopCompletion completion) {

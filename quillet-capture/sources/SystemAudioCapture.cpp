@@ -39,11 +39,11 @@ SystemAudioCapture::SystemAudioCapture(std::shared_ptr<platform::SystemAudioInpu
 void SystemAudioCapture::start(std::shared_ptr<Transcriber> transcriber, std::string locale,
                                std::optional<std::string> appBundleId, StartCompletion completion) {
   const auto content = input_->shareableContent();
-  if (const auto* failure = std::get_if<platform::SystemAudioFailure>(&content)) {
-    completion(CaptureError::fromPlatform(failure->description));
+  if (content.failed()) {
+    completion(CaptureError::fromPlatform(content.error().description));
     return;
   }
-  const auto& shareable = std::get<platform::SystemAudioContent>(content);
+  const auto& shareable = content.value();
   if (!shareable.hasOutput) {
     completion(CaptureError::noDisplayForSystemAudio());
     return;
@@ -51,15 +51,15 @@ void SystemAudioCapture::start(std::shared_ptr<Transcriber> transcriber, std::st
   setTranscriber(transcriber);
   transcriber->start(Speaker::others, std::move(locale),
                      [weakSelf = weak_from_this(), appBundleId = std::move(appBundleId), shareable,
-                      completion = std::move(completion)](std::optional<CaptureError> failure) mutable {
+                      completion = std::move(completion)](Expected<void, CaptureError> started) mutable {
                        auto self = weakSelf.lock();
                        if (!self) return;
                        self->services_.mainLoop.post(weakly(
-                           self, [failure = std::move(failure), appBundleId = std::move(appBundleId),
+                           self, [started = std::move(started), appBundleId = std::move(appBundleId),
                                   shareable = std::move(shareable),
                                   completion = std::move(completion)](SystemAudioCapture& capture) {
-                             if (failure) {
-                               completion(failure);
+                             if (started.failed()) {
+                               completion(started);
                              } else if (capture.stopRequested_) {
                                // Stopped while its transcriber started: nothing is recorded after all.
                                completion(CaptureError::fromPlatform("the capture stopped before its audio started"));
@@ -103,7 +103,7 @@ void SystemAudioCapture::startRecording(std::optional<std::string> appBundleId,
                                     });
   watchdog_->start();
   write("[sysaudio] capture started\n");
-  completion(std::nullopt);
+  completion({});
 }
 
 void SystemAudioCapture::output(const platform::AudioBuffer& buffer) {

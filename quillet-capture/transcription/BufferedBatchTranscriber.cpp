@@ -46,7 +46,7 @@ void BufferedBatchTranscriber::start(Speaker speaker, std::string locale, StartC
   }
   diagnostics_(prefix() + "start fmt=" + sampleRateText(sampleRate_) + "Hz window=" + sampleRateText(kWindowSeconds) +
                "s overlap=" + sampleRateText(kOverlapSeconds) + "s\n");
-  if (completion) completion(std::nullopt);
+  if (completion) completion({});
 }
 
 void BufferedBatchTranscriber::consume(const platform::AudioBuffer& buffer) {

@@ -57,7 +57,7 @@ void LegacyTranscriber::start(Speaker speaker, std::string locale, StartCompleti
     stream_ = std::move(opened).value();
     results_ = std::move(results);
   }
-  if (completion) completion(std::nullopt);
+  if (completion) completion({});
 }
 
 void LegacyTranscriber::handle(const std::optional<CumulativeTranscript::Update>& update) const {

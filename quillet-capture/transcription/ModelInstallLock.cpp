@@ -38,29 +38,29 @@ void ModelInstallLock::ensureInstalled(const std::string& locale, const std::str
     }
   }
   diagnostics_(prefix(speakerTag) + "model already installed for " + locale + " (cached)\n");
-  if (completion) completion(std::nullopt);
+  if (completion) completion({});
 }
 
 void ModelInstallLock::check(const std::string& locale, const std::string& speakerTag) {
   const auto installed = recognizer_.installedLocales();
-  std::optional<CaptureError> failure;
+  Expected<void, CaptureError> outcome;
   if (std::find(installed.begin(), installed.end(), locale) != installed.end()) {
     diagnostics_(prefix(speakerTag) + "model already installed for " + locale + " (recogniser-reported)\n");
   } else {
     // Models come as system packages, which only the user can install.
     diagnostics_(prefix(speakerTag) + "starting install for " + locale + "\n");
-    failure = missingModel(recognizer_, locale);
-    diagnostics_(prefix(speakerTag) + "install FAILED for " + locale + ": " + failure->description() + "\n");
+    outcome = missingModel(recognizer_, locale);
+    diagnostics_(prefix(speakerTag) + "install FAILED for " + locale + ": " + outcome.error().description() + "\n");
   }
   std::vector<Completion> waiters;
   {
     std::lock_guard lock(mutex_);
-    if (!failure) installedKeys_.insert(locale);
+    if (outcome.hasValue()) installedKeys_.insert(locale);
     waiters = std::move(inFlight_[locale]);
     inFlight_.erase(locale);
   }
   for (auto& waiter : waiters) {
-    if (waiter) waiter(failure);
+    if (waiter) waiter(outcome);
   }
 }
 

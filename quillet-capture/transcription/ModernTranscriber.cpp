@@ -51,9 +51,9 @@ void ModernTranscriber::start(Speaker speaker, std::string locale, StartCompleti
   speaker_ = speaker;
   installs_.ensureInstalled(
       locale, std::string(rawValue(speaker)),
-      [weak = weak_from_this(), locale, completion = std::move(completion)](std::optional<CaptureError> failure) {
-        if (failure) {
-          if (completion) completion(std::move(failure));
+      [weak = weak_from_this(), locale, completion = std::move(completion)](Expected<void, CaptureError> started) {
+        if (started.failed()) {
+          if (completion) completion(std::move(started));
           return;
         }
         auto self = weak.lock();
@@ -106,7 +106,7 @@ void ModernTranscriber::open(const std::string& locale, StartCompletion completi
     return;
   }
   diagnostics_(prefix() + "results-task started, awaiting results\n");
-  if (completion) completion(std::nullopt);
+  if (completion) completion({});
 }
 
 void ModernTranscriber::consume(const platform::AudioBuffer& buffer) {

@@ -1,7 +1,6 @@
 #include "quillet-capture/transcription/TeeTranscriber.h"
 
 #include <utility>
-#include <variant>
 
 #include "quillet-capture/files/PrivateAudioFolder.h"
 #include "quillet-capture/files/PrivateFile.h"
@@ -10,16 +9,18 @@
 namespace quillet::capture {
 
 std::shared_ptr<TeeTranscriber> TeeTranscriber::make(std::shared_ptr<Transcriber> inner, std::filesystem::path file,
-                                                     platform::ResamplerFactory resamplers,
+                                                     platform::AudioFiles& files, platform::ResamplerFactory resamplers,
                                                      DiagnosticSink diagnostics) {
-  return std::make_shared<TeeTranscriber>(std::move(inner), std::move(file), std::move(resamplers),
+  return std::make_shared<TeeTranscriber>(std::move(inner), std::move(file), files, std::move(resamplers),
                                           std::move(diagnostics));
 }
 
 TeeTranscriber::TeeTranscriber(std::shared_ptr<Transcriber> inner, std::filesystem::path file,
-                               platform::ResamplerFactory resamplers, DiagnosticSink diagnostics)
+                               platform::AudioFiles& files, platform::ResamplerFactory resamplers,
+                               DiagnosticSink diagnostics)
     : inner_(std::move(inner)),
       file_(std::move(file)),
+      files_(files),
       diagnostics_(std::move(diagnostics)),
       converter_(std::move(resamplers)) {}
 
@@ -51,7 +52,7 @@ void TeeTranscriber::record(const platform::AudioBuffer& buffer) {
   }
   const auto& samples = converted.value();
   if (samples.empty()) return;
-  if (auto error = writer_->append(samples)) return fail(error->description);
+  if (auto appended = writer_->append(samples); appended.failed()) return fail(appended.error().description);
   frames_ += std::int64_t(samples.size());
 }
 
@@ -61,12 +62,10 @@ Status TeeTranscriber::open() {
     return Error("cannot create " + folder.string() + ": " + error.message());
   }
   auto created = PrivateFile::replace(file_);
-  if (const auto* error = std::get_if<std::error_code>(&created)) {
-    return Error("cannot create " + file_.string() + ": " + error->message());
-  }
-  auto started = audio::AudioFileWriter::pcm16Wav(std::get<PrivateFile>(created).release(), kSampleRate, 1);
-  if (const auto* error = std::get_if<audio::AudioFileError>(&started)) return Error(error->description);
-  writer_ = std::move(std::get<audio::AudioFileWriter>(started));
+  if (created.failed()) return Error("cannot create " + file_.string() + ": " + created.error().message());
+  auto started = files_.pcm16Wav(created.value().release(), kSampleRate, 1);
+  if (started.failed()) return Error(started.error().description);
+  writer_ = std::move(started).value();
   return succeeded();
 }
 

@@ -4,10 +4,9 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 
-#include "common/audio/AudioFileWriter.h"
+#include "platform/AudioFiles.h"
 #include "platform/Resampler.h"
 #include "quillet-capture/program/DiagnosticSink.h"
 #include "quillet-capture/sources/Pcm16MonoConverter.h"
@@ -22,8 +21,9 @@ class TeeTranscriber final : public Transcriber, public std::enable_shared_from_
  public:
   static constexpr int kSampleRate = 16000;
 
+  // `files` must outlive the tee.
   static std::shared_ptr<TeeTranscriber> make(std::shared_ptr<Transcriber> inner, std::filesystem::path file,
-                                              platform::ResamplerFactory resamplers,
+                                              platform::AudioFiles& files, platform::ResamplerFactory resamplers,
                                               DiagnosticSink diagnostics = writeToStandardError);
 
   // "mic.wav" for the microphone, "system.wav" for the meeting's audio, in `stagingDirectory`.
@@ -38,8 +38,8 @@ class TeeTranscriber final : public Transcriber, public std::enable_shared_from_
   void stop(StopCompletion completion) override;
 
   // Use make(); public only for std::make_shared.
-  TeeTranscriber(std::shared_ptr<Transcriber> inner, std::filesystem::path file, platform::ResamplerFactory resamplers,
-                 DiagnosticSink diagnostics);
+  TeeTranscriber(std::shared_ptr<Transcriber> inner, std::filesystem::path file, platform::AudioFiles& files,
+                 platform::ResamplerFactory resamplers, DiagnosticSink diagnostics);
 
  private:
   // The steps below run with mutex_ held.
@@ -51,13 +51,14 @@ class TeeTranscriber final : public Transcriber, public std::enable_shared_from_
 
   const std::shared_ptr<Transcriber> inner_;
   const std::filesystem::path file_;
+  platform::AudioFiles& files_;
   const DiagnosticSink diagnostics_;
 
   // A stream whose stop was abandoned can still deliver buffers while the tee stops, so the
   // recording side is guarded; on every other path the lock is never contended.
   std::mutex mutex_;
   Pcm16MonoConverter converter_;
-  std::optional<audio::AudioFileWriter> writer_;
+  std::unique_ptr<platform::AudioFileWriter> writer_;
   bool failed_ = false;
   bool stopping_ = false;
   std::int64_t frames_ = 0;

@@ -18,7 +18,7 @@ namespace quillet::capture {
 class Transcriber {
  public:
   // Nothing on success. May run on any thread; callers return to their own queue.
-  using StartCompletion = std::function<void(std::optional<CaptureError> failure)>;
+  using StartCompletion = std::function<void(Expected<void, CaptureError> failure)>;
   // May run on any thread.
   using StopCompletion = std::function<void()>;
 

@@ -4,7 +4,6 @@
 
 #include <string_view>
 #include <utility>
-#include <variant>
 
 #include "common/audio/WavFormat.h"
 #include "quillet-capture/protocol/FullWrite.h"
@@ -41,7 +40,7 @@ std::string WhisperChunkTranscriber::fileName(Speaker speaker, std::int64_t numb
 void WhisperChunkTranscriber::start(Speaker speaker, std::string /*locale*/, StartCompletion completion) {
   diagnostics_("[whisper] start speaker=" + std::string(rawValue(speaker)) + " — emitting audio chunks\n");
   queue_.async([this, speaker] { speaker_ = speaker; });
-  if (completion) completion(std::nullopt);
+  if (completion) completion({});
 }
 
 void WhisperChunkTranscriber::consume(const platform::AudioBuffer& buffer) {
@@ -87,12 +86,12 @@ std::optional<std::filesystem::path> WhisperChunkTranscriber::writeWav(const Utt
     if (!folder_.usable()) return fail();
 
     auto created = PrivateFile::createNew(path);
-    if (const auto* error = std::get_if<std::error_code>(&created)) {
+    if (created.failed()) {
       // A name left by an earlier capture is never overwritten: the host may not have read it yet.
-      if (*error == std::errc::file_exists) continue;
+      if (created.error() == std::errc::file_exists) continue;
       return fail();
     }
-    const auto& file = std::get<PrivateFile>(created);
+    const auto& file = created.value();
     if (writeFully(file.descriptor(), bytes)) {
       ::unlink(path.c_str());  // a truncated file must not look like a finished piece
       return fail();

@@ -57,7 +57,8 @@ void AccessibilityMonitor::start() {
     if (!isOwnProcess(frontmost->processId)) attachToApp(frontmost->processId);
   }
 
-  clickMonitor_.start([weak](const platform::GlobalClick&) {
+  // A desktop that cannot be watched only sends no clicks; focus changes still end the field.
+  (void)clickMonitor_.start([weak](const platform::GlobalClick&) {
     if (const auto self = weak.lock()) self->userClicked();
   });
 }
@@ -100,7 +101,7 @@ void AccessibilityMonitor::attachToApp(int processId) {
   }
   // Some applications (Chromium-based ones) build their tree only when a client asks for it this way;
   // AT-SPI has no such switch and refuses it.
-  const bool manualAccessibility = accessibility_.setAttribute(application, kManualAccessibility, true).succeeded();
+  const bool manualAccessibility = accessibility_.setAttribute(application, kManualAccessibility, true).hasValue();
   if (manualAccessibility) {
     log_.log("🧩 AX: AXManualAccessibility=true set on pid " + std::to_string(processId));
   }

@@ -242,7 +242,8 @@ void AudioStreamer::stop() {
   log_.log("🎙 streamer stopped");
 }
 
-void AudioStreamer::openMicSettings() { urlOpener_.openSoundSettings(); }
+// Without a settings program the user stays where they are; there is nothing else to offer.
+void AudioStreamer::openMicSettings() { (void)urlOpener_.openSoundSettings(); }
 
 void AudioStreamer::resetDisplayGate() {
   // The gate belongs to the analysis queue; resetting it there keeps it in order with the analyses.

@@ -4,8 +4,8 @@
 
 namespace quillet::dictate {
 
-FileAudioInput::FileAudioInput(audio::AudioFile file, Pace pace)
-    : file_(std::move(file)), pace_(pace), format_{file_.sampleRate(), file_.channelCount()} {}
+FileAudioInput::FileAudioInput(std::unique_ptr<platform::AudioFileReader> file, Pace pace)
+    : file_(std::move(file)), pace_(pace), format_{file_->sampleRate(), file_->channelCount()} {}
 
 FileAudioInput::~FileAudioInput() {
   stopping_ = true;
@@ -64,12 +64,12 @@ void FileAudioInput::deliverFile() {
       std::lock_guard lock(tapMutex_);
       frames = bufferFrames_;
     }
-    auto block = file_.readFrames(frames);
-    if (auto* error = std::get_if<audio::AudioFileError>(&block)) {
-      reading = Error(error->description);
+    auto block = file_->readFrames(frames);
+    if (block.failed()) {
+      reading = Error(block.error().description);
       break;
     }
-    const auto& samples = std::get<audio::AudioSamples>(block);
+    const auto& samples = block.value();
     if (samples.frameCount() == 0) break;
     if (pace_ == Pace::realTime) {
       // A live microphone hands a buffer over once all of its audio has been heard.

@@ -4,13 +4,14 @@
 #include <condition_variable>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "common/audio/AudioFile.h"
+#include "platform/AudioFileReader.h"
 #include "platform/AudioInput.h"
 
 namespace quillet::dictate {
@@ -22,7 +23,7 @@ class FileAudioInput final : public platform::AudioInput {
  public:
   enum class Pace { asFastAsPossible, realTime };
 
-  FileAudioInput(audio::AudioFile file, Pace pace);
+  FileAudioInput(std::unique_ptr<platform::AudioFileReader> file, Pace pace);
   ~FileAudioInput() override;
 
   FileAudioInput(const FileAudioInput&) = delete;
@@ -46,7 +47,7 @@ class FileAudioInput final : public platform::AudioInput {
   void deliverFile();
   void joinReader();
 
-  audio::AudioFile file_;
+  std::unique_ptr<platform::AudioFileReader> file_;
   Pace pace_;
   platform::AudioFormat format_;
   std::function<void(Status)> endHandler_;

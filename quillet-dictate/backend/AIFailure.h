@@ -4,6 +4,7 @@
 #include <utility>
 #include <variant>
 
+#include "common/result/Expected.h"
 #include "platform/HttpClient.h"
 #include "quillet-dictate/backend/VessioAuthError.h"
 #include "quillet-dictate/backend/VessioError.h"
@@ -29,12 +30,12 @@ struct AIFailure {
 
 // A result or the failure that took its place.
 template <class Value>
-using AIOutcome = std::variant<Value, AIFailure>;
+using AIOutcome = Expected<Value, AIFailure>;
 
 // The server's answer, whatever its status, or the transport's failure in its place.
 inline AIOutcome<platform::HttpResponse> answerOf(platform::HttpResult result) {
-  if (auto* transport = std::get_if<platform::HttpTransportError>(&result)) return AIFailure{std::move(*transport)};
-  return std::get<platform::HttpResponse>(std::move(result));
+  if (result.failed()) return AIFailure{std::move(result).error()};
+  return std::move(result).value();
 }
 
 }  // namespace quillet::dictate

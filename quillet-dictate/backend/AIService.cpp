@@ -13,8 +13,7 @@ namespace quillet::dictate {
 namespace {
 
 bool isExpiredSession(const AIOutcome<std::string>& outcome) {
-  const auto* failure = std::get_if<AIFailure>(&outcome);
-  const VessioError* error = failure != nullptr ? failure->vessioError() : nullptr;
+  const VessioError* error = outcome.failed() ? outcome.error().vessioError() : nullptr;
   return error != nullptr && error->kind == VessioError::Kind::signedOut;
 }
 
@@ -42,13 +41,13 @@ void AIService::postJSON(const FunctionCall& call, Completion<std::string> compl
 
   http_.start(std::move(request), [completion = std::move(completion)](platform::HttpResult result) {
     auto answer = answerOf(std::move(result));
-    if (auto* failure = std::get_if<AIFailure>(&answer)) {
-      completion(std::move(*failure));
+    if (answer.failed()) {
+      completion(std::move(answer).error());
       return;
     }
-    auto& response = std::get<platform::HttpResponse>(answer);
-    if (auto error = throwIfHTTPError(response.status, response.body)) {
-      completion(AIFailure{std::move(*error)});
+    auto& response = answer.value();
+    if (auto checked = throwIfHTTPError(response.status, response.body); checked.failed()) {
+      completion(AIFailure{std::move(checked).error()});
       return;
     }
     completion(std::move(response.body));
@@ -65,10 +64,10 @@ void AIService::postJSONWithRefresh(FunctionCall call, Completion<std::string> c
     }
     // Each caller refreshes for itself: concurrent expiries are not merged into one refresh.
     auth_.refresh([this, alive = lifetime_.watch(), call = std::move(call),
-                   completion = std::move(completion)](std::optional<VessioAuthError> refreshError) mutable {
+                   completion = std::move(completion)](Expected<void, VessioAuthError> refreshed) mutable {
       if (alive.ended()) return;
-      if (refreshError) {
-        completion(AIFailure{std::move(*refreshError)});
+      if (refreshed.failed()) {
+        completion(AIFailure{std::move(refreshed).error()});
         return;
       }
       postJSON(call, std::move(completion));
@@ -76,8 +75,8 @@ void AIService::postJSONWithRefresh(FunctionCall call, Completion<std::string> c
   });
 }
 
-std::optional<VessioError> AIService::throwIfHTTPError(int status, std::string_view body) {
-  if (status == backend::status::kSuccess) return std::nullopt;
+Expected<void, VessioError> AIService::throwIfHTTPError(int status, std::string_view body) {
+  if (status == backend::status::kSuccess) return {};
   if (status == backend::status::kSessionExpired) return VessioError::signedOut();
   auto message = extractErrorMessage(body);
   return VessioError::httpStatus(status, message ? std::move(*message) : "status " + std::to_string(status));
@@ -125,12 +124,12 @@ void AIService::requestAiCleanupPreference(std::function<void(std::optional<bool
   request.timeout = platform::timeoutOfSeconds(kPreferenceTimeoutSeconds);
 
   http_.start(std::move(request), [&log = log_, completion = std::move(completion)](platform::HttpResult result) {
-    if (const auto* transport = std::get_if<platform::HttpTransportError>(&result)) {
-      log.log("⚠️ ai-cleanup preference fetch failed: " + transport->description);
+    if (result.failed()) {
+      log.log("⚠️ ai-cleanup preference fetch failed: " + result.error().description);
       completion(std::nullopt);
       return;
     }
-    completion(preferenceInAnswer(std::get<platform::HttpResponse>(result)));
+    completion(preferenceInAnswer(result.value()));
   });
 }
 
@@ -155,8 +154,8 @@ void AIService::recordDictation(double seconds) {
   postJSONWithRefresh({backend::path::kUsageRecord, {{"kind", "dictation"}, {"seconds", roundedUp}}, kUsageTimeoutSeconds},
                       [this, alive = lifetime_.watch(), roundedUp](AIOutcome<std::string> outcome) {
                         if (alive.ended()) return;
-                        if (const auto* failure = std::get_if<AIFailure>(&outcome)) {
-                          log_.log("⚠️ usage-record failed: " + failure->description());
+                        if (outcome.failed()) {
+                          log_.log("⚠️ usage-record failed: " + outcome.error().description());
                         } else {
                           log_.log("⏱ usage: dictation " + std::to_string(roundedUp) + "s recorded");
                         }

@@ -56,7 +56,7 @@ class AIService {
 
   // The error an AI function's answer stands for, or nothing when it succeeded. Only status 200
   // succeeds (201 and 204 are errors); 401 means the session expired, whatever the body says.
-  static std::optional<VessioError> throwIfHTTPError(int status, std::string_view body);
+  static Expected<void, VessioError> throwIfHTTPError(int status, std::string_view body);
 
   // The server's message: the string member "error" of a JSON object body, else the whole body
   // when it is valid UTF-8, else nothing.

@@ -26,9 +26,9 @@ void AIService::cleanupVoiceText(const std::string& text, const std::string& mod
                         [this, alive = lifetime_.watch(), input,
                          completion = std::move(completion)](AIOutcome<std::string> outcome) {
                           if (alive.ended()) return;
-                          auto* cleaned = std::get_if<std::string>(&outcome);
-                          if (cleaned != nullptr && !CleanupGuard::isFaithfulCleanup(input, *cleaned)) {
-                            log_.log("🛡️ cloud cleanup derailed (out=" + std::to_string(text::characterCount(*cleaned)) +
+                          if (outcome.hasValue() && !CleanupGuard::isFaithfulCleanup(input, outcome.value())) {
+                            log_.log("🛡️ cloud cleanup derailed (out=" +
+                                     std::to_string(text::characterCount(outcome.value())) +
                                      "c) → using raw transcript");
                             completion(input);
                             return;
@@ -47,12 +47,11 @@ void AIService::cloudDictationCleanup(const std::string& text, const std::option
   if (system) body["system"] = *system;
   postJSONWithRefresh({backend::path::kDictateCleanup, std::move(body), kCleanupTimeoutSeconds},
                       [completion = std::move(completion)](AIOutcome<std::string> outcome) {
-                        auto* answer = std::get_if<std::string>(&outcome);
-                        if (answer == nullptr) {
+                        if (outcome.failed()) {
                           completion(std::move(outcome));
                           return;
                         }
-                        const auto json = nlohmann::json::parse(*answer, nullptr, false);
+                        const auto json = nlohmann::json::parse(outcome.value(), nullptr, false);
                         const auto cleaned = json.is_object() ? json.find("cleaned") : json.end();
                         if (!json.is_object() || cleaned == json.end() || !cleaned->is_string()) {
                           completion(AIFailure{VessioError::decode("dictate-cleanup: missing 'cleaned' field")});

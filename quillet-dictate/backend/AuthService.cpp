@@ -67,27 +67,25 @@ void AuthService::postThenIngest(const char* path, const nlohmann::json& body, C
   http_.start(std::move(request),
               [&settings = settings_, completion = std::move(completion)](platform::HttpResult result) {
                  Outcome outcome = interpret(std::move(result));
-                 if (auto* error = std::get_if<VessioAuthError>(&outcome)) {
-                   completion(std::move(*error));
+                 if (outcome.failed()) {
+                   completion(std::move(outcome).error());
                    return;
                  }
-                 auto tokens = decodeTokens(std::get<std::string>(outcome));
-                 if (auto* error = std::get_if<VessioAuthError>(&tokens)) {
-                   completion(std::move(*error));
+                 auto tokens = decodeTokens(outcome.value());
+                 if (tokens.failed()) {
+                   completion(std::move(tokens).error());
                    return;
                  }
-                 auto& [accessToken, refreshToken] = std::get<std::pair<std::string, std::string>>(tokens);
+                 auto& [accessToken, refreshToken] = tokens.value();
                  settings.supabaseAccessToken.set(accessToken);
                  settings.supabaseRefreshToken.set(refreshToken);
-                 completion(std::nullopt);
+                 completion({});
                });
 }
 
 AuthService::Outcome AuthService::interpret(platform::HttpResult result) {
-  if (auto* failure = std::get_if<platform::HttpTransportError>(&result)) {
-    return VessioAuthError::network(failure->description);
-  }
-  auto& response = std::get<platform::HttpResponse>(result);
+  if (result.failed()) return VessioAuthError::network(result.error().description);
+  auto& response = result.value();
   if (response.status >= 200 && response.status <= 299) return std::move(response.body);
   auto message = AuthErrorText::extractMessage(response.body);
   // An empty body has no sentence to show; the status is better than a form saying nothing.
@@ -95,7 +93,7 @@ AuthService::Outcome AuthService::interpret(platform::HttpResult result) {
   return VessioAuthError::http(response.status, std::move(*message));
 }
 
-std::variant<std::pair<std::string, std::string>, VessioAuthError> AuthService::decodeTokens(std::string_view body) {
+Expected<std::pair<std::string, std::string>, VessioAuthError> AuthService::decodeTokens(std::string_view body) {
   const auto json = nlohmann::json::parse(body, nullptr, false);
   std::string accessToken;
   std::string refreshToken;

@@ -3,10 +3,11 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <variant>
+#include <utility>
 
 #include <nlohmann/json_fwd.hpp>
 
+#include "common/result/Expected.h"
 #include "platform/HttpClient.h"
 #include "quillet-dictate/backend/VessioAuthError.h"
 #include "quillet-dictate/shell/SettingsManager.h"
@@ -18,7 +19,7 @@ namespace quillet::dictate {
 class AuthService {
  public:
   // Runs on the main loop with nothing on success or the failure.
-  using Completion = std::function<void(std::optional<VessioAuthError>)>;
+  using Completion = std::function<void(Expected<void, VessioAuthError>)>;
 
   static constexpr double kTimeoutSeconds = 15;
 
@@ -34,10 +35,10 @@ class AuthService {
   void signOut();
 
   // The tokens of a successful auth answer, or badResponse when the body does not decode or lacks either.
-  static std::variant<std::pair<std::string, std::string>, VessioAuthError> decodeTokens(std::string_view body);
+  static Expected<std::pair<std::string, std::string>, VessioAuthError> decodeTokens(std::string_view body);
 
  private:
-  using Outcome = std::variant<std::string, VessioAuthError>;
+  using Outcome = Expected<std::string, VessioAuthError>;
 
   // Sends one auth request, then stores the tokens of its answer.
   void postThenIngest(const char* path, const nlohmann::json& body, Completion completion);

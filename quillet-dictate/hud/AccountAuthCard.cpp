@@ -53,8 +53,8 @@ void AccountAuthCard::submit() {
 
   const AuthMode sentMode = mode_;
   // The sentence follows the request that failed, even if the user toggled the mode meanwhile.
-  auto completion = weakly(shared_from_this(), [sentMode](AccountAuthCard& card, std::optional<VessioAuthError> error) {
-    card.finish(error, sentMode);
+  auto completion = weakly(shared_from_this(), [sentMode](AccountAuthCard& card, Expected<void, VessioAuthError> signedIn) {
+    card.finish(signedIn, sentMode);
   });
   const std::string email = trimmedSpacesAndTabs(email_);
   if (sentMode == AuthMode::signin) {
@@ -64,9 +64,9 @@ void AccountAuthCard::submit() {
   }
 }
 
-void AccountAuthCard::finish(const std::optional<VessioAuthError>& error, AuthMode sentMode) {
+void AccountAuthCard::finish(const Expected<void, VessioAuthError>& signedIn, AuthMode sentMode) {
   working_ = false;
-  if (error) errorMsg_ = AuthErrorText::friendlyAuthError(error->description(), sentMode);
+  if (signedIn.failed()) errorMsg_ = AuthErrorText::friendlyAuthError(signedIn.error().description(), sentMode);
   changes_.notify();
 }
 

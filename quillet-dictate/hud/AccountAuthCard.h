@@ -58,7 +58,7 @@ class AccountAuthCard : public std::enable_shared_from_this<AccountAuthCard> {
  private:
   explicit AccountAuthCard(AuthService& auth);
 
-  void finish(const std::optional<VessioAuthError>& error, AuthMode sentMode);
+  void finish(const Expected<void, VessioAuthError>& signedIn, AuthMode sentMode);
 
   AuthService& auth_;
   ObserverList<> changes_;

@@ -14,8 +14,8 @@ DictateFileJob::Arguments DictateFileJob::parseArguments(const std::vector<std::
   bool realtime = false;
   for (std::size_t index = 0; index < arguments.size(); ++index) {
     if (arguments[index] == kSwitch) {
-      if (index + 1 >= arguments.size() || arguments[index + 1].empty()) return std::string(kSwitch) + " needs a file";
-      if (options) return std::string(kSwitch) + " is given twice";
+      if (index + 1 >= arguments.size() || arguments[index + 1].empty()) return Error(std::string(kSwitch) + " needs a file");
+      if (options) return Error(std::string(kSwitch) + " is given twice");
       options = Options{arguments[++index], FileAudioInput::Pace::asFastAsPossible};
     } else if (arguments[index] == kRealtimeSwitch) {
       realtime = true;
@@ -24,18 +24,19 @@ DictateFileJob::Arguments DictateFileJob::parseArguments(const std::vector<std::
     }
   }
   if (!options) {
-    if (realtime) return std::string(kRealtimeSwitch) + " only goes with " + kSwitch;
-    return NotRequested{};
+    if (realtime) return Error(std::string(kRealtimeSwitch) + " only goes with " + kSwitch);
+    return std::optional<Options>();
   }
   if (realtime) options->pace = FileAudioInput::Pace::realTime;
-  return *options;
+  return options;
 }
 
-DictateFileJob::DictateFileJob(platform::MainLoop& mainLoop, const platform::Clock& clock,
+DictateFileJob::DictateFileJob(platform::MainLoop& mainLoop, const platform::Clock& clock, platform::AudioFiles& files,
                                platform::ResamplerFactory resamplers, ChunkTranscriber transcriber, const VxLog& log,
                                platform::UrlOpener& urlOpener, std::ostream& partials, std::ostream& finalOutput)
     : mainLoop_(mainLoop),
       clock_(clock),
+      files_(files),
       resamplers_(std::move(resamplers)),
       transcriber_(std::move(transcriber)),
       log_(log),
@@ -45,13 +46,13 @@ DictateFileJob::DictateFileJob(platform::MainLoop& mainLoop, const platform::Clo
 
 void DictateFileJob::run(const Options& options, std::function<void(int exitStatus)> done) {
   done_ = std::move(done);
-  auto file = audio::AudioFile::open(options.file);
-  if (auto* error = std::get_if<audio::AudioFileError>(&file)) {
-    partials_ << "quillet-dictate: cannot read " << options.file.string() << ": " << error->description << std::endl;
+  auto file = files_.open(options.file);
+  if (file.failed()) {
+    partials_ << "quillet-dictate: cannot read " << options.file.string() << ": " << file.error().description << std::endl;
     mainLoop_.post([this] { end(1); });
     return;
   }
-  input_ = std::make_unique<FileAudioInput>(std::get<audio::AudioFile>(std::move(file)), options.pace);
+  input_ = std::make_unique<FileAudioInput>(std::move(file).value(), options.pace);
   input_->onEnd([this](Status reading) {
     mainLoop_.post([this, reading = std::move(reading)] {
       if (reading.failed()) log_.log("⚠️ dictate-file: reading stopped early: " + reading.error().description());

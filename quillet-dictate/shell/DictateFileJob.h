@@ -5,9 +5,11 @@
 #include <memory>
 #include <ostream>
 #include <string>
-#include <variant>
+#include <optional>
 #include <vector>
 
+#include "common/result/Expected.h"
+#include "platform/AudioFiles.h"
 #include "platform/Clock.h"
 #include "platform/MainLoop.h"
 #include "platform/Resampler.h"
@@ -29,15 +31,15 @@ class DictateFileJob {
     std::filesystem::path file;
     FileAudioInput::Pace pace = FileAudioInput::Pace::asFastAsPossible;
   };
-  struct NotRequested {};
-  // The switch's options, NotRequested without it, or the reason its use is malformed.
-  using Arguments = std::variant<NotRequested, Options, std::string>;
+  // The switch's options, nothing without it, or the reason its use is malformed.
+  using Arguments = Expected<std::optional<Options>>;
 
   // Arguments that are not this job's switches are left to others: they are added to `ignored` in order.
   static Arguments parseArguments(const std::vector<std::string>& arguments, std::vector<std::string>& ignored);
 
-  DictateFileJob(platform::MainLoop& mainLoop, const platform::Clock& clock, platform::ResamplerFactory resamplers,
-                 ChunkTranscriber transcriber, const VxLog& log, platform::UrlOpener& urlOpener, std::ostream& partials, std::ostream& finalOutput);
+  DictateFileJob(platform::MainLoop& mainLoop, const platform::Clock& clock, platform::AudioFiles& files,
+                 platform::ResamplerFactory resamplers, ChunkTranscriber transcriber, const VxLog& log,
+                 platform::UrlOpener& urlOpener, std::ostream& partials, std::ostream& finalOutput);
 
   // Starts the job; `done` runs on the main loop with the process's exit status: 0 with a transcript
   // (possibly empty), 1 when the file cannot be read or every chunk failed.
@@ -49,6 +51,7 @@ class DictateFileJob {
 
   platform::MainLoop& mainLoop_;
   const platform::Clock& clock_;
+  platform::AudioFiles& files_;
   platform::ResamplerFactory resamplers_;
   ChunkTranscriber transcriber_;
   const VxLog& log_;

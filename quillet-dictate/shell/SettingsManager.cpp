@@ -54,8 +54,9 @@ SettingsManager::SettingsManager(platform::DefaultsStore& store, NotificationCen
 
 bool SettingsManager::migrateCheckTrigger() {
   if (store_.boolValue(settings_key::kHarperAutoCheckMigrated).value_or(false)) return false;
-  if (store_.stringValue(settings_key::kCheckTrigger) == "manual") store_.remove(settings_key::kCheckTrigger);
-  store_.set(settings_key::kHarperAutoCheckMigrated, true);
+  // The store reports a refused write itself; a migration that did not land simply runs again next launch.
+  if (store_.stringValue(settings_key::kCheckTrigger) == "manual") (void)store_.remove(settings_key::kCheckTrigger);
+  (void)store_.set(settings_key::kHarperAutoCheckMigrated, true);
   return true;
 }
 
@@ -81,7 +82,8 @@ void SettingsManager::assignTogether(const std::function<void()>& assignments) {
     gatheringThread_.reset();
     gathered.swap(gathered_);
   }
-  if (!gathered.empty()) store_.setMany(gathered);
+  // The store reports a refused write itself; the values still hold for this run.
+  if (!gathered.empty()) (void)store_.setMany(gathered);
 }
 
 void SettingsManager::persist(const char* key, platform::DefaultsValue value) {
@@ -92,7 +94,8 @@ void SettingsManager::persist(const char* key, platform::DefaultsValue value) {
       return;
     }
   }
-  store_.set(key, value);
+  // The store reports a refused write itself; the value still holds for this run.
+  (void)store_.set(key, value);
 }
 
 std::function<void(const std::string&)> SettingsManager::storeString(const char* key) {

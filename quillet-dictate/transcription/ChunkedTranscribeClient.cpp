@@ -4,7 +4,6 @@
 #include <iterator>
 #include <string_view>
 #include <utility>
-#include <variant>
 
 #include "common/runtime/Weakly.h"
 #include "common/text/UnicodeText.h"
@@ -115,12 +114,12 @@ void ChunkedTranscribeClient::receive(int index, std::chrono::nanoseconds sentAt
                                       AIOutcome<ChunkTranscription> outcome) {
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(clock_.monotonicNow() - sentAt).count();
   const std::string chunkLabel = "chunk #" + std::to_string(index) + " " + std::to_string(elapsed) + "ms ";
-  if (const auto* failure = std::get_if<AIFailure>(&outcome)) {
-    log_.log("[STT] fail " + chunkLabel + "err=" + failure->description());
-    handleFailure(index, *failure);
+  if (outcome.failed()) {
+    log_.log("[STT] fail " + chunkLabel + "err=" + outcome.error().description());
+    handleFailure(index, outcome.error());
     return;
   }
-  const auto& result = std::get<ChunkTranscription>(outcome);
+  const auto& result = outcome.value();
   log_.log("[STT] recv " + chunkLabel + "lang=" + result.language.value_or("unknown") +
            " len=" + std::to_string(text::characterCount(result.text)) + " \"" +
            withLineFeedsAsSpaces(leadingCharacters(result.text, kReceivedExcerptCharacters)) + "\"");

@@ -33,8 +33,7 @@ VessioError uploadRefused(const char* provider, int status, std::string_view bod
 }
 
 const VessioError* vessioErrorOf(const AIOutcome<std::string>& outcome) {
-  const auto* failure = std::get_if<AIFailure>(&outcome);
-  return failure != nullptr ? failure->vessioError() : nullptr;
+  return outcome.failed() ? outcome.error().vessioError() : nullptr;
 }
 
 bool containsAny(const std::string& text, std::initializer_list<std::string_view> fragments) {
@@ -75,13 +74,13 @@ void MuseTranscriber::transcribe(WavBytes wav, TextCompletion completion) {
   apiKey([this, alive = lifetime_.watch(), wav = std::move(wav),
           completion = std::move(completion)](AIOutcome<std::string> key) mutable {
     if (alive.ended()) return;
-    if (auto* failure = std::get_if<AIFailure>(&key)) {
-      completion(std::move(*failure));
+    if (key.failed()) {
+      completion(std::move(key).error());
       return;
     }
     auto attempt = std::make_shared<Attempt>();
     attempt->wav = std::move(wav);
-    attempt->key = std::get<std::string>(std::move(key));
+    attempt->key = std::move(key).value();
     attempt->order = plan_.order;
     attempt->completion = std::move(completion);
     tryProvider(std::move(attempt));
@@ -97,7 +96,7 @@ void MuseTranscriber::tryProvider(std::shared_ptr<Attempt> attempt) {
                   [this, alive = lifetime_.watch(), attempt](platform::HttpResult result) {
                     if (alive.ended()) return;
                     auto outcome = whisperText(std::move(result));
-                    if (std::holds_alternative<std::string>(outcome)) {
+                    if (outcome.hasValue()) {
                       attempt->completion(std::move(outcome));
                       return;
                     }
@@ -108,7 +107,7 @@ void MuseTranscriber::tryProvider(std::shared_ptr<Attempt> attempt) {
                       whisperSkipUntil_ = clock_.monotonicNow() + std::chrono::duration_cast<std::chrono::nanoseconds>(
                                                                       std::chrono::duration<double>(kWhisperSkipSeconds));
                     }
-                    attempt->pending = std::get<AIFailure>(std::move(outcome));
+                    attempt->pending = std::move(outcome).error();
                     tryProvider(attempt);
                   });
       return;
@@ -118,7 +117,7 @@ void MuseTranscriber::tryProvider(std::shared_ptr<Attempt> attempt) {
                   [this, alive = lifetime_.watch(), attempt](platform::HttpResult result) {
         if (alive.ended()) return;
         auto outcome = museText(std::move(result));
-        if (std::holds_alternative<std::string>(outcome)) {
+        if (outcome.hasValue()) {
           attempt->completion(std::move(outcome));
           return;
         }
@@ -132,7 +131,7 @@ void MuseTranscriber::tryProvider(std::shared_ptr<Attempt> attempt) {
           retryWithNewKey(attempt);
           return;
         }
-        attempt->pending = std::get<AIFailure>(std::move(outcome));
+        attempt->pending = std::move(outcome).error();
         tryProvider(attempt);
       });
       return;
@@ -146,11 +145,11 @@ void MuseTranscriber::retryWithNewKey(std::shared_ptr<Attempt> attempt) {
   cachedKey_.reset();
   apiKey([this, alive = lifetime_.watch(), attempt](AIOutcome<std::string> key) {
     if (alive.ended()) return;
-    if (auto* failure = std::get_if<AIFailure>(&key)) {
-      attempt->completion(std::move(*failure));
+    if (key.failed()) {
+      attempt->completion(std::move(key).error());
       return;
     }
-    http_.start(museRequest(*attempt->wav, std::get<std::string>(key)),
+    http_.start(museRequest(*attempt->wav, key.value()),
                 [attempt](platform::HttpResult result) { attempt->completion(museText(std::move(result))); });
   });
 }
@@ -189,17 +188,17 @@ void MuseTranscriber::fetchKey(bool mayRefresh, TextCompletion completion) {
                                    completion = std::move(completion)](platform::HttpResult result) mutable {
     if (alive.ended()) return;
     auto answer = answerOf(std::move(result));
-    if (auto* failure = std::get_if<AIFailure>(&answer)) {
-      completion(std::move(*failure));
+    if (answer.failed()) {
+      completion(std::move(answer).error());
       return;
     }
-    const auto& response = std::get<platform::HttpResponse>(answer);
+    const auto& response = answer.value();
     if (response.status == backend::status::kSessionExpired && mayRefresh) {
       auth_.refresh([this, alive = lifetime_.watch(),
-                     completion = std::move(completion)](std::optional<VessioAuthError> error) mutable {
+                     completion = std::move(completion)](Expected<void, VessioAuthError> refreshed) mutable {
         if (alive.ended()) return;
-        if (error) {
-          completion(AIFailure{std::move(*error)});
+        if (refreshed.failed()) {
+          completion(AIFailure{std::move(refreshed).error()});
           return;
         }
         fetchKey(false, std::move(completion));
@@ -246,8 +245,8 @@ platform::HttpRequest MuseTranscriber::museRequest(const std::vector<std::uint8_
 
 AIOutcome<std::string> MuseTranscriber::museText(platform::HttpResult result) {
   auto answer = answerOf(std::move(result));
-  if (auto* failure = std::get_if<AIFailure>(&answer)) return std::move(*failure);
-  const auto& response = std::get<platform::HttpResponse>(answer);
+  if (answer.failed()) return std::move(answer).error();
+  const auto& response = answer.value();
   if (response.status != backend::status::kSuccess) return AIFailure{uploadRefused("muse", response.status, response.body)};
   return parseTranscript(response.body);
 }
@@ -263,14 +262,14 @@ platform::HttpRequest MuseTranscriber::whisperRequest(const std::vector<std::uin
 
 AIOutcome<std::string> MuseTranscriber::whisperText(platform::HttpResult result) {
   auto answer = answerOf(std::move(result));
-  if (auto* failure = std::get_if<AIFailure>(&answer)) return std::move(*failure);
-  const auto& response = std::get<platform::HttpResponse>(answer);
+  if (answer.failed()) return std::move(answer).error();
+  const auto& response = answer.value();
   if (response.status != backend::status::kSuccess) {
     return AIFailure{uploadRefused("whisper", response.status, response.body)};
   }
   auto parsed = parseJsonAnswer(response.body);
-  if (auto* failure = std::get_if<AIFailure>(&parsed)) return std::move(*failure);
-  const auto& json = std::get<nlohmann::json>(parsed);
+  if (parsed.failed()) return std::move(parsed).error();
+  const auto& json = parsed.value();
   const auto text = json.is_object() ? json.find("text") : json.end();
   if (!json.is_object() || text == json.end() || !text->is_string()) {
     return AIFailure{VessioError::decode("whisper: no text")};
@@ -280,8 +279,8 @@ AIOutcome<std::string> MuseTranscriber::whisperText(platform::HttpResult result)
 
 AIOutcome<std::string> MuseTranscriber::parseTranscript(std::string_view body) {
   auto parsed = parseJsonAnswer(body);
-  if (auto* failure = std::get_if<AIFailure>(&parsed)) return std::move(*failure);
-  const auto& json = std::get<nlohmann::json>(parsed);
+  if (parsed.failed()) return std::move(parsed).error();
+  const auto& json = parsed.value();
   if (!json.is_object()) return AIFailure{VessioError::decode("muse: not an object")};
   if (const auto transcript = json.find("transcript"); transcript != json.end() && transcript->is_string()) {
     return transcript->get<std::string>();

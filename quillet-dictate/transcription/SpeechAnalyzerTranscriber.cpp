@@ -9,10 +9,8 @@
 #include <cstdio>
 #include <system_error>
 #include <utility>
-#include <variant>
 #include <vector>
 
-#include "common/audio/AudioFile.h"
 #include "common/text/UnicodeText.h"
 #include "common/text/UuidString.h"
 
@@ -28,12 +26,11 @@ std::string systemErrorText(int error) { return std::generic_category().message(
 class TemporaryChunkFile {
  public:
   // Writes `bytes` to a new file in `folder`; answers the system's error text when that fails.
-  static std::variant<TemporaryChunkFile, std::string> create(const std::filesystem::path& folder,
-                                                              std::span<const std::uint8_t> bytes) {
+  static Expected<TemporaryChunkFile> create(const std::filesystem::path& folder, std::span<const std::uint8_t> bytes) {
     TemporaryChunkFile file(folder / ("ql-dictate-" + text::newUuidString() + ".wav"));
     // Exclusive creation without following links: in a shared folder nobody can slip a file of theirs in.
     const int descriptor = ::open(file.path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (descriptor < 0) return systemErrorText(errno);
+    if (descriptor < 0) return Error(systemErrorText(errno));
     file.created_ = true;
     std::size_t written = 0;
     while (written < bytes.size()) {
@@ -42,11 +39,11 @@ class TemporaryChunkFile {
       if (count <= 0) {
         const int error = count < 0 ? errno : EIO;
         ::close(descriptor);
-        return systemErrorText(error);
+        return Error(systemErrorText(error));
       }
       written += std::size_t(count);
     }
-    if (::close(descriptor) != 0) return systemErrorText(errno);
+    if (::close(descriptor) != 0) return Error(systemErrorText(errno));
     return file;
   }
 
@@ -84,8 +81,8 @@ std::vector<std::int16_t> pcm16(const std::vector<float>& samples) {
 }
 
 // The audio as the recogniser takes it: mono 16-bit samples at `targetRate`.
-std::variant<std::vector<std::int16_t>, AIFailure> convertIfNeeded(const audio::AudioSamples& audio, double targetRate,
-                                                                   const platform::ResamplerFactory& resamplers) {
+Expected<std::vector<std::int16_t>, AIFailure> convertIfNeeded(const audio::AudioSamples& audio, double targetRate,
+                                                              const platform::ResamplerFactory& resamplers) {
   const std::vector<float> mono = audio.mixedToMono();
   if (audio.sampleRate == targetRate) return pcm16(mono);
 
@@ -102,10 +99,11 @@ std::variant<std::vector<std::int16_t>, AIFailure> convertIfNeeded(const audio::
 
 }  // namespace
 
-SpeechAnalyzerTranscriber::SpeechAnalyzerTranscriber(platform::SpeechRecognizer& recognizer,
+SpeechAnalyzerTranscriber::SpeechAnalyzerTranscriber(platform::SpeechRecognizer& recognizer, platform::AudioFiles& files,
                                                      platform::ResamplerFactory resamplers, const VxLog& log,
                                                      std::filesystem::path temporaryDirectory)
     : recognizer_(recognizer),
+      files_(files),
       resamplers_(std::move(resamplers)),
       log_(log),
       temporaryDirectory_(std::move(temporaryDirectory)) {}
@@ -113,21 +111,21 @@ SpeechAnalyzerTranscriber::SpeechAnalyzerTranscriber(platform::SpeechRecognizer&
 AIOutcome<std::string> SpeechAnalyzerTranscriber::transcribe(std::span<const std::uint8_t> wav,
                                                              std::string_view locale, std::stop_token stop) const {
   auto created = TemporaryChunkFile::create(temporaryDirectory_, wav);
-  if (auto* error = std::get_if<std::string>(&created)) return failure("cannot write the chunk file: " + *error);
-  const auto& chunkFile = std::get<TemporaryChunkFile>(created);
+  if (created.failed()) return failure("cannot write the chunk file: " + created.error().description());
+  const auto& chunkFile = created.value();
 
-  auto opened = audio::AudioFile::open(chunkFile.path());
-  if (auto* error = std::get_if<audio::AudioFileError>(&opened)) return failure(error->description);
-  auto& file = std::get<audio::AudioFile>(opened);
+  auto opened = files_.open(chunkFile.path());
+  if (opened.failed()) return failure(opened.error().description);
+  auto& file = *opened.value();
   if (file.frameCount() == 0) return std::string();
 
-  if (auto notInstalled = ensureLocaleInstalled(locale)) return *notInstalled;
+  if (auto installed = ensureLocaleInstalled(locale); installed.failed()) return installed.error();
 
   auto read = file.readRemaining();
-  if (auto* error = std::get_if<audio::AudioFileError>(&read)) return failure(error->description);
-  auto converted = convertIfNeeded(std::get<audio::AudioSamples>(read), recognizer_.preferredSampleRate(), resamplers_);
-  if (auto* error = std::get_if<AIFailure>(&converted)) return *error;
-  const auto& samples = std::get<std::vector<std::int16_t>>(converted);
+  if (read.failed()) return failure(read.error().description);
+  auto converted = convertIfNeeded(read.value(), recognizer_.preferredSampleRate(), resamplers_);
+  if (converted.failed()) return converted.error();
+  const auto& samples = converted.value();
 
   std::vector<std::string> finals;
   std::string lastVolatile;
@@ -160,9 +158,9 @@ AIOutcome<std::string> SpeechAnalyzerTranscriber::transcribe(std::span<const std
   return recovered;
 }
 
-std::optional<AIFailure> SpeechAnalyzerTranscriber::ensureLocaleInstalled(std::string_view locale) const {
+Expected<void, AIFailure> SpeechAnalyzerTranscriber::ensureLocaleInstalled(std::string_view locale) const {
   const auto installed = recognizer_.installedLocales();
-  if (std::find(installed.begin(), installed.end(), locale) != installed.end()) return std::nullopt;
+  if (std::find(installed.begin(), installed.end(), locale) != installed.end()) return {};
   return failure("no on-device speech model for " + std::string(locale) + " is installed; " +
                  recognizer_.installHint(locale));
 }

@@ -2,12 +2,13 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <optional>
 #include <span>
 #include <stop_token>
 #include <string>
 #include <string_view>
 
+#include "common/result/Expected.h"
+#include "platform/AudioFiles.h"
 #include "platform/Resampler.h"
 #include "platform/SpeechRecognizer.h"
 #include "quillet-dictate/backend/AIFailure.h"
@@ -21,9 +22,9 @@ namespace quillet::dictate {
 // Blocking and stateless between calls, so several workers may transcribe at the same time.
 class SpeechAnalyzerTranscriber {
  public:
-  SpeechAnalyzerTranscriber(platform::SpeechRecognizer& recognizer, platform::ResamplerFactory resamplers,
-                            const VxLog& log, std::filesystem::path temporaryDirectory);
-
+  SpeechAnalyzerTranscriber(platform::SpeechRecognizer& recognizer, platform::AudioFiles& files,
+                            platform::ResamplerFactory resamplers, const VxLog& log,
+                            std::filesystem::path temporaryDirectory);
 
   // The transcript of `wav` in `locale` ("en-US"), possibly empty; fails when the chunk cannot be
   // read, no model for the locale is installed or recognition fails before it produced anything. A stop
@@ -32,10 +33,11 @@ class SpeechAnalyzerTranscriber {
                                                   std::stop_token stop = {}) const;
 
  private:
-  // Nothing when the recogniser has a model for `locale`, else the error to end the call with.
-  [[nodiscard]] std::optional<AIFailure> ensureLocaleInstalled(std::string_view locale) const;
+  // Succeeds when the recogniser has a model for `locale`, else fails with the error to end the call with.
+  [[nodiscard]] Expected<void, AIFailure> ensureLocaleInstalled(std::string_view locale) const;
 
   platform::SpeechRecognizer& recognizer_;
+  platform::AudioFiles& files_;
   platform::ResamplerFactory resamplers_;
   const VxLog& log_;
   std::filesystem::path temporaryDirectory_;

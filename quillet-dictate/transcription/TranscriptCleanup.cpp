@@ -1,35 +1,21 @@
 #include "quillet-dictate/transcription/TranscriptCleanup.h"
 
-#include <unicode/locid.h>
-#include <unicode/regex.h>
-#include <unicode/uchar.h>
-#include <unicode/unistr.h>
-
 #include <array>
-#include <cstddef>
-#include <cstdint>
-#include <memory>
 #include <string>
 #include <utility>
 
-#include "common/text/IcuText.h"
+#include "common/text/RewriteRules.h"
 #include "common/text/UnicodeText.h"
 
 namespace quillet::dictate {
 namespace {
 
-struct RuleText {
-  std::string_view pattern;
-  std::string_view replacement;  // "$1" stands for the first capture group
-  uint32_t flags;
-};
-
-constexpr uint32_t kCaseInsensitive = UREGEX_CASE_INSENSITIVE;
-constexpr uint32_t kCaseSensitive = 0;
+constexpr bool kCaseInsensitive = true;
+constexpr bool kCaseSensitive = false;
 
 // In this order: spoken commands become marks first, fillers go next, and the spacing rules then
-// treat the marks left by commands like typed ones. \b is ICU's default boundary between \w and \W.
-constexpr std::array<RuleText, 11> kRuleTexts = {{
+// treat the marks left by commands like typed ones. \b is the boundary between \w and \W.
+constexpr std::array<text::RewriteRules::Rule, 11> kRules = {{
     {R"(\bnew paragraph\b[.,]?)", "\n\n", kCaseInsensitive},
     {R"(\bnew line\b[.,]?)", "\n", kCaseInsensitive},
     {R"(\b(full stop|period)\b[.,]?)", ".", kCaseInsensitive},
@@ -47,49 +33,10 @@ constexpr std::array<RuleText, 11> kRuleTexts = {{
     {R"((?<! ) +\n *|\n *)", "\n", kCaseSensitive},
 }};
 
-struct Rule {
-  std::unique_ptr<const icu::RegexPattern> pattern;
-  icu::UnicodeString replacement;
-};
-
-Rule compiled(const RuleText& text) {
-  UParseError where{};
-  UErrorCode status = U_ZERO_ERROR;
-  std::unique_ptr<const icu::RegexPattern> pattern(
-      icu::RegexPattern::compile(text::decodedUtf8(text.pattern).value(), text.flags, where, status));
-  // The patterns are fixed, so only a broken ICU fails here; the rule is then left out rather than the text lost.
-  if (U_FAILURE(status)) pattern.reset();
-  return Rule{std::move(pattern), text::decodedUtf8(text.replacement).value()};
-}
-
-// Compiled once; a RegexPattern is immutable, so every thread shares them and brings its own matchers.
-const std::array<Rule, kRuleTexts.size()>& rules() {
-  static const std::array<Rule, kRuleTexts.size()> compiledRules = [] {
-    std::array<Rule, kRuleTexts.size()> built;
-    for (std::size_t index = 0; index < kRuleTexts.size(); ++index) built[index] = compiled(kRuleTexts[index]);
-    return built;
-  }();
-  return compiledRules;
-}
-
-// A rule that cannot run (no pattern, or ICU out of memory) leaves the text as it was.
-icu::UnicodeString replacedEveryMatch(const Rule& rule, const icu::UnicodeString& text) {
-  if (!rule.pattern) return text;
-  UErrorCode status = U_ZERO_ERROR;
-  const std::unique_ptr<icu::RegexMatcher> matcher(rule.pattern->matcher(text, status));
-  if (U_FAILURE(status) || !matcher) return text;
-  icu::UnicodeString replaced = matcher->replaceAll(rule.replacement, status);
-  if (U_FAILURE(status)) return text;
-  return replaced;
-}
-
-std::string withRulesApplied(std::string_view utf8) {
-  // Text too long for ICU to hold is left to the later steps as it came.
-  auto decoded = text::decodedUtf8(utf8);
-  if (decoded.failed()) return std::string(utf8);
-  icu::UnicodeString text = std::move(decoded).value();
-  for (const Rule& rule : rules()) text = replacedEveryMatch(rule, text);
-  return text::encodedUtf8(text);
+// Compiled once and shared by every thread.
+const text::RewriteRules& rules() {
+  static const text::RewriteRules compiled(kRules);
+  return compiled;
 }
 
 bool isSentenceEnd(std::string_view character) {
@@ -111,16 +58,15 @@ std::string capitaliseSentenceStarts(std::string_view text, bool startsSentence)
       capitalPending = isSentenceEnd(character);
       return;
     }
-    icu::UnicodeString decodedCharacter = text::decodedUtf8(character).value();
-    const UChar32 leading = decodedCharacter.char32At(0);
-    if (u_isalpha(leading) && (capitalPending || u_isULowercase(leading))) {
+    const text::LeadingCodePoint leading = text::leadingCodePointOf(character);
+    if (leading.isLetter && (capitalPending || leading.isLowercase)) {
       // The whole character, combining marks included; its upper-case form may be longer ("ß" becomes "SS").
-      decodedCharacter.toUpper(icu::Locale::getRoot()).toUTF8String(result);
+      result += text::uppercased(character);
       capitalPending = false;
       return;
     }
     result += character;
-    capitalPending = isSentenceEnd(character) || (capitalPending && u_isUWhiteSpace(leading));
+    capitalPending = isSentenceEnd(character) || (capitalPending && leading.isWhiteSpace);
   });
   return result;
 }
@@ -128,7 +74,7 @@ std::string capitaliseSentenceStarts(std::string_view text, bool startsSentence)
 }  // namespace
 
 std::string TranscriptCleanup::clean(std::string_view text, bool startsSentence) {
-  const std::string trimmed = text::trimmedWhitespaceAndNewlines(withRulesApplied(text));
+  const std::string trimmed = text::trimmedWhitespaceAndNewlines(rules().appliedTo(text));
   if (trimmed.empty()) return trimmed;
   return capitaliseSentenceStarts(trimmed, startsSentence);
 }

@@ -1,8 +1,5 @@
 #include "quillet-dictate/transcription/TranscriptStitching.h"
 
-#include <unicode/uchar.h>
-#include <unicode/utf8.h>
-
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -23,36 +20,11 @@ constexpr std::array<std::string_view, 6> kSilenceHallucinations = {
     "here is the json requested",
 };
 
-// A user-perceived character is classified by its first code point, so a letter keeps its
-// combining accents; ill-formed bytes read as U+FFFD, which is neither letter nor punctuation.
-UChar32 leadingCodePoint(std::string_view character) {
-  const auto* bytes = reinterpret_cast<const uint8_t*>(character.data());
-  const auto length = static_cast<int32_t>(std::min<std::size_t>(character.size(), U8_MAX_LENGTH));
-  int32_t offset = 0;
-  UChar32 codePoint = 0;
-  U8_NEXT_OR_FFFD(bytes, offset, length, codePoint);
-  return codePoint;
-}
-
-bool isLetterOrNumber(std::string_view character) {
-  switch (u_charType(leadingCodePoint(character))) {
-    case U_UPPERCASE_LETTER:
-    case U_LOWERCASE_LETTER:
-    case U_TITLECASE_LETTER:
-    case U_MODIFIER_LETTER:
-    case U_OTHER_LETTER:
-    case U_DECIMAL_DIGIT_NUMBER:
-    case U_LETTER_NUMBER:
-    case U_OTHER_NUMBER:
-      return true;
-    default:
-      return false;
-  }
-}
+bool isLetterOrNumber(std::string_view character) { return text::leadingCodePointOf(character).isLetterOrNumber; }
 
 bool isWhitespaceOrPunctuation(std::string_view character) {
-  const UChar32 codePoint = leadingCodePoint(character);
-  return u_isUWhiteSpace(codePoint) || u_ispunct(codePoint);
+  const text::LeadingCodePoint leading = text::leadingCodePointOf(character);
+  return leading.isWhiteSpace || leading.isPunctuation;
 }
 
 bool isAsciiLowercaseLetterOrDigit(char byte) { return (byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9'); }
@@ -147,7 +119,7 @@ std::string TranscriptStitching::dropLikelySilenceHallucination(std::string_view
 bool TranscriptStitching::startsSentenceAfter(std::string_view previous) {
   std::string_view lastCharacter;
   text::forEachCharacter(previous, [&](std::string_view character) {
-    if (!u_isblank(leadingCodePoint(character))) lastCharacter = character;
+    if (!text::leadingCodePointOf(character).isBlank) lastCharacter = character;
   });
   return lastCharacter.empty() || lastCharacter == "." || lastCharacter == "!" || lastCharacter == "?" || lastCharacter == "\n";
 }

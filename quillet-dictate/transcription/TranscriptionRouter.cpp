@@ -66,15 +66,16 @@ void TranscriptionRouter::transcribeChunk(WavBytes wav, double durationSec, floa
   engines_.cloud.transcribe(wav, [this, alive = lifetime_.watch(), durationSec, local,
                                   completion](AIOutcome<std::string> outcome) {
     if (alive.ended()) return;
-    if (auto* text = std::get_if<std::string>(&outcome)) {
-      log_.log("☁️ muse: " + std::to_string(text::characterCount(*text)) + " chars (" + formatted("%.1f", durationSec) +
+    if (outcome.hasValue()) {
+      auto& text = outcome.value();
+      log_.log("☁️ muse: " + std::to_string(text::characterCount(text)) + " chars (" + formatted("%.1f", durationSec) +
                "s)");
-      completion(ChunkTranscription{text::trimmedWhitespaceAndNewlines(*text), std::nullopt});
+      completion(ChunkTranscription{text::trimmedWhitespaceAndNewlines(text), std::nullopt});
       return;
     }
     museDisabledUntil_ = clock_.monotonicNow() + std::chrono::duration_cast<std::chrono::nanoseconds>(
                                                      std::chrono::duration<double>(kCloudPauseSeconds));
-    log_.log("⚠️ muse unavailable (" + std::get<AIFailure>(outcome).description() + ") → native for the next 10 min");
+    log_.log("⚠️ muse unavailable (" + outcome.error().description() + ") → native for the next 10 min");
     local();
   });
 }
@@ -99,19 +100,20 @@ void TranscriptionRouter::attemptOnDevice(std::shared_ptr<LocalAttempt> attempt)
                [this, alive = lifetime_.watch(), attempt](AIOutcome<std::string> outcome) {
                  if (alive.ended()) return;
                  const std::string count = std::to_string(attempt->number) + "/" + std::to_string(attempt->limit);
-                 if (auto* text = std::get_if<std::string>(&outcome)) {
-                   if (!text->empty()) {
-                     log_.log("🍎 native SpeechAnalyzer: " + std::to_string(text::characterCount(*text)) + " chars" +
+                 if (outcome.hasValue()) {
+                   auto& text = outcome.value();
+                   if (!text.empty()) {
+                     log_.log("🍎 native SpeechAnalyzer: " + std::to_string(text::characterCount(text)) + " chars" +
                               (attempt->number >= 2
                                    ? " (recovered on attempt " + std::to_string(attempt->number) + ")"
                                    : std::string()));
-                     attempt->completion(std::move(*text));
+                     attempt->completion(std::move(text));
                      return;
                    }
                    log_.log("⚠️ SpeechAnalyzer empty (attempt " + count + ") rms=" + formatted("%.5f", attempt->rms));
                  } else {
                    log_.log("⚠️ SpeechAnalyzer failed (attempt " + count +
-                            "): " + std::get<AIFailure>(outcome).description());
+                            "): " + outcome.error().description());
                  }
                  if (attempt->number < attempt->limit) {
                    ++attempt->number;
@@ -132,8 +134,9 @@ void TranscriptionRouter::attemptOnDevice(std::shared_ptr<LocalAttempt> attempt)
 void TranscriptionRouter::askLocalServer(std::shared_ptr<LocalAttempt> attempt) {
   const auto finish = [this, alive = lifetime_.watch(), attempt](AIOutcome<std::string> outcome) {
     if (alive.ended()) return;
-    if (auto* text = std::get_if<std::string>(&outcome)) {
-      attempt->completion(std::move(*text));
+    if (outcome.hasValue()) {
+      auto& text = outcome.value();
+      attempt->completion(std::move(text));
       return;
     }
     if (attempt->rms < AudioStreamer::kSpeechThreshold) {
@@ -142,11 +145,11 @@ void TranscriptionRouter::askLocalServer(std::shared_ptr<LocalAttempt> attempt) 
     attempt->completion(std::string());
   };
   auto request = localServerRequest(*attempt->wav);
-  if (auto* failure = std::get_if<AIFailure>(&request)) {
-    finish(std::move(*failure));
+  if (request.failed()) {
+    finish(std::move(request).error());
     return;
   }
-  engines_.http.start(std::get<platform::HttpRequest>(std::move(request)),
+  engines_.http.start(std::move(request).value(),
                       [finish](platform::HttpResult result) { finish(localServerText(std::move(result))); });
 }
 
@@ -165,14 +168,14 @@ AIOutcome<platform::HttpRequest> TranscriptionRouter::localServerRequest(const s
 
 AIOutcome<std::string> TranscriptionRouter::localServerText(platform::HttpResult result) {
   auto answer = answerOf(std::move(result));
-  if (auto* failure = std::get_if<AIFailure>(&answer)) return std::move(*failure);
-  const auto& response = std::get<platform::HttpResponse>(answer);
+  if (answer.failed()) return std::move(answer).error();
+  const auto& response = answer.value();
   if (response.status != 200) {
     return AIFailure{VessioError::api("local whisper http " + std::to_string(response.status))};
   }
   auto parsed = parseJsonAnswer(response.body);
-  if (auto* failure = std::get_if<AIFailure>(&parsed)) return std::move(*failure);
-  const auto& json = std::get<nlohmann::json>(parsed);
+  if (parsed.failed()) return std::move(parsed).error();
+  const auto& json = parsed.value();
   if (!json.is_object()) return AIFailure{VessioError::decode("local whisper: not an object")};
   const auto text = json.find("text");
   if (text == json.end() || text->is_null()) return std::string();

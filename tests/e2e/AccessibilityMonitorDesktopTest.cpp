@@ -216,7 +216,7 @@ TEST_F(AccessibilityMonitorDesktopTest, TheClickMonitorTellsLeftAndRightButtonsA
   auto& d = *desktop_;
   std::vector<platform::GlobalClick> seen;
   auto monitor = std::make_unique<platform::x11::X11GlobalClickMonitor>(d.loop, d.bus.displayName());
-  ASSERT_TRUE(monitor->start([&](const platform::GlobalClick& click) { seen.push_back(click); }));
+  ASSERT_EQ(monitor->start([&](const platform::GlobalClick& click) { seen.push_back(click); }), succeeded());
 
   Display* display = XOpenDisplay(d.bus.displayName().c_str());
   ASSERT_NE(display, nullptr);
@@ -251,7 +251,7 @@ TEST_F(AccessibilityMonitorDesktopTest, RangeBoundsOfTheEntryComeFromTheApplicat
   const auto monitor = startMonitor();
   ASSERT_TRUE(runUntil([&] { return !focused.empty(); }));
   const auto entry = focused.back().first;
-  ASSERT_TRUE(d.accessibility.setAttribute(entry, platform::AXAttribute::value, std::string("hello world")).succeeded());
+  ASSERT_TRUE(d.accessibility.setAttribute(entry, platform::AXAttribute::value, std::string("hello world")).hasValue());
 
   const auto frame = d.geometry.frameOf(entry);
   const auto bounds = d.geometry.boundsForRange({6, 5}, entry);

@@ -179,7 +179,7 @@ class AtspiAccessibilityTest : public ::testing::Test {
   }
 
   void setEntryValue(const std::string& value) {
-    ASSERT_TRUE(ax().setAttribute(entry_, AXAttribute::value, value).succeeded());
+    ASSERT_TRUE(ax().setAttribute(entry_, AXAttribute::value, value).hasValue());
     ASSERT_TRUE(runUntil([&] { return text(entry_, AXAttribute::value) == value; }));
   }
 
@@ -241,12 +241,12 @@ TEST_F(AtspiAccessibilityTest, FocusMovingToTheEntryIsAnnouncedAndAnswered) {
     if (name == AXNotification::focusedUIElementChanged) announced.push_back(element);
   });
   ASSERT_TRUE(observer);
-  ASSERT_TRUE(observer->add(application_, AXNotification::focusedUIElementChanged).succeeded());
+  ASSERT_TRUE(observer->add(application_, AXNotification::focusedUIElementChanged).hasValue());
   int announcedToDropped = 0;
   auto dropped = ax().createObserver(app().processId(), [&](const AccessibilityElement&, const std::string&) {
     ++announcedToDropped;
   });
-  ASSERT_TRUE(dropped->add(application_, AXNotification::focusedUIElementChanged).succeeded());
+  ASSERT_TRUE(dropped->add(application_, AXNotification::focusedUIElementChanged).hasValue());
   dropped.reset();
 
   ASSERT_TRUE(app().run("focus entry"));
@@ -268,19 +268,19 @@ TEST_F(AtspiAccessibilityTest, ValueWritesLandInTheEntryAndAreAnnounced) {
   auto observer = ax().createObserver(app().processId(), [&](const AccessibilityElement& element, const std::string& name) {
     announced = announced || (element == entry_ && name == AXNotification::valueChanged);
   });
-  ASSERT_TRUE(observer->add(entry_, AXNotification::valueChanged).succeeded());
+  ASSERT_TRUE(observer->add(entry_, AXNotification::valueChanged).hasValue());
 
   const std::string written = "Grüße aus 😀 Köln";
-  ASSERT_TRUE(ax().setAttribute(entry_, AXAttribute::value, written).succeeded());
+  ASSERT_TRUE(ax().setAttribute(entry_, AXAttribute::value, written).hasValue());
   EXPECT_EQ(text(entry_, AXAttribute::value), written);
   EXPECT_EQ(app().entryText(), written);
   EXPECT_TRUE(runUntil([&] { return announced; }));
 
   const auto refused = ax().setAttribute(label_, AXAttribute::value, std::string("nope"));
-  ASSERT_FALSE(refused.succeeded());
-  EXPECT_EQ(refused.error()->kind, AXErrorKind::notSettable);
+  ASSERT_FALSE(refused.hasValue());
+  EXPECT_EQ(refused.error().kind, AXErrorKind::notSettable);
   EXPECT_EQ(text(label_, AXAttribute::value), "Subject of the note");
-  EXPECT_EQ(ax().setAttribute(entry_, AXAttribute::value, 4.0).error()->kind, AXErrorKind::illegalArgument);
+  EXPECT_EQ(ax().setAttribute(entry_, AXAttribute::value, 4.0).error().kind, AXErrorKind::illegalArgument);
 }
 
 TEST_F(AtspiAccessibilityTest, SelectionAndCaretCountUtf16Units) {
@@ -315,9 +315,9 @@ TEST_F(AtspiAccessibilityTest, AnObserverThatOutlivesItsAccessibilityObjectFails
   const auto application = accessibility->applicationElement(app().processId());
   auto observer = accessibility->createObserver(app().processId(), [](const AccessibilityElement&, const std::string&) {});
   ASSERT_TRUE(observer);
-  EXPECT_TRUE(observer->add(application, AXNotification::focusedUIElementChanged).succeeded());
+  EXPECT_TRUE(observer->add(application, AXNotification::focusedUIElementChanged).hasValue());
   accessibility.reset();
-  EXPECT_FALSE(observer->add(application, AXNotification::valueChanged).succeeded());
+  EXPECT_FALSE(observer->add(application, AXNotification::valueChanged).hasValue());
   observer->remove(application, AXNotification::focusedUIElementChanged);
 }
 
@@ -371,7 +371,7 @@ TEST_F(AtspiAccessibilityTest, AttributedStringTellsTheTextAndItsFont) {
 TEST_F(AtspiAccessibilityTest, WhatAT_SPIHasNoCounterpartForIsAbsent) {
   EXPECT_FALSE(ax().attribute(application_, "AXManualAccessibility"));
   EXPECT_FALSE(ax().attribute(entry_, "AXTextMarkerForIndex"));
-  EXPECT_EQ(ax().setAttribute(application_, "AXManualAccessibility", true).error()->kind,
+  EXPECT_EQ(ax().setAttribute(application_, "AXManualAccessibility", true).error().kind,
             AXErrorKind::attributeUnsupported);
   EXPECT_FALSE(ax().attribute(AccessibilityElement{}, AXAttribute::role));
 }

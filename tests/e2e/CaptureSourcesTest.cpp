@@ -37,7 +37,7 @@ class CollectingTranscriber final : public Transcriber {
  public:
   void start(Speaker speaker, std::string /*locale*/, StartCompletion completion) override {
     startedAs = speaker;
-    completion(std::nullopt);
+    completion({});
   }
   void consume(const platform::AudioBuffer& buffer) override {
     std::lock_guard lock(mutex_);
@@ -124,19 +124,19 @@ class CaptureSourcesTest : public ::testing::Test {
   bool isPlaying(platform::SystemAudioInput& input, const std::string& application) {
     return eventually([&] {
       const auto content = input.shareableContent();
-      const auto* found = std::get_if<platform::SystemAudioContent>(&content);
-      return found != nullptr &&
-             std::find(found->applications.begin(), found->applications.end(), application) != found->applications.end();
+      if (content.failed()) return false;
+      const auto& applications = content.value().applications;
+      return std::find(applications.begin(), applications.end(), application) != applications.end();
     });
   }
 
-  std::optional<CaptureError> start(CaptureSource& source, std::shared_ptr<Transcriber> transcriber,
+  Expected<void, CaptureError> start(CaptureSource& source, std::shared_ptr<Transcriber> transcriber,
                                     std::optional<std::string> appBundleId) {
-    std::optional<std::optional<CaptureError>> answer;
+    std::optional<Expected<void, CaptureError>> answer;
     source.start(std::move(transcriber), "en-US", std::move(appBundleId),
-                 [&](std::optional<CaptureError> failure) { answer = failure; });
+                 [&](Expected<void, CaptureError> failure) { answer = failure; });
     EXPECT_TRUE(loop.runUntil([&] { return answer.has_value(); })) << "start never answered";
-    return answer.value_or(std::nullopt);
+    return answer.value_or(Expected<void, CaptureError>());
   }
 
   void stop(CaptureSource& source) {
@@ -167,7 +167,7 @@ TEST_F(CaptureSourcesTest, ScopedCaptureRecordsTheApplicationAloneIncludingAStre
 
   auto transcriber = std::make_shared<CollectingTranscriber>();
   auto capture = systemAudio(input);
-  ASSERT_EQ(start(*capture, transcriber, "meeting-player"), std::nullopt);
+  ASSERT_EQ(start(*capture, transcriber, "meeting-player"), (Expected<void, CaptureError>()));
   EXPECT_EQ(transcriber->startedAs, Speaker::others);
   EXPECT_EQ(diagnostics.lines().front(), "[sysaudio] scoped to app meeting-player\n");
   EXPECT_NEAR(loudPitch(transcriber->waitForFrames(0, std::size_t(kRate))), 440, 20)
@@ -197,7 +197,7 @@ TEST_F(CaptureSourcesTest, AMeetingApplicationRunningSilentAtStartIsStillWhatIsR
 
   auto transcriber = std::make_shared<CollectingTranscriber>();
   auto capture = systemAudio(input);
-  ASSERT_EQ(start(*capture, transcriber, "meeting-player"), std::nullopt);
+  ASSERT_EQ(start(*capture, transcriber, "meeting-player"), (Expected<void, CaptureError>()));
   EXPECT_EQ(diagnostics.lines().front(), "[sysaudio] scoped to app meeting-player\n");
   // While the application plays nothing, its recording goes on as silence: the music is not in it.
   const auto quiet = transcriber->waitForFrames(0, std::size_t(kRate));
@@ -222,7 +222,7 @@ TEST_F(CaptureSourcesTest, WithoutTheApplicationTheWholeDefaultOutputIsRecorded)
   auto capture = systemAudio(input);
   // Matching looks at every running application of the user, and other tests run stand-ins for real meeting
   // applications, so the one asked for here is one no test runs.
-  ASSERT_EQ(start(*capture, transcriber, "org.example.absent-meeting"), std::nullopt);
+  ASSERT_EQ(start(*capture, transcriber, "org.example.absent-meeting"), (Expected<void, CaptureError>()));
   EXPECT_EQ(diagnostics.lines().front(),
             "[sysaudio] whole-display capture (app org.example.absent-meeting not found)\n");
   EXPECT_NEAR(loudPitch(transcriber->waitForFrames(0, std::size_t(kRate))), 1000, 40);
@@ -233,7 +233,7 @@ TEST_F(CaptureSourcesTest, MicrophoneIsRecordedAndFollowsANewDefaultInput) {
   auto input = std::make_shared<platform::pulse::PulseAudioInput>(server.serverAddress(), "quillet-e2e");
   auto transcriber = std::make_shared<CollectingTranscriber>();
   auto mic = MicCapture::make(input, loop, *control, activity, diagnostics.sink());
-  ASSERT_EQ(start(*mic, transcriber, std::nullopt), std::nullopt);
+  ASSERT_EQ(start(*mic, transcriber, std::nullopt), (Expected<void, CaptureError>()));
   EXPECT_EQ(transcriber->startedAs, Speaker::you);
   EXPECT_EQ(diagnostics.lines().front(), "[mic] format=48000.0Hz 2ch\n");
   ASSERT_TRUE(server.play(tone(440, 1)));

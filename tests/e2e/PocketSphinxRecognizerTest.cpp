@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/audio/AudioFile.h"
+#include "tests/support/AudioFileSamples.h"
 #include "platform/fake/VirtualMainLoop.h"
 #include "platform/linux/soxr/SoxrResampler.h"
 #include "common/audio/WavFormat.h"
@@ -66,13 +66,9 @@ class PocketSphinxRecognizerTest : public ::testing::Test {
     // dither, sox converts it the same way every run.
     ASSERT_TRUE(succeeded("espeak-ng", {"-v", "en-us+f2", "-s", "150", "-w", espeakWav.string(), kSentence}));
     ASSERT_TRUE(succeeded("sox", {"-D", espeakWav.string(), "-r", "16000", "-c", "1", "-b", "16", converted.string()}));
-    auto opened = audio::AudioFile::open(converted);
-    ASSERT_TRUE(std::holds_alternative<audio::AudioFile>(opened));
-    auto read = std::get<audio::AudioFile>(opened).readRemaining();
-    ASSERT_TRUE(std::holds_alternative<audio::AudioSamples>(read));
-    for (const float sample : std::get<audio::AudioSamples>(read).channels.at(0)) {
-      speech.push_back(std::int16_t(std::lround(sample * 32768.0f)));
-    }
+    auto pcm = test::audioFilePcm16(converted);
+    ASSERT_TRUE(pcm.has_value());
+    speech = std::move(*pcm);
     recognizer = std::make_unique<PocketSphinxRecognizer>();
   }
 
@@ -220,7 +216,8 @@ TEST_F(PocketSphinxRecognizerTest, TheTranscriberTranscribesAChunkEndToEnd) {
   platform::fake::VirtualMainLoop clock;
   std::string logged;
   const dictate::VxLog log(temporary.path() / "vessio.log", clock, [&](std::string_view line) { logged.append(line); });
-  const dictate::SpeechAnalyzerTranscriber transcriber(*recognizer, soxr::SoxrResampler::factory(), log,
+  sndfile::SndfileAudioFiles files;
+  const dictate::SpeechAnalyzerTranscriber transcriber(*recognizer, files, soxr::SoxrResampler::factory(), log,
                                                        temporary.path());
   std::vector<std::uint8_t> pcm;
   for (const std::int16_t sample : speech) {
@@ -237,8 +234,8 @@ TEST_F(PocketSphinxRecognizerTest, TheTranscriberTranscribesAChunkEndToEnd) {
   for (const auto& testCase : cases) {
     SCOPED_TRACE(testCase.description);
     const auto outcome = transcriber.transcribe(testCase.wav, "en-US");
-    ASSERT_TRUE(std::holds_alternative<std::string>(outcome)) << std::get<dictate::AIFailure>(outcome).description();
-    EXPECT_GE(spokenWordsIn(std::get<std::string>(outcome)), 2u) << std::get<std::string>(outcome);
+    ASSERT_TRUE(outcome.hasValue()) << outcome.error().description();
+    EXPECT_GE(spokenWordsIn(outcome.value()), 2u) << outcome.value();
   }
   for (const auto& entry : fs::directory_iterator(temporary.path())) {
     EXPECT_FALSE(entry.path().filename().string().starts_with("ql-dictate-")) << entry.path();

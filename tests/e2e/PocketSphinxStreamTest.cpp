@@ -159,12 +159,12 @@ TEST_F(PocketSphinxStreamTest, TheStreamingTranscriberWritesChunksForYouWithIncr
                                     writer.emit(std::move(event), std::move(written));
                                   },
                                   [](std::string_view) {}});
-  std::promise<std::optional<CaptureError>> started;
-  transcriber->start(Speaker::you, "en-US", [&](std::optional<CaptureError> failure) { started.set_value(failure); });
+  std::promise<Expected<void, CaptureError>> started;
+  transcriber->start(Speaker::you, "en-US", [&](Expected<void, CaptureError> failure) { started.set_value(failure); });
   auto start = started.get_future();
   ASSERT_TRUE(loop.runUntil([&] { return start.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
                             std::chrono::seconds(60)));
-  ASSERT_FALSE(start.get());
+  ASSERT_TRUE(start.get().hasValue());
 
   feed(*transcriber, twoSentences, loop);
   bool stopped = false;
@@ -226,9 +226,9 @@ TEST_F(PocketSphinxStreamTest, TheBatchEngineWritesFinalChunksPerWindow) {
                                            written();
                                          },
                                          [](std::string_view) {}});
-  std::optional<CaptureError> failure{CaptureError{}};
-  transcriber->start(Speaker::others, "en-US", [&](std::optional<CaptureError> result) { failure = std::move(result); });
-  ASSERT_FALSE(failure);
+  Expected<void, CaptureError> failure{CaptureError{}};
+  transcriber->start(Speaker::others, "en-US", [&](Expected<void, CaptureError> result) { failure = std::move(result); });
+  ASSERT_TRUE(failure.hasValue()) << failure.error();
   feed(*transcriber, *speech, loop);
   std::promise<void> stopped;
   transcriber->stop([&] { stopped.set_value(); });

@@ -127,7 +127,7 @@ class TextInsertionDesktopTest : public ::testing::Test {
 TEST_F(TextInsertionDesktopTest, DirectWriteLandsAtTheCaretOfTheEntry) {
   const auto entry = find(desktop_->fields->processId(), "AXTextField");
   ASSERT_FALSE(entry.isNone());
-  ASSERT_TRUE(ax().setAttribute(entry, AXAttribute::value, std::string("Hello and bye")).succeeded());
+  ASSERT_TRUE(ax().setAttribute(entry, AXAttribute::value, std::string("Hello and bye")).hasValue());
   ASSERT_TRUE(desktop_->fields->run("focus entry"));
   ASSERT_TRUE(desktop_->fields->run("select entry 6 6"));
   ASSERT_TRUE(runUntil([&] {
@@ -164,7 +164,7 @@ TEST_F(TextInsertionDesktopTest, DroppedWriteIsPastedThroughXTestAndTheClipboard
 TEST_F(TextInsertionDesktopTest, CaptureReadsTheVisibleTextOfTheFocusedWindow) {
   const auto entry = find(desktop_->fields->processId(), "AXTextField");
   ASSERT_FALSE(entry.isNone());
-  ASSERT_TRUE(ax().setAttribute(entry, AXAttribute::value, std::string("Budget for May")).succeeded());
+  ASSERT_TRUE(ax().setAttribute(entry, AXAttribute::value, std::string("Budget for May")).hasValue());
   platform::fake::FakeWorkspace workspace(*desktop_->loop);
   ContextSniffer sniffer({ax(), workspace, [&] { return entry; }, [] { return std::string("org.gnome.TextEditor"); }});
 

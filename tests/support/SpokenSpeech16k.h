@@ -3,10 +3,9 @@
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <variant>
 #include <vector>
 
-#include "common/audio/AudioFile.h"
+#include "tests/support/AudioFileSamples.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/SpokenSample.h"
 
@@ -25,13 +24,9 @@ inline std::optional<std::vector<float>> spokenSpeech16k(const std::filesystem::
                                           converted.string()})) {
     return std::nullopt;
   }
-  auto opened = audio::AudioFile::open(converted);
-  if (!std::holds_alternative<audio::AudioFile>(opened)) return std::nullopt;
-  auto read = std::get<audio::AudioFile>(opened).readRemaining();
-  if (!std::holds_alternative<audio::AudioSamples>(read)) return std::nullopt;
-  auto& samples = std::get<audio::AudioSamples>(read);
-  if (samples.channels.empty()) return std::nullopt;
-  return std::move(samples.channels.front());
+  auto samples = audioFileSamples(converted);
+  if (!samples || samples->channels.empty()) return std::nullopt;
+  return std::move(samples->channels.front());
 }
 
 }  // namespace quillet::test

@@ -40,8 +40,8 @@ int main(int argumentCount, char** argumentValues) {
   int exitCode = successExitCode;
   for (int index = 0; index < count; ++index) {
     const std::string key = quillet::test::defaultsWriterKey(prefix, index);
-    if (!store.set(key, quillet::test::expectedDefaultsValue(index))) {
-      std::cerr << "quillet-defaults-writer: storing " << key << " answered false\n";
+    if (const auto stored = store.set(key, quillet::test::expectedDefaultsValue(index)); stored.failed()) {
+      std::cerr << "quillet-defaults-writer: storing " << key << " failed: " << stored.error().description() << "\n";
       exitCode = failedWriteExitCode;
     }
   }

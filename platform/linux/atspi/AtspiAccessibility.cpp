@@ -247,17 +247,17 @@ GObjectPointer<AtspiAccessible> activeWindowOf(AtspiAccessible* application) {
   return nullptr;
 }
 
-AXResult writeValue(AtspiAccessible* accessible, const AXAttributeValue& value) {
+Expected<void, AXError> writeValue(AtspiAccessible* accessible, const AXAttributeValue& value) {
   const auto* text = std::get_if<std::string>(&value);
-  if (text == nullptr) return AXResult::failure(AXErrorKind::illegalArgument, "AXValue takes text");
+  if (text == nullptr) return AXError{AXErrorKind::illegalArgument, "AXValue takes text"};
   GObjectPointer<AtspiEditableText> editable(atspi_accessible_get_editable_text_iface(accessible));
   if (!editable || !hasState(accessible, ATSPI_STATE_EDITABLE)) {
-    return AXResult::failure(AXErrorKind::notSettable, "the element's text is not editable");
+    return AXError{AXErrorKind::notSettable, "the element's text is not editable"};
   }
   CallError error;
   const gboolean written = atspi_editable_text_set_text_contents(editable.get(), text->c_str(), error.out());
-  if (!written || error.failed()) return AXResult::failure(AXErrorKind::cannotComplete, error.message());
-  return AXResult::success();
+  if (!written || error.failed()) return AXError{AXErrorKind::cannotComplete, error.message()};
+  return {};
 }
 
 // ---- Session bus ---------------------------------------------------------------------------------
@@ -655,22 +655,22 @@ class AtspiAccessibility::Implementation::Observer final : public AccessibilityO
   Observer(std::weak_ptr<Implementation> owner, std::shared_ptr<ObserverState> state)
       : owner_(std::move(owner)), state_(std::move(state)) {}
 
-  AXResult add(const AccessibilityElement& element, std::string_view notification) override {
+  Expected<void, AXError> add(const AccessibilityElement& element, std::string_view notification) override {
     if (notification != AXNotification::focusedUIElementChanged && notification != AXNotification::valueChanged) {
-      return AXResult::failure(AXErrorKind::attributeUnsupported, "unsupported notification " + std::string(notification));
+      return AXError{AXErrorKind::attributeUnsupported, "unsupported notification " + std::string(notification)};
     }
     const auto owner = owner_.lock();
-    if (!owner) return AXResult::failure(AXErrorKind::cannotComplete, "the accessibility connection has ended");
+    if (!owner) return AXError{AXErrorKind::cannotComplete, "the accessibility connection has ended"};
     const auto* reference = referenceOf(element);
     if (reference == nullptr || owner->processIdOf(reference->busName()) != state_->processId) {
-      return AXResult::failure(AXErrorKind::invalidElement, "element is not part of the observed application");
+      return AXError{AXErrorKind::invalidElement, "element is not part of the observed application"};
     }
     auto& registrations = state_->registrations;
     const auto registered = std::find_if(registrations.begin(), registrations.end(), [&](const auto& entry) {
       return entry.first == element && entry.second == notification;
     });
     if (registered == registrations.end()) registrations.emplace_back(element, std::string(notification));
-    return AXResult::success();
+    return {};
   }
 
   void remove(const AccessibilityElement& element, std::string_view notification) override {
@@ -734,17 +734,17 @@ bool AtspiAccessibility::isAttributeSettable(const AccessibilityElement& element
   return editable && hasState(accessible, ATSPI_STATE_EDITABLE);
 }
 
-AXResult AtspiAccessibility::setAttribute(const AccessibilityElement& element, std::string_view name,
+Expected<void, AXError> AtspiAccessibility::setAttribute(const AccessibilityElement& element, std::string_view name,
                                           const AXAttributeValue& value) {
   auto* accessible = implementation_->accessibleOf(element);
-  if (accessible == nullptr) return AXResult::failure(AXErrorKind::invalidElement, "no accessible element");
+  if (accessible == nullptr) return AXError{AXErrorKind::invalidElement, "no accessible element"};
   if (name == AXAttribute::selectedText) {
     const auto* text = std::get_if<std::string>(&value);
-    if (text == nullptr) return AXResult::failure(AXErrorKind::illegalArgument, "AXSelectedText takes text");
+    if (text == nullptr) return AXError{AXErrorKind::illegalArgument, "AXSelectedText takes text"};
     return implementation_->texts().replaceSelection(accessible, referenceOf(element)->key(), *text);
   }
   if (name != AXAttribute::value) {
-    return AXResult::failure(AXErrorKind::attributeUnsupported, std::string(name) + " cannot be written over AT-SPI");
+    return AXError{AXErrorKind::attributeUnsupported, std::string(name) + " cannot be written over AT-SPI"};
   }
   return writeValue(accessible, value);
 }

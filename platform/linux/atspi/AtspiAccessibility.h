@@ -32,7 +32,7 @@ class AtspiAccessibility final : public Accessibility {
   std::optional<AXAttributeValue> attribute(const AccessibilityElement& element, std::string_view name) override;
   std::vector<std::string> attributeNames(const AccessibilityElement& element) override;
   bool isAttributeSettable(const AccessibilityElement& element, std::string_view name) override;
-  AXResult setAttribute(const AccessibilityElement& element, std::string_view name,
+  Expected<void, AXError> setAttribute(const AccessibilityElement& element, std::string_view name,
                         const AXAttributeValue& value) override;
   std::optional<AXAttributeValue> parameterizedAttribute(const AccessibilityElement& element, std::string_view name,
                                                          const AXAttributeValue& parameter) override;

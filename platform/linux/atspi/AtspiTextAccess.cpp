@@ -235,14 +235,14 @@ std::optional<AXAttributedText> AtspiTextAccess::attributedStringForRange(AtspiA
   return attributed;
 }
 
-AXResult AtspiTextAccess::replaceSelection(AtspiAccessible* accessible, const std::string& key, std::string_view written) {
+Expected<void, AXError> AtspiTextAccess::replaceSelection(AtspiAccessible* accessible, const std::string& key, std::string_view written) {
   GObjectPointer<AtspiEditableText> editable(atspi_accessible_get_editable_text_iface(accessible));
   const auto text = textInterfaceOf(accessible);
   if (!editable || !text || !hasState(accessible, ATSPI_STATE_EDITABLE)) {
-    return AXResult::failure(AXErrorKind::notSettable, "the element's text is not editable");
+    return AXError{AXErrorKind::notSettable, "the element's text is not editable"};
   }
   const auto selection = selectionOf(text.get());
-  if (!selection) return AXResult::failure(AXErrorKind::cannotComplete, "the element shows no caret");
+  if (!selection) return AXError{AXErrorKind::cannotComplete, "the element shows no caret"};
 
   // The application reports each edit as an event, which libatspi may deliver before the call returns:
   // the edit is announced as expected first, and the map follows it once the call succeeded.
@@ -254,7 +254,7 @@ AXResult AtspiTextAccess::replaceSelection(AtspiAccessible* accessible, const st
                                                              static_cast<gint>(selection->end), error.out());
     if (!deleted || error.failed()) {
       forget(key);
-      return AXResult::failure(AXErrorKind::cannotComplete, error.message());
+      return AXError{AXErrorKind::cannotComplete, error.message()};
     }
     applyOwnEdit(key, deletion, {});
   }
@@ -267,7 +267,7 @@ AXResult AtspiTextAccess::replaceSelection(AtspiAccessible* accessible, const st
                                                             error.out());
   if (!inserted || error.failed()) {
     forget(key);
-    return AXResult::failure(AXErrorKind::cannotComplete, error.message());
+    return AXError{AXErrorKind::cannotComplete, error.message()};
   }
   applyOwnEdit(key, insertion, payload);
   const std::int64_t length = insertion.length;
@@ -275,7 +275,7 @@ AXResult AtspiTextAccess::replaceSelection(AtspiAccessible* accessible, const st
   // Editors move the caret along with text inserted at it, but not every one; typing always leaves it after.
   CallError caretError;
   atspi_text_set_caret_offset(text.get(), static_cast<gint>(selection->start + length), caretError.out());
-  return AXResult::success();
+  return {};
 }
 
 void AtspiTextAccess::expectOwnEdit(const std::string& key, const Edit& edit) {

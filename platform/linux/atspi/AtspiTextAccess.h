@@ -49,7 +49,7 @@ class AtspiTextAccess {
   std::optional<AXAttributedText> attributedStringForRange(AtspiAccessible* accessible, const std::string& key,
                                                            const AXTextRange& range);
   // Replaces the selection, or inserts at the caret, and puts the caret right after `text`.
-  AXResult replaceSelection(AtspiAccessible* accessible, const std::string& key, std::string_view text);
+  Expected<void, AXError> replaceSelection(AtspiAccessible* accessible, const std::string& key, std::string_view text);
 
   // The first read of a long text that is not mapped yet (the focus tracker's look at a document that
   // just took focus) starts mapping it ahead of need, a step at a time, so that the first insertion does

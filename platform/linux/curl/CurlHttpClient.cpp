@@ -186,7 +186,7 @@ bool targetsLoopback(const std::string& url) {
 }
 
 // Anything wrong with the request itself, found before any byte is sent.
-std::optional<HttpTransportError> invalidRequest(const HttpRequest& request) {
+Expected<void, HttpTransportError> checkedRequest(const HttpRequest& request) {
   if (!isToken(request.method)) return HttpTransportError{"the request's method is not a valid HTTP token"};
   for (const auto& [name, value] : request.headers) {
     if (!isToken(name) || !isSafeHeaderValue(value)) {
@@ -195,7 +195,7 @@ std::optional<HttpTransportError> invalidRequest(const HttpRequest& request) {
   }
   // curl reads a zero timeout as "wait forever"; a deadline already spent can only fail.
   if (request.timeout.count() <= 0) return HttpTransportError{"the request's timeout is not positive"};
-  return std::nullopt;
+  return {};
 }
 
 }  // namespace
@@ -334,7 +334,7 @@ HttpCall CurlHttpClient::start(HttpRequest request, Completion completion) {
   if (const CURLcode initialized = initializeLibraryOnce(); initialized != CURLE_OK) {
     return refuse(failure(initialized, nullptr, transfer->request));
   }
-  if (auto problem = invalidRequest(transfer->request)) return refuse(std::move(*problem));
+  if (auto checked = checkedRequest(transfer->request); checked.failed()) return refuse(std::move(checked).error());
   auto headerList = buildHeaderList(transfer->request);
   transfer->easy.reset(curl_easy_init());
   if (engine_->multi == nullptr || transfer->easy == nullptr || !headerList) {

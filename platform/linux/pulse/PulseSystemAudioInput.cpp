@@ -151,7 +151,7 @@ PulseSystemAudioInput::~PulseSystemAudioInput() {
   pa_threaded_mainloop_free(mainloop_);
 }
 
-std::variant<SystemAudioContent, SystemAudioFailure> PulseSystemAudioInput::shareableContent() {
+Expected<SystemAudioContent, SystemAudioFailure> PulseSystemAudioInput::shareableContent() {
   if (mainloop_ == nullptr) return SystemAudioFailure{"the system audio thread could not be started"};
   // Held only while the server is asked: reading the processes' identities needs no loop.
   std::optional<LoopLock> lock(std::in_place, mainloop_);

@@ -39,7 +39,7 @@ class PulseSystemAudioInput final : public SystemAudioInput {
   PulseSystemAudioInput(const PulseSystemAudioInput&) = delete;
   PulseSystemAudioInput& operator=(const PulseSystemAudioInput&) = delete;
 
-  std::variant<SystemAudioContent, SystemAudioFailure> shareableContent() override;
+  Expected<SystemAudioContent, SystemAudioFailure> shareableContent() override;
   Status start(const SystemAudioScope& scope, AudioFormat format, Output output,
                                    Failed failed) override;
   void stop(Stopped stopped) override;

@@ -122,7 +122,7 @@ std::optional<DefaultsValue> decodeRow(sqlite3_stmt* row) {
 // Runs a statement that returns no rows.
 SqliteOutcome runToCompletion(sqlite3* connection, sqlite3_stmt* statement) {
   const int result = sqlite3_step(statement);
-  if (result == SQLITE_DONE) return std::nullopt;
+  if (result == SQLITE_DONE) return {};
   return failureOf(connection, result);
 }
 
@@ -133,7 +133,7 @@ SqliteOutcome DefaultsTable::createIfMissing(sqlite3* connection) {
   if (!lookup) return latestFailureOf(connection);
   switch (const int result = sqlite3_step(lookup.get())) {
     case SQLITE_ROW:
-      return std::nullopt;
+      return {};
     case SQLITE_DONE:
       return execute(connection, createTableSql);
     default:
@@ -143,17 +143,15 @@ SqliteOutcome DefaultsTable::createIfMissing(sqlite3* connection) {
 
 DefaultsTable::Read DefaultsTable::read(sqlite3* connection, std::string_view key) {
   const Statement statement = prepare(connection, selectSql);
-  if (!statement) return {std::nullopt, latestFailureOf(connection)};
-  if (const int bound = bindText(statement.get(), 1, key); bound != SQLITE_OK) {
-    return {std::nullopt, failureOf(connection, bound)};
-  }
+  if (!statement) return latestFailureOf(connection);
+  if (const int bound = bindText(statement.get(), 1, key); bound != SQLITE_OK) return failureOf(connection, bound);
   switch (const int result = sqlite3_step(statement.get())) {
     case SQLITE_ROW:
-      return {decodeRow(statement.get()), std::nullopt};
+      return decodeRow(statement.get());
     case SQLITE_DONE:
-      return {std::nullopt, std::nullopt};
+      return std::optional<DefaultsValue>();
     default:
-      return {std::nullopt, failureOf(connection, result)};
+      return failureOf(connection, result);
   }
 }
 

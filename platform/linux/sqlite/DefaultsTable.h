@@ -13,10 +13,7 @@ namespace quillet::platform::sqlite {
 class DefaultsTable {
  public:
   // What a read found: the value (nothing for a missing or inconsistent row), or why it could not read.
-  struct Read {
-    std::optional<DefaultsValue> value;
-    SqliteOutcome failure;
-  };
+  using Read = Expected<std::optional<DefaultsValue>, SqliteFailure>;
 
   // Creates the table unless it is there. It looks first, because even CREATE TABLE IF NOT EXISTS
   // waits for the write lock, which the host may hold for a long time.

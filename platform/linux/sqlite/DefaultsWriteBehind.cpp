@@ -102,11 +102,11 @@ void DefaultsWriteBehind::run() {
     }
     const Batch batch = takeBatch();
     lock.unlock();
-    const SqliteOutcome failure = commit(batch.changes);
+    const SqliteOutcome committed = commit(batch.changes);
     // Heard before the changes stop waiting, so a reader finds them in one place or the other.
-    if (!failure) landed_(batch.changes);
+    if (committed.hasValue()) landed_(batch.changes);
     lock.lock();
-    settle(batch, failure);
+    settle(batch, committed);
   }
 }
 
@@ -119,8 +119,8 @@ DefaultsWriteBehind::Batch DefaultsWriteBehind::takeBatch() const {
   return batch;
 }
 
-void DefaultsWriteBehind::settle(const Batch& batch, const SqliteOutcome& failure) {
-  if (!failure) {
+void DefaultsWriteBehind::settle(const Batch& batch, const SqliteOutcome& committed) {
+  if (committed.hasValue()) {
     for (std::size_t index = 0; index < batch.changes.size(); ++index) {
       const auto found = waiting_.find(batch.changes[index].first);
       if (found != waiting_.end() && found->second.generation == batch.generations[index]) waiting_.erase(found);
@@ -136,10 +136,10 @@ void DefaultsWriteBehind::settle(const Batch& batch, const SqliteOutcome& failur
   }
   // Reported once per run of failures; the key names only, since the values can be session tokens.
   if (failedAttempts_ == 0 && !stopping_) {
-    writeDiagnostic("cannot store " + waitingKeys() + " yet: " + failure->message + "; trying again");
+    writeDiagnostic("cannot store " + waitingKeys() + " yet: " + committed.error().message + "; trying again");
   }
   ++failedAttempts_;
-  lastFailure_ = failure->message;
+  lastFailure_ = committed.error().message;
   if (stopping_) {
     retryAt_ = Clock::now() + lastAttemptPause;
   } else {
@@ -157,33 +157,33 @@ std::string DefaultsWriteBehind::waitingKeys() const {
 
 SqliteOutcome DefaultsWriteBehind::connect() {
   auto opened = openConnection(databasePath_);
-  if (auto* failure = std::get_if<SqliteFailure>(&opened)) return std::move(*failure);
-  connection_ = std::move(std::get<Connection>(opened));
+  if (opened.failed()) return std::move(opened).error();
+  connection_ = std::move(opened).value();
   sqlite3_busy_handler(connection_.get(), &DefaultsWriteBehind::waitForLock, this);
   // Readers then never block the writer. Failing here is harmless: the mode lives in the file, so another
   // process switching it at this moment switches it for us, and the rollback journal is correct anyway.
   (void)execute(connection_.get(), "PRAGMA journal_mode=WAL");
   // A write that landed must survive a power loss, which WAL only promises at FULL.
   (void)execute(connection_.get(), "PRAGMA synchronous=FULL");
-  return std::nullopt;
+  return {};
 }
 
 SqliteOutcome DefaultsWriteBehind::commit(const Changes& changes) {
   attemptDeadline_ = Clock::now() + attemptWait;
   if (!connection_) {
-    if (SqliteOutcome failure = connect()) return failure;
+    if (SqliteOutcome connected = connect(); connected.failed()) return connected;
   }
   sqlite3* connection = connection_.get();
   // The write lock is taken first, so the wait for the host happens before anything is written.
-  if (SqliteOutcome failure = execute(connection, "BEGIN IMMEDIATE")) return failure;
+  if (SqliteOutcome begun = execute(connection, "BEGIN IMMEDIATE"); begun.failed()) return begun;
   // Made again if the host dropped it; the lookup inside costs nothing once the lock is held.
-  SqliteOutcome failure = DefaultsTable::createIfMissing(connection);
-  for (auto change = changes.begin(); !failure && change != changes.end(); ++change) {
-    failure = DefaultsTable::write(connection, change->first, change->second);
+  SqliteOutcome outcome = DefaultsTable::createIfMissing(connection);
+  for (auto change = changes.begin(); outcome.hasValue() && change != changes.end(); ++change) {
+    outcome = DefaultsTable::write(connection, change->first, change->second);
   }
-  if (!failure) failure = execute(connection, "COMMIT");
-  if (failure) (void)execute(connection, "ROLLBACK");
-  return failure;
+  if (outcome.hasValue()) outcome = execute(connection, "COMMIT");
+  if (outcome.failed()) (void)execute(connection, "ROLLBACK");
+  return outcome;
 }
 
 int DefaultsWriteBehind::waitForLock(void* writer, int /*attempts*/) {

@@ -64,7 +64,7 @@ class DefaultsWriteBehind {
 
   void run();
   [[nodiscard]] Batch takeBatch() const;
-  void settle(const Batch& batch, const SqliteOutcome& failure);
+  void settle(const Batch& batch, const SqliteOutcome& committed);
   [[nodiscard]] SqliteOutcome commit(const Changes& changes);
   [[nodiscard]] SqliteOutcome connect();
   [[nodiscard]] bool landedUpTo(std::uint64_t generation) const;

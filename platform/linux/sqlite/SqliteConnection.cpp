@@ -18,7 +18,7 @@ SqliteFailure failureOf(sqlite3* connection, int code) {
 
 SqliteFailure latestFailureOf(sqlite3* connection) { return failureOf(connection, sqlite3_errcode(connection)); }
 
-std::variant<Connection, SqliteFailure> openConnection(const std::filesystem::path& databasePath) {
+Expected<Connection, SqliteFailure> openConnection(const std::filesystem::path& databasePath) {
   sqlite3* opened = nullptr;
   const int result = sqlite3_open_v2(databasePath.c_str(), &opened,
                                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
@@ -30,7 +30,7 @@ std::variant<Connection, SqliteFailure> openConnection(const std::filesystem::pa
 
 SqliteOutcome execute(sqlite3* connection, const char* sql) {
   const int result = sqlite3_exec(connection, sql, nullptr, nullptr, nullptr);
-  if (result == SQLITE_OK) return std::nullopt;
+  if (result == SQLITE_OK) return {};
   return failureOf(connection, result);
 }
 

@@ -5,7 +5,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
+
+#include "common/result/Expected.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -31,8 +32,8 @@ struct SqliteFailure {
   [[nodiscard]] bool lockedOut() const;
 };
 
-// Nothing when the call succeeded.
-using SqliteOutcome = std::optional<SqliteFailure>;
+// Success, or the failed call's code and message.
+using SqliteOutcome = Expected<void, SqliteFailure>;
 
 // The failure `code` means on `connection`.
 [[nodiscard]] SqliteFailure failureOf(sqlite3* connection, int code);
@@ -42,7 +43,7 @@ using SqliteOutcome = std::optional<SqliteFailure>;
 
 // Opens `databasePath` for reading and writing, creating it when missing. SQLite touches the file only at
 // the first statement, so this fails only when not even a handle could be made.
-[[nodiscard]] std::variant<Connection, SqliteFailure> openConnection(const std::filesystem::path& databasePath);
+[[nodiscard]] Expected<Connection, SqliteFailure> openConnection(const std::filesystem::path& databasePath);
 
 [[nodiscard]] SqliteOutcome execute(sqlite3* connection, const char* sql);
 

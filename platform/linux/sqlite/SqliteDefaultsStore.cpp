@@ -26,18 +26,19 @@ SqliteDefaultsStore::SqliteDefaultsStore(std::filesystem::path databasePath) {
     return;
   }
   auto opened = openConnection(databasePath);
-  if (const auto* failure = std::get_if<SqliteFailure>(&opened)) {
-    reportUnopened(failure->message);
+  if (opened.failed()) {
+    reportUnopened(opened.error().message);
     return;
   }
-  Connection reader = std::move(std::get<Connection>(opened));
+  Connection reader = std::move(opened).value();
   sqlite3_busy_timeout(reader.get(), callerWaitMilliseconds);
   // Readers then never block the writer. Failing here is harmless: the writer tries again on its connection.
   (void)execute(reader.get(), "PRAGMA journal_mode=WAL");
   // A table the host's lock keeps from being made now is made by the writer before its first write;
   // anything else means this is no database SQLite can use.
-  if (const SqliteOutcome failure = DefaultsTable::createIfMissing(reader.get()); failure && !failure->lockedOut()) {
-    reportUnopened(failure->message);
+  if (const SqliteOutcome created = DefaultsTable::createIfMissing(reader.get());
+      created.failed() && !created.error().lockedOut()) {
+    reportUnopened(created.error().message);
     return;
   }
   reader_ = std::move(reader);
@@ -60,21 +61,21 @@ std::optional<DefaultsValue> SqliteDefaultsStore::value(std::string_view key) co
     std::lock_guard lock(knownMutex_);
     landingsBefore = landings_;
   }
-  DefaultsTable::Read read;
+  DefaultsTable::Read read = std::optional<DefaultsValue>();
   {
     std::lock_guard lock(readerMutex_);
     read = DefaultsTable::read(reader_.get(), key);
   }
 
   std::lock_guard lock(knownMutex_);
-  if (!read.failure) {
-    if (landings_ == landingsBefore) known_.insert_or_assign(std::string(key), read.value);
+  if (read.hasValue()) {
+    if (landings_ == landingsBefore) known_.insert_or_assign(std::string(key), read.value());
     readsFailing_ = false;
-    return read.value;
+    return read.value();
   }
   // Reported once per run of failures: a locked database would otherwise fill the log with every read.
   if (!readsFailing_) {
-    writeDiagnostic("cannot read \"" + std::string(key) + "\" now: " + read.failure->message +
+    writeDiagnostic("cannot read \"" + std::string(key) + "\" now: " + read.error().message +
                     "; answering the last value known");
     readsFailing_ = true;
   }
@@ -83,29 +84,29 @@ std::optional<DefaultsValue> SqliteDefaultsStore::value(std::string_view key) co
   return std::nullopt;
 }
 
-bool SqliteDefaultsStore::set(std::string_view key, const DefaultsValue& value) {
+Status SqliteDefaultsStore::set(std::string_view key, const DefaultsValue& value) {
   return setMany(DefaultsEntries{{std::string(key), value}});
 }
 
-bool SqliteDefaultsStore::setMany(const DefaultsEntries& entries) {
+Status SqliteDefaultsStore::setMany(const DefaultsEntries& entries) {
   DefaultsWriteBehind::Changes changes;
   for (const auto& [key, value] : entries) {
-    if (!storable(key, value)) return false;
+    if (auto checked = storable(key, value); checked.failed()) return checked;
     changes.emplace_back(key, value);
   }
   return accept(std::move(changes));
 }
 
-bool SqliteDefaultsStore::remove(std::string_view key) {
+Status SqliteDefaultsStore::remove(std::string_view key) {
   return accept(DefaultsWriteBehind::Changes{{std::string(key), std::nullopt}});
 }
 
 bool SqliteDefaultsStore::flush(std::chrono::milliseconds bound) { return !writer_ || writer_->flush(bound); }
 
-bool SqliteDefaultsStore::accept(DefaultsWriteBehind::Changes changes) {
-  if (!writer_) return false;
+Status SqliteDefaultsStore::accept(DefaultsWriteBehind::Changes changes) {
+  if (!writer_) return Error("the settings database could not be opened");
   writer_->enqueue(std::move(changes));
-  return true;
+  return succeeded();
 }
 
 void SqliteDefaultsStore::remember(const DefaultsWriteBehind::Changes& landed) {
@@ -114,13 +115,14 @@ void SqliteDefaultsStore::remember(const DefaultsWriteBehind::Changes& landed) {
   ++landings_;
 }
 
-bool SqliteDefaultsStore::storable(std::string_view key, const DefaultsValue& value) {
+Status SqliteDefaultsStore::storable(std::string_view key, const DefaultsValue& value) {
   // SQLite turns NaN into NULL, so storing it would be accepted and then read back as nothing.
   if (const auto* number = std::get_if<double>(&value); number != nullptr && std::isnan(*number)) {
-    writeDiagnostic("cannot store \"" + std::string(key) + "\": NaN is not storable");
-    return false;
+    Error refusal("cannot store \"" + std::string(key) + "\": NaN is not storable");
+    writeDiagnostic(refusal.description());
+    return refusal;
   }
-  return true;
+  return succeeded();
 }
 
 }  // namespace quillet::platform::sqlite

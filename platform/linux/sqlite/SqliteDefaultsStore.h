@@ -34,17 +34,17 @@ class SqliteDefaultsStore final : public DefaultsStore {
   [[nodiscard]] static std::filesystem::path defaultPath(const Paths& paths);
 
   [[nodiscard]] std::optional<DefaultsValue> value(std::string_view key) const override;
-  bool set(std::string_view key, const DefaultsValue& value) override;
-  bool setMany(const DefaultsEntries& entries) override;
-  bool remove(std::string_view key) override;
+  Status set(std::string_view key, const DefaultsValue& value) override;
+  Status setMany(const DefaultsEntries& entries) override;
+  Status remove(std::string_view key) override;
 
   // Waits up to `bound` for every write accepted so far to be in the database; answers whether it is.
   bool flush(std::chrono::milliseconds bound);
 
  private:
-  bool accept(DefaultsWriteBehind::Changes changes);
+  Status accept(DefaultsWriteBehind::Changes changes);
   void remember(const DefaultsWriteBehind::Changes& landed);
-  [[nodiscard]] static bool storable(std::string_view key, const DefaultsValue& value);
+  [[nodiscard]] static Status storable(std::string_view key, const DefaultsValue& value);
 
   // The callers' own connection; held across each statement so the message read after a failure is its own.
   mutable std::mutex readerMutex_;

@@ -39,17 +39,18 @@ X11GlobalClickMonitor::~X11GlobalClickMonitor() {
   }
 }
 
-bool X11GlobalClickMonitor::start(Handler handler) {
-  if (display_ != nullptr) return false;
+// Spelled out: Xlib defines Status as a macro.
+Expected<void> X11GlobalClickMonitor::start(Handler handler) {
+  if (display_ != nullptr) return Error("the click monitor is already started");
   display_ = XOpenDisplay(displayName_.empty() ? nullptr : displayName_.c_str());
-  if (display_ == nullptr) return false;
+  if (display_ == nullptr) return Error("cannot open the X display");
   int firstEvent = 0;
   int firstError = 0;
   int major = 2;
   int minor = 1;  // raw events reach root-window listeners from 2.1 on, whoever grabs the pointer
   if (!XQueryExtension(display_, "XInputExtension", &inputOpcode_, &firstEvent, &firstError) ||
       XIQueryVersion(display_, &major, &minor) != Success) {
-    return false;
+    return Error("the X server has no XInput 2.1");
   }
   unsigned char maskBits[XIMaskLen(XI_LASTEVENT)] = {};
   XISetMask(maskBits, XI_RawButtonPress);
@@ -59,12 +60,12 @@ bool X11GlobalClickMonitor::start(Handler handler) {
   XSync(display_, False);
 
   int wakePipe[2];
-  if (::pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+  if (::pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) return Error("cannot create the wake-up pipe");
   wakeReadEnd_ = wakePipe[0];
   wakeWriteEnd_ = wakePipe[1];
   handler_ = std::make_shared<Handler>(std::move(handler));
   thread_ = std::thread([this] { run(); });
-  return true;
+  return succeeded();
 }
 
 void X11GlobalClickMonitor::run() {

@@ -27,7 +27,7 @@ class X11GlobalClickMonitor final : public GlobalClickMonitor {
   X11GlobalClickMonitor& operator=(const X11GlobalClickMonitor&) = delete;
 
   // False without a display or without XInput 2.1 on the server.
-  bool start(Handler handler) override;
+  Status start(Handler handler) override;
 
  private:
   void run();

@@ -55,11 +55,13 @@ XdgUrlOpener::XdgUrlOpener()
 XdgUrlOpener::XdgUrlOpener(std::vector<Command> soundSettingsCandidates)
     : soundSettingsCandidates_(std::move(soundSettingsCandidates)) {}
 
-bool XdgUrlOpener::openSoundSettings() {
+Status XdgUrlOpener::openSoundSettings() {
   for (const auto& command : soundSettingsCandidates_) {
-    if (!command.empty() && onPath(command.front())) return launch(command);
+    if (command.empty() || !onPath(command.front())) continue;
+    if (!launch(command)) return Error(command.front() + " could not be started");
+    return succeeded();
   }
-  return false;
+  return Error("no sound settings program is installed");
 }
 
 }  // namespace quillet::platform::xdg

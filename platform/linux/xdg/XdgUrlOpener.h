@@ -16,7 +16,7 @@ class XdgUrlOpener final : public UrlOpener {
   XdgUrlOpener();
   explicit XdgUrlOpener(std::vector<Command> soundSettingsCandidates);
 
-  bool openSoundSettings() override;
+  Status openSoundSettings() override;
 
  private:
   std::vector<Command> soundSettingsCandidates_;

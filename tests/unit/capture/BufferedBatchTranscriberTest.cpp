@@ -135,9 +135,9 @@ class BatchHarness {
   }
 
   static void start(BufferedBatchTranscriber& transcriber) {
-    std::optional<CaptureError> failure{CaptureError{}};
-    transcriber.start(Speaker::you, "en-US", [&](std::optional<CaptureError> result) { failure = std::move(result); });
-    ASSERT_FALSE(failure) << failure->description();
+    Expected<void, CaptureError> failure{CaptureError{}};
+    transcriber.start(Speaker::you, "en-US", [&](Expected<void, CaptureError> result) { failure = std::move(result); });
+    ASSERT_TRUE(failure.hasValue()) << failure.error().description();
   }
 
   // Feeds `milliseconds` of 16 kHz audio at `level` in 100 ms buffers, each arriving 100 ms after the last.
@@ -253,10 +253,10 @@ TEST(BufferedBatchTranscriberTest, StartFailsWithoutTheLocalesModel) {
   BatchHarness harness;
   harness.recognizer.locales = {"en-GB"};
   auto transcriber = harness.make();
-  std::optional<CaptureError> failure;
-  transcriber->start(Speaker::others, "en-US", [&](std::optional<CaptureError> result) { failure = std::move(result); });
-  ASSERT_TRUE(failure);
-  EXPECT_EQ(failure->description(), "no speech model is installed for en-US; install the scripted model en-US");
+  Expected<void, CaptureError> failure;
+  transcriber->start(Speaker::others, "en-US", [&](Expected<void, CaptureError> result) { failure = std::move(result); });
+  ASSERT_TRUE(failure.failed());
+  EXPECT_EQ(failure.error().description(), "no speech model is installed for en-US; install the scripted model en-US");
 }
 
 }  // namespace

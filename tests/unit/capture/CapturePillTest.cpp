@@ -130,7 +130,9 @@ TEST(CapturePillTest, ShowPlacesThePillFromWhatWasRememberedOrCentresIt) {
   for (const auto& testCase : cases) {
     SCOPED_TRACE(testCase.situation);
     PillFixture fixture;
-    if (testCase.remembered) fixture.defaults.set(PillPlacement::kDefaultsKey, *testCase.remembered);
+    if (testCase.remembered) {
+      ASSERT_EQ(fixture.defaults.set(PillPlacement::kDefaultsKey, *testCase.remembered), succeeded());
+    }
     fixture.panel.show();
     EXPECT_EQ(fixture.window.at, testCase.expected);
     EXPECT_TRUE(fixture.window.visible);
@@ -147,7 +149,7 @@ TEST(CapturePillTest, HideRemembersWhereThePillWasUnlessInTheCornerOrWithoutAScr
 
   // The next capture, in this process or another, shows it there.
   PillFixture later;
-  later.defaults.set(PillPlacement::kDefaultsKey, *fixture.remembered());
+  ASSERT_EQ(later.defaults.set(PillPlacement::kDefaultsKey, *fixture.remembered()), succeeded());
   later.panel.show();
   EXPECT_EQ(later.window.at, (PillOrigin{812.25, 300}));
 

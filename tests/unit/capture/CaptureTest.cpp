@@ -19,7 +19,7 @@ using nlohmann::json;
 // A source whose start answers as scripted (at once, or when the test says) and whose stop may hang.
 class ScriptedSource final : public CaptureSource {
  public:
-  std::optional<CaptureError> startFailure;
+  Expected<void, CaptureError> startFailure;
   bool holdStart = false;
   bool stopHangs = false;
 
@@ -53,7 +53,7 @@ class ScriptedSource final : public CaptureSource {
 class NamedTranscriber final : public Transcriber {
  public:
   explicit NamedTranscriber(std::string given) : name(std::move(given)) {}
-  void start(Speaker, std::string, StartCompletion completion) override { completion(std::nullopt); }
+  void start(Speaker, std::string, StartCompletion completion) override { completion({}); }
   void consume(const platform::AudioBuffer&) override {}
   void stop(StopCompletion completion) override { completion(); }
   std::string name;
@@ -267,7 +267,7 @@ TEST(CaptureTest, StopDuringAStartLeavesTheRestOfThatStartUndone) {
   EXPECT_EQ(fixture.microphones[0]->stops, 1);
 
   // The microphone's start answers late: the stopped capture's system audio is not started after all.
-  fixture.microphones[0]->heldStart(std::nullopt);
+  fixture.microphones[0]->heldStart({});
   ASSERT_TRUE(fixture.loop.runUntil([&] { return startDone; }));
   EXPECT_EQ(fixture.systemAudios[0]->starts, 0);
   EXPECT_FALSE(fixture.pill.visible);
@@ -363,10 +363,10 @@ TEST(TranscriberFactoryTest, EngineVariableChoosesTheVariantAndWhatReadyAnnounce
 
 TEST(TranscriberFactoryTest, VariantMissingFromTheBuildFailsItsStartSayingWhatToDo) {
   TranscriberFactory factory([](const char*) { return std::optional<std::string>(); }, {});
-  std::optional<CaptureError> failure;
-  factory.make({})->start(Speaker::you, "en-US", [&](std::optional<CaptureError> error) { failure = error; });
-  ASSERT_TRUE(failure.has_value());
-  EXPECT_NE(failure->description().find("QL_CAPTURE_ENGINE=whisper"), std::string::npos) << failure->description();
+  Expected<void, CaptureError> failure;
+  factory.make({})->start(Speaker::you, "en-US", [&](Expected<void, CaptureError> error) { failure = error; });
+  ASSERT_TRUE(failure.failed());
+  EXPECT_NE(failure.error().description().find("QL_CAPTURE_ENGINE=whisper"), std::string::npos) << failure.error().description();
   EXPECT_TRUE(factory.capabilities("Linux").supportedLocales.empty()) << "no locales without a recogniser";
 }
 

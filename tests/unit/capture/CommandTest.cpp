@@ -58,8 +58,8 @@ TEST(CommandTest, DecodesValidLinesWithDefaults) {
   for (const auto& testCase : cases) {
     SCOPED_TRACE(testCase.name);
     const auto decoded = Command::decode(testCase.line);
-    ASSERT_TRUE(std::holds_alternative<Command>(decoded)) << std::get<CommandRejection>(decoded).description;
-    EXPECT_EQ(std::get<Command>(decoded), testCase.expected);
+    ASSERT_TRUE(decoded.hasValue()) << decoded.error().description;
+    EXPECT_EQ(decoded.value(), testCase.expected);
   }
 }
 
@@ -94,8 +94,8 @@ TEST(CommandTest, RejectsLinesThatAreNotCommands) {
   for (const auto& testCase : cases) {
     SCOPED_TRACE(testCase.name);
     const auto decoded = Command::decode(testCase.line);
-    ASSERT_TRUE(std::holds_alternative<CommandRejection>(decoded));
-    const std::string& description = std::get<CommandRejection>(decoded).description;
+    ASSERT_TRUE(decoded.failed());
+    const std::string& description = decoded.error().description;
     EXPECT_NE(description.find(testCase.expectedInDescription), std::string::npos) << description;
     // The description ends up in an event, which only carries well-formed text.
     EXPECT_TRUE(text::isValidUTF8(description)) << description;

@@ -71,9 +71,9 @@ class LegacyHarness {
                                                          chunks.writer(), diagnostics.sink(), testing::runAtOnce});
   }
 
-  static std::optional<CaptureError> start(LegacyTranscriber& transcriber, const std::string& locale = "en-US") {
-    std::optional<CaptureError> failure{CaptureError{"unset", -1, "start never completed"}};
-    transcriber.start(Speaker::others, locale, [&](std::optional<CaptureError> result) { failure = std::move(result); });
+  static Expected<void, CaptureError> start(LegacyTranscriber& transcriber, const std::string& locale = "en-US") {
+    Expected<void, CaptureError> failure{CaptureError{"unset", -1, "start never completed"}};
+    transcriber.start(Speaker::others, locale, [&](Expected<void, CaptureError> result) { failure = std::move(result); });
     return failure;
   }
 
@@ -86,7 +86,7 @@ class LegacyHarness {
 TEST(LegacyTranscriberTest, ChunksStartAtZeroAndEndAtTheirArrival) {
   LegacyHarness harness;
   auto transcriber = harness.make();
-  ASSERT_FALSE(LegacyHarness::start(*transcriber));
+  ASSERT_TRUE(LegacyHarness::start(*transcriber).hasValue());
   transcriber->consume(TestAudio::mono16k(100, 0.25f).buffer());
   EXPECT_EQ(harness.recognizer.streams().at(0)->pushed().size(), 1600u);
 
@@ -107,7 +107,7 @@ TEST(LegacyTranscriberTest, StopTakesResultsForTwoHundredMillisecondsThenCancels
   LegacyHarness harness;
   harness.recognizer.streamsAnswerFinish = false;
   auto transcriber = harness.make();
-  ASSERT_FALSE(LegacyHarness::start(*transcriber));
+  ASSERT_TRUE(LegacyHarness::start(*transcriber).hasValue());
   const auto stream = harness.recognizer.streams().at(0);
   stream->deliver({"hello", true, std::nullopt});
 
@@ -129,7 +129,7 @@ TEST(LegacyTranscriberTest, ResultsAfterTheWaitAreDropped) {
   LegacyHarness harness;
   harness.recognizer.streamsAnswerFinish = false;
   auto transcriber = harness.make();
-  ASSERT_FALSE(LegacyHarness::start(*transcriber));
+  ASSERT_TRUE(LegacyHarness::start(*transcriber).hasValue());
   const auto stream = harness.recognizer.streams().at(0);
   bool stopped = false;
   transcriber->stop([&] { stopped = true; });
@@ -145,16 +145,16 @@ TEST(LegacyTranscriberTest, StartFailsWithTheRecognisersCodes) {
     LegacyHarness harness;
     auto transcriber = harness.make();
     const auto failure = LegacyHarness::start(*transcriber, "xx-YY");
-    ASSERT_TRUE(failure);
-    EXPECT_EQ(*failure, CaptureError::recognizerUnsupportedLocale("xx-YY"));
+    ASSERT_TRUE(failure.failed());
+    EXPECT_EQ(failure.error(), CaptureError::recognizerUnsupportedLocale("xx-YY"));
   }
   {
     LegacyHarness harness;
     harness.recognizer.streamFailure = Error("no decoder");
     auto transcriber = harness.make();
     const auto failure = LegacyHarness::start(*transcriber);
-    ASSERT_TRUE(failure);
-    EXPECT_EQ(*failure, CaptureError::recognizerUnavailable());
+    ASSERT_TRUE(failure.failed());
+    EXPECT_EQ(failure.error(), CaptureError::recognizerUnavailable());
   }
 }
 

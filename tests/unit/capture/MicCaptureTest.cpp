@@ -23,12 +23,12 @@ class MicCaptureTest : public ::testing::Test {
   MicCaptureTest() { input->accessAnswer = true; }
 
   // Starts the source and runs the main loop until its start has answered.
-  std::optional<CaptureError> start() {
-    std::optional<std::optional<CaptureError>> answer;
-    mic->start(transcriber, "fr-FR", std::nullopt, [&](std::optional<CaptureError> failure) { answer = failure; });
+  Expected<void, CaptureError> start() {
+    std::optional<Expected<void, CaptureError>> answer;
+    mic->start(transcriber, "fr-FR", std::nullopt, [&](Expected<void, CaptureError> failure) { answer = failure; });
     loop.runPending();
     EXPECT_TRUE(answer.has_value()) << "start never answered";
-    return answer.value_or(std::nullopt);
+    return answer.value_or(Expected<void, CaptureError>());
   }
 
   bool stop() {
@@ -48,7 +48,7 @@ class MicCaptureTest : public ::testing::Test {
 };
 
 TEST_F(MicCaptureTest, StartAsksForAccessStartsTheTranscriberAsYouThenRecordsInBuffersOf4096Frames) {
-  EXPECT_EQ(start(), std::nullopt);
+  EXPECT_TRUE(start().hasValue());
   EXPECT_EQ(input->accessRequestCount, 1);
   EXPECT_EQ(transcriber->startedAs, std::make_pair(Speaker::you, std::string("fr-FR")));
   EXPECT_TRUE(input->running);
@@ -60,7 +60,7 @@ TEST_F(MicCaptureTest, StartAsksForAccessStartsTheTranscriberAsYouThenRecordsInB
 
 TEST_F(MicCaptureTest, FormatLineShowsTheRateAsADecimalNumberAndTheChannels) {
   input->format = platform::AudioFormat{44100, 2};
-  ASSERT_EQ(start(), std::nullopt);
+  ASSERT_EQ(start(), (Expected<void, CaptureError>()));
   EXPECT_EQ(diagnostics.lines(), std::vector<std::string>{"[mic] format=44100.0Hz 2ch\n"});
 }
 
@@ -78,8 +78,8 @@ TEST_F(MicCaptureTest, RefusedAccessFailsWithoutStartingAnythingAndItsStopLeaves
 
 TEST_F(MicCaptureTest, StopWhileTheTranscriberStartsStopsItAndTheMicrophoneNeverOpens) {
   transcriber->holdStart = true;
-  std::optional<std::optional<CaptureError>> answer;
-  mic->start(transcriber, "fr-FR", std::nullopt, [&](std::optional<CaptureError> failure) { answer = failure; });
+  std::optional<Expected<void, CaptureError>> answer;
+  mic->start(transcriber, "fr-FR", std::nullopt, [&](Expected<void, CaptureError> failure) { answer = failure; });
   loop.runPending();
   ASSERT_TRUE(transcriber->heldStart) << "the transcriber was never asked to start";
 
@@ -87,11 +87,11 @@ TEST_F(MicCaptureTest, StopWhileTheTranscriberStartsStopsItAndTheMicrophoneNever
   EXPECT_EQ(transcriber->stops, 1);
 
   // The transcriber's start comes back after the stop: nothing opens, and the start reports why.
-  transcriber->heldStart(std::nullopt);
+  transcriber->heldStart({});
   loop.runPending();
   ASSERT_TRUE(answer.has_value());
-  ASSERT_TRUE(answer->has_value());
-  EXPECT_EQ((*answer)->description(), "the capture stopped before the microphone started");
+  ASSERT_TRUE(answer.has_value() && answer->failed());
+  EXPECT_EQ(answer->error().description(), "the capture stopped before the microphone started");
   EXPECT_EQ(input->startCount, 0);
   EXPECT_FALSE(input->tapInstalled());
   EXPECT_FALSE(mic->isRunning());
@@ -100,14 +100,14 @@ TEST_F(MicCaptureTest, StopWhileTheTranscriberStartsStopsItAndTheMicrophoneNever
 
 TEST_F(MicCaptureTest, AccessAnsweredLaterFromAnotherThreadContinuesOnTheMainLoop) {
   input->accessAnswer.reset();
-  std::optional<std::optional<CaptureError>> answer;
-  mic->start(transcriber, "en-US", std::nullopt, [&](std::optional<CaptureError> failure) { answer = failure; });
+  std::optional<Expected<void, CaptureError>> answer;
+  mic->start(transcriber, "en-US", std::nullopt, [&](Expected<void, CaptureError> failure) { answer = failure; });
   loop.runPending();
   EXPECT_FALSE(answer.has_value());
   std::thread([this] { input->answerAccessRequest(true); }).join();
   loop.runPending();
   ASSERT_TRUE(answer.has_value());
-  EXPECT_EQ(*answer, std::nullopt);
+  EXPECT_TRUE(answer->hasValue());
   EXPECT_TRUE(input->running);
 }
 
@@ -130,7 +130,7 @@ TEST_F(MicCaptureTest, InputStartFailureIsTheStartsFailureAndLeavesNoTranscriber
 }
 
 TEST_F(MicCaptureTest, BuffersReachTheTranscriberAndOnlySpeechFromTheFloorUpCountsAsHeard) {
-  ASSERT_EQ(start(), std::nullopt);
+  ASSERT_EQ(start(), (Expected<void, CaptureError>()));
   static const struct {
     float level;
     bool heard;
@@ -146,7 +146,7 @@ TEST_F(MicCaptureTest, BuffersReachTheTranscriberAndOnlySpeechFromTheFloorUpCoun
 }
 
 TEST_F(MicCaptureTest, WhilePausedNothingReachesTheTranscriberYetTheCaptureCountsAsHeard) {
-  ASSERT_EQ(start(), std::nullopt);
+  ASSERT_EQ(start(), (Expected<void, CaptureError>()));
   control->set(true);
   loop.advance(10);
   input->deliverConstant(0.0F, 1, 4096);
@@ -159,14 +159,14 @@ TEST_F(MicCaptureTest, WhilePausedNothingReachesTheTranscriberYetTheCaptureCount
 
 TEST_F(MicCaptureTest, WorksWithoutASharedActivity) {
   auto alone = MicCapture::make(input, loop, *control, nullptr, diagnostics.sink());
-  alone->start(transcriber, "en-US", std::nullopt, [](const std::optional<CaptureError>&) {});
+  alone->start(transcriber, "en-US", std::nullopt, [](const Expected<void, CaptureError>&) {});
   loop.runPending();
   input->deliverConstant(0.5F, 4096.0 / 48000, 4096);
   EXPECT_EQ(transcriber->frames, 4096U);
 }
 
 TEST_F(MicCaptureTest, StopRemovesTheTapStopsTheInputAndTheTranscriberOnceThenAnswers) {
-  ASSERT_EQ(start(), std::nullopt);
+  ASSERT_EQ(start(), (Expected<void, CaptureError>()));
   EXPECT_TRUE(stop());
   EXPECT_FALSE(input->tapInstalled());
   EXPECT_FALSE(input->running);
@@ -213,7 +213,7 @@ TEST_F(MicCaptureTest, ConfigurationChangeRestartsWithTheNewFormatTryingThreeTim
     auto caseTranscriber = std::make_shared<ScriptedTranscriber>();
     CollectedLines lines;
     auto source = MicCapture::make(caseInput, caseLoop, *control, activity, lines.sink());
-    source->start(caseTranscriber, "en-US", std::nullopt, [](const std::optional<CaptureError>&) {});
+    source->start(caseTranscriber, "en-US", std::nullopt, [](const Expected<void, CaptureError>&) {});
     caseLoop.runPending();
     ASSERT_EQ(caseInput->startCount, 1);
 
@@ -244,7 +244,7 @@ TEST_F(MicCaptureTest, ConfigurationChangeRestartsWithTheNewFormatTryingThreeTim
 }
 
 TEST_F(MicCaptureTest, StopDuringTheRestartAttemptsCancelsTheRemainingOnes) {
-  ASSERT_EQ(start(), std::nullopt);
+  ASSERT_EQ(start(), (Expected<void, CaptureError>()));
   input->nextStartResults = {Error("busy"), std::nullopt};
   input->changeConfiguration();
   loop.runPending();
@@ -256,7 +256,7 @@ TEST_F(MicCaptureTest, StopDuringTheRestartAttemptsCancelsTheRemainingOnes) {
 }
 
 TEST_F(MicCaptureTest, AConfigurationChangeAfterStopIsIgnored) {
-  ASSERT_EQ(start(), std::nullopt);
+  ASSERT_EQ(start(), (Expected<void, CaptureError>()));
   EXPECT_TRUE(stop());
   input->changeConfiguration();
   loop.advance(1);
@@ -265,7 +265,7 @@ TEST_F(MicCaptureTest, AConfigurationChangeAfterStopIsIgnored) {
 }
 
 TEST_F(MicCaptureTest, ASecondChangeDuringTheAttemptsStartsTheAttemptsAfresh) {
-  ASSERT_EQ(start(), std::nullopt);
+  ASSERT_EQ(start(), (Expected<void, CaptureError>()));
   input->nextStartResults = {Error("busy"), std::nullopt};
   input->changeConfiguration();
   loop.runPending();

@@ -35,11 +35,11 @@ class HeldChecks {
 
 struct Outcome {
   bool completed = false;
-  std::optional<CaptureError> failure;
+  Expected<void, CaptureError> failure;
 };
 
 ModelInstallLock::Completion recordInto(Outcome& outcome) {
-  return [&outcome](std::optional<CaptureError> failure) {
+  return [&outcome](Expected<void, CaptureError> failure) {
     outcome.completed = true;
     outcome.failure = std::move(failure);
   };
@@ -83,7 +83,7 @@ TEST(ModelInstallLockTest, TwoSpeakersStartingTogetherShareOneCheck) {
     EXPECT_EQ(recognizer.installedLocalesCalls(), 1);
     EXPECT_EQ(diagnostics.lines(), testCase.lines);
     ASSERT_TRUE(you.completed && others.completed);
-    EXPECT_EQ(you.failure.has_value(), testCase.fails);
+    EXPECT_EQ(you.failure.failed(), testCase.fails);
     EXPECT_EQ(others.failure, you.failure);
   }
 }
@@ -102,20 +102,20 @@ TEST(ModelInstallLockTest, AnInstalledLocaleIsCachedAndAMissingOneCheckedAgain) 
   lock.ensureInstalled("en-US", "others", recordInto(second));
   EXPECT_EQ(checks.count(), 0u) << "a cached locale needs no check";
   EXPECT_TRUE(second.completed);
-  EXPECT_FALSE(second.failure);
+  EXPECT_TRUE(second.failure.hasValue());
   EXPECT_EQ(diagnostics.lines().back(), "[transcriber:others] model already installed for en-US (cached)\n");
 
   // A missing model may be installed by the user between two captures, so a failure is not remembered.
   Outcome missing;
   lock.ensureInstalled("de-DE", "you", recordInto(missing));
   checks.runAll();
-  ASSERT_TRUE(missing.failure);
+  ASSERT_TRUE(missing.failure.failed());
   recognizer.locales.push_back("de-DE");
   Outcome installedSince;
   lock.ensureInstalled("de-DE", "you", recordInto(installedSince));
   checks.runAll();
   EXPECT_TRUE(installedSince.completed);
-  EXPECT_FALSE(installedSince.failure);
+  EXPECT_TRUE(installedSince.failure.hasValue());
   EXPECT_EQ(recognizer.installedLocalesCalls(), 3);
 }
 

@@ -44,10 +44,10 @@ class ModernHarness {
   }
 
   // Starts `transcriber` and answers its failure, if any.
-  static std::optional<CaptureError> start(ModernTranscriber& transcriber, Speaker speaker = Speaker::you,
+  static Expected<void, CaptureError> start(ModernTranscriber& transcriber, Speaker speaker = Speaker::you,
                                            const std::string& locale = "en-US") {
-    std::optional<CaptureError> failure{CaptureError{"unset", -1, "start never completed"}};
-    transcriber.start(speaker, locale, [&](std::optional<CaptureError> result) { failure = std::move(result); });
+    Expected<void, CaptureError> failure{CaptureError{"unset", -1, "start never completed"}};
+    transcriber.start(speaker, locale, [&](Expected<void, CaptureError> result) { failure = std::move(result); });
     return failure;
   }
 
@@ -82,7 +82,7 @@ class ModernHarness {
 TEST(ModernTranscriberTest, ResultsBecomeChunksInOrderWithTheirOwnTimes) {
   ModernHarness harness;
   auto transcriber = harness.make();
-  ASSERT_FALSE(ModernHarness::start(*transcriber, Speaker::others));
+  ASSERT_TRUE(ModernHarness::start(*transcriber, Speaker::others).hasValue());
   transcriber->consume(TestAudio::mono16k(100, 0.1f).buffer());
 
   const auto stream = harness.stream();
@@ -114,7 +114,7 @@ TEST(ModernTranscriberTest, RangesConvertToTruncatedMilliseconds) {
     SCOPED_TRACE(testCase.description);
     ModernHarness harness;
     auto transcriber = harness.make();
-    ASSERT_FALSE(ModernHarness::start(*transcriber));
+    ASSERT_TRUE(ModernHarness::start(*transcriber).hasValue());
     harness.stream()->deliver(result("words", true, testCase.start, testCase.duration));
     harness.stopAndWait(*transcriber);
     const auto chunks = harness.chunks.chunks();
@@ -129,7 +129,7 @@ TEST(ModernTranscriberTest, RangesConvertToTruncatedMilliseconds) {
 TEST(ModernTranscriberTest, BlankResultsAndResultsWithoutRangeGiveNoChunk) {
   ModernHarness harness;
   auto transcriber = harness.make();
-  ASSERT_FALSE(ModernHarness::start(*transcriber));
+  ASSERT_TRUE(ModernHarness::start(*transcriber).hasValue());
   const auto stream = harness.stream();
   stream->deliver(result("   ", false, 0, 1));
   stream->deliver(result("\n\t ", true, 0, 1));
@@ -144,7 +144,7 @@ TEST(ModernTranscriberTest, ConvertsEachFormatWithItsOwnConverterAndNeverBeforeS
   ModernHarness harness;
   auto transcriber = harness.make();
   transcriber->consume(TestAudio::mono16k(100, 0.5f).buffer());  // before start: dropped
-  ASSERT_FALSE(ModernHarness::start(*transcriber));
+  ASSERT_TRUE(ModernHarness::start(*transcriber).hasValue());
   // 48 kHz stereo, 16 kHz mono, then 48 kHz stereo again: the first converter is found again by its key.
   transcriber->consume(TestAudio::constant(48000, 4800, {0.5f, 0.5f}).buffer());
   transcriber->consume(TestAudio::mono16k(100, 0.25f).buffer());
@@ -166,7 +166,7 @@ TEST(ModernTranscriberTest, ConvertsEachFormatWithItsOwnConverterAndNeverBeforeS
 TEST(ModernTranscriberTest, BuffersNoConverterCanTakeAreDroppedWithALine) {
   ModernHarness harness;
   auto transcriber = harness.make();
-  ASSERT_FALSE(ModernHarness::start(*transcriber));
+  ASSERT_TRUE(ModernHarness::start(*transcriber).hasValue());
   transcriber->consume(TestAudio::constant(0, 100, {0.5f}).buffer());
   transcriber->consume(TestAudio::constant(0, 100, {0.5f}).buffer());
   EXPECT_THAT(harness.stream()->pushed(), IsEmpty());
@@ -179,7 +179,7 @@ TEST(ModernTranscriberTest, StopPublishesTheFinalResultsBeforeItCompletes) {
   ModernHarness harness;
   harness.recognizer.streamFinishResults = {result("the last words", true, 3.0, 1.5)};
   auto transcriber = harness.make();
-  ASSERT_FALSE(ModernHarness::start(*transcriber));
+  ASSERT_TRUE(ModernHarness::start(*transcriber).hasValue());
   harness.stopAndWait(*transcriber);
   EXPECT_EQ(harness.chunks.chunks(), (std::vector<Chunk>{{Speaker::you, "the last words", 3000, 4500, true}}));
   EXPECT_TRUE(harness.stream()->finished());
@@ -191,7 +191,7 @@ TEST(ModernTranscriberTest, AnOwnerLettingGoRightAfterStopStillGetsTheLastResult
   ModernHarness harness;
   harness.recognizer.streamsAnswerFinish = false;
   auto transcriber = harness.make();
-  ASSERT_FALSE(ModernHarness::start(*transcriber));
+  ASSERT_TRUE(ModernHarness::start(*transcriber).hasValue());
   transcriber->consume(TestAudio::mono16k(100, 0.1f).buffer());
   const auto stream = harness.stream();
   bool stopped = false;
@@ -214,8 +214,8 @@ TEST(ModernTranscriberTest, OpeningRunsAwayFromTheCallerAndAStreamOpenedAfterThe
   std::vector<std::function<void()>> deferred;
   harness.launcher = [&deferred](std::function<void()> work) { deferred.push_back(std::move(work)); };
   auto transcriber = harness.make();
-  std::optional<std::optional<CaptureError>> started;
-  transcriber->start(Speaker::you, "en-US", [&](std::optional<CaptureError> failure) { started = failure; });
+  std::optional<Expected<void, CaptureError>> started;
+  transcriber->start(Speaker::you, "en-US", [&](Expected<void, CaptureError> failure) { started = failure; });
   EXPECT_FALSE(started.has_value());
   EXPECT_TRUE(harness.recognizer.streams().empty()) << "the stream was opened on the caller's thread";
   ASSERT_EQ(deferred.size(), 1U);
@@ -225,8 +225,8 @@ TEST(ModernTranscriberTest, OpeningRunsAwayFromTheCallerAndAStreamOpenedAfterThe
   ASSERT_TRUE(harness.loop.runUntil([&] { return stopped; }));
 
   std::exchange(deferred, {}).front()();
-  ASSERT_TRUE(started.has_value() && started->has_value());
-  EXPECT_EQ((*started)->description(), "the transcriber was stopped before its stream opened");
+  ASSERT_TRUE(started.has_value() && started->failed());
+  EXPECT_EQ(started->error().description(), "the transcriber was stopped before its stream opened");
   ASSERT_EQ(harness.recognizer.streams().size(), 1U);
   EXPECT_TRUE(harness.stream()->destroyed());
   transcriber->consume(TestAudio::mono16k(100, 0.1f).buffer());
@@ -237,7 +237,7 @@ TEST(ModernTranscriberTest, AFinalisationOverFiveSecondsIsAbandoned) {
   ModernHarness harness;
   harness.recognizer.streamsAnswerFinish = false;
   auto transcriber = harness.make();
-  ASSERT_FALSE(ModernHarness::start(*transcriber));
+  ASSERT_TRUE(ModernHarness::start(*transcriber).hasValue());
   bool stopped = false;
   transcriber->stop([&] { stopped = true; });
   harness.loop.runPending();
@@ -253,7 +253,7 @@ TEST(ModernTranscriberTest, AFinalisationOverFiveSecondsIsAbandoned) {
 TEST(ModernTranscriberTest, ADrainOverThreeSecondsIsCancelledAndLaterResultsAreDropped) {
   ModernHarness harness;
   auto transcriber = harness.make();
-  ASSERT_FALSE(ModernHarness::start(*transcriber));
+  ASSERT_TRUE(ModernHarness::start(*transcriber).hasValue());
   const auto stream = harness.stream();
   harness.chunks.holdWrites();
   stream->deliver(result("stuck in the writer", false, 0, 1));
@@ -279,7 +279,7 @@ TEST(ModernTranscriberTest, ADrainOverThreeSecondsIsCancelledAndLaterResultsAreD
 TEST(ModernTranscriberTest, AStreamFailureIsLoggedAndEndsTheChunks) {
   ModernHarness harness;
   auto transcriber = harness.make();
-  ASSERT_FALSE(ModernHarness::start(*transcriber, Speaker::others));
+  ASSERT_TRUE(ModernHarness::start(*transcriber, Speaker::others).hasValue());
   transcriber->consume(TestAudio::mono16k(100, 0.1f).buffer());
   const auto stream = harness.stream();
   stream->deliver(result("before", true, 0, 1));
@@ -297,8 +297,8 @@ TEST(ModernTranscriberTest, StartFailsWhenTheModelIsMissingOrTheStreamCannotOpen
     harness.recognizer.locales = {"en-US"};
     auto transcriber = harness.make();
     const auto failure = ModernHarness::start(*transcriber, Speaker::you, "fr-FR");
-    ASSERT_TRUE(failure);
-    EXPECT_EQ(failure->description(), "no speech model is installed for fr-FR; install the scripted model fr-FR");
+    ASSERT_TRUE(failure.failed());
+    EXPECT_EQ(failure.error().description(), "no speech model is installed for fr-FR; install the scripted model fr-FR");
     EXPECT_THAT(harness.recognizer.streams(), IsEmpty());
   }
   {
@@ -306,8 +306,8 @@ TEST(ModernTranscriberTest, StartFailsWhenTheModelIsMissingOrTheStreamCannotOpen
     harness.recognizer.streamFailure = Error("the engine would not start");
     auto transcriber = harness.make();
     const auto failure = ModernHarness::start(*transcriber);
-    ASSERT_TRUE(failure);
-    EXPECT_EQ(failure->description(), "the engine would not start");
+    ASSERT_TRUE(failure.failed());
+    EXPECT_EQ(failure.error().description(), "the engine would not start");
     transcriber->consume(TestAudio::mono16k(100, 0.1f).buffer());
     harness.stopAndWait(*transcriber);
   }

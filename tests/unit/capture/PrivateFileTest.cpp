@@ -17,13 +17,12 @@ namespace fs = std::filesystem;
 
 // Writes `text` through whatever `result` holds; fails the test when it holds an error.
 void writeThrough(PrivateFile::Result result, std::string_view text) {
-  ASSERT_TRUE(std::holds_alternative<PrivateFile>(result)) << std::get<std::error_code>(result).message();
-  EXPECT_FALSE(writeFully(std::get<PrivateFile>(result).descriptor(), text));
+  ASSERT_TRUE(result.hasValue()) << result.error().message();
+  EXPECT_FALSE(writeFully(result.value().descriptor(), text));
 }
 
 std::error_code errorOf(const PrivateFile::Result& result) {
-  const auto* error = std::get_if<std::error_code>(&result);
-  return error != nullptr ? *error : std::error_code();
+  return result.failed() ? result.error() : std::error_code();
 }
 
 TEST(PrivateFileTest, CreatesAFileOnlyItsOwnerMayReadOrWrite) {

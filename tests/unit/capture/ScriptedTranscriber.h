@@ -30,7 +30,7 @@ class ScriptedTranscriber final : public Transcriber {
     completion();
   }
 
-  std::optional<CaptureError> startFailure;
+  Expected<void, CaptureError> startFailure;
   // With holdStart, the start answers only when the test calls heldStart.
   bool holdStart = false;
   StartCompletion heldStart;

@@ -29,13 +29,13 @@ class SystemAudioCaptureTest : public ::testing::Test {
             [](const std::function<void()>& work) { work(); }};
   }
 
-  std::optional<CaptureError> start(std::optional<std::string> appBundleId) {
-    std::optional<std::optional<CaptureError>> answer;
+  Expected<void, CaptureError> start(std::optional<std::string> appBundleId) {
+    std::optional<Expected<void, CaptureError>> answer;
     capture->start(transcriber, "de-DE", std::move(appBundleId),
-                   [&](std::optional<CaptureError> failure) { answer = failure; });
+                   [&](Expected<void, CaptureError> failure) { answer = failure; });
     loop.runPending();
     EXPECT_TRUE(answer.has_value()) << "start never answered";
-    return answer.value_or(std::nullopt);
+    return answer.value_or(Expected<void, CaptureError>());
   }
 
   bool stop() {
@@ -84,13 +84,13 @@ TEST_F(SystemAudioCaptureTest, RecordsTheMeetingApplicationWhenItPlaysOrRunsElse
     auto caseTranscriber = std::make_shared<ScriptedTranscriber>();
     CollectedLines lines;
     auto source = SystemAudioCapture::make(caseInput, {caseLoop, caseLoop, *control, {}, lines.sink()}, activity);
-    std::optional<std::optional<CaptureError>> answer;
+    std::optional<Expected<void, CaptureError>> answer;
     source->start(caseTranscriber, "de-DE", testCase.appBundleId,
-                  [&](std::optional<CaptureError> failure) { answer = failure; });
+                  [&](Expected<void, CaptureError> failure) { answer = failure; });
     caseLoop.runPending();
 
     ASSERT_TRUE(answer.has_value()) << "start never answered";
-    ASSERT_EQ(*answer, std::nullopt);
+    ASSERT_TRUE(answer->hasValue());
     EXPECT_EQ(caseTranscriber->startedAs, std::make_pair(Speaker::others, std::string("de-DE")));
     ASSERT_TRUE(caseInput->startedScope.has_value());
     EXPECT_EQ(caseInput->startedScope->applicationBundleId, testCase.scopedTo);
@@ -103,19 +103,19 @@ TEST_F(SystemAudioCaptureTest, RecordsTheMeetingApplicationWhenItPlaysOrRunsElse
 TEST_F(SystemAudioCaptureTest, StartFailuresComeFromTheContentTheTranscriberOrTheStream) {
   static const struct {
     const char* name;
-    std::variant<SystemAudioContent, platform::SystemAudioFailure> content;
-    std::optional<CaptureError> transcriberFailure;
+    Expected<SystemAudioContent, platform::SystemAudioFailure> content;
+    Expected<void, CaptureError> transcriberFailure;
     std::optional<Error> streamError;
     CaptureError failure;
     bool transcriberStarted;
   } cases[] = {
-      {"sound server unreachable", platform::SystemAudioFailure{"cannot reach the sound server"}, std::nullopt,
+      {"sound server unreachable", platform::SystemAudioFailure{"cannot reach the sound server"}, {},
        std::nullopt, CaptureError::fromPlatform("cannot reach the sound server"), false},
-      {"no output to record", SystemAudioContent{false, {}, {}}, std::nullopt, std::nullopt,
+      {"no output to record", SystemAudioContent{false, {}, {}}, {}, std::nullopt,
        CaptureError::noDisplayForSystemAudio(), false},
       {"transcriber fails", SystemAudioContent{true, {}, {}}, CaptureError::recognizerUnavailable(), std::nullopt,
        CaptureError::recognizerUnavailable(), true},
-      {"stream fails", SystemAudioContent{true, {}, {}}, std::nullopt, Error("cannot open the recording stream"),
+      {"stream fails", SystemAudioContent{true, {}, {}}, {}, Error("cannot open the recording stream"),
        CaptureError::fromPlatform("cannot open the recording stream"), true},
   };
   for (const auto& testCase : cases) {
@@ -127,9 +127,9 @@ TEST_F(SystemAudioCaptureTest, StartFailuresComeFromTheContentTheTranscriberOrTh
     auto caseTranscriber = std::make_shared<ScriptedTranscriber>();
     caseTranscriber->startFailure = testCase.transcriberFailure;
     auto source = SystemAudioCapture::make(caseInput, {caseLoop, caseLoop, *control, {}, {}}, activity);
-    std::optional<std::optional<CaptureError>> answer;
+    std::optional<Expected<void, CaptureError>> answer;
     source->start(caseTranscriber, "en-US", "us.zoom.xos",
-                  [&](std::optional<CaptureError> failure) { answer = failure; });
+                  [&](Expected<void, CaptureError> failure) { answer = failure; });
     caseLoop.runPending();
 
     ASSERT_TRUE(answer.has_value());
@@ -148,7 +148,7 @@ TEST_F(SystemAudioCaptureTest, StartFailuresComeFromTheContentTheTranscriberOrTh
 }
 
 TEST_F(SystemAudioCaptureTest, BuffersFromItsFloorUpCountAsHeardAndAllReachTheTranscriber) {
-  ASSERT_EQ(start(std::nullopt), std::nullopt);
+  ASSERT_EQ(start(std::nullopt), (Expected<void, CaptureError>()));
   static const struct {
     float level;
     bool heard;
@@ -165,7 +165,7 @@ TEST_F(SystemAudioCaptureTest, BuffersFromItsFloorUpCountAsHeardAndAllReachTheTr
 }
 
 TEST_F(SystemAudioCaptureTest, WhilePausedBuffersAreDroppedButKeepTheCaptureAlive) {
-  ASSERT_EQ(start(std::nullopt), std::nullopt);
+  ASSERT_EQ(start(std::nullopt), (Expected<void, CaptureError>()));
   control->set(true);
   loop.advance(1);
   input->deliverConstant(0.0F, 0.1);
@@ -174,7 +174,7 @@ TEST_F(SystemAudioCaptureTest, WhilePausedBuffersAreDroppedButKeepTheCaptureAliv
 }
 
 TEST_F(SystemAudioCaptureTest, NobodyHeardEndsTheCallAfter600Seconds) {
-  ASSERT_EQ(start("us.zoom.xos"), std::nullopt);
+  ASSERT_EQ(start("us.zoom.xos"), (Expected<void, CaptureError>()));
   loop.advance(599.9);
   EXPECT_TRUE(callEndedAt.empty());
   loop.advance(0.1);
@@ -185,7 +185,7 @@ TEST_F(SystemAudioCaptureTest, NobodyHeardEndsTheCallAfter600Seconds) {
 }
 
 TEST_F(SystemAudioCaptureTest, TheMeetingSilentWhileTheUserTalksEndsTheCallAtTheHardCap) {
-  ASSERT_EQ(start("us.zoom.xos"), std::nullopt);
+  ASSERT_EQ(start("us.zoom.xos"), (Expected<void, CaptureError>()));
   loop.advance(30);
   input->deliverConstant(0.2F, 0.1);
   for (int second = 0; second < 1000 && callEndedAt.empty(); ++second) {
@@ -197,14 +197,14 @@ TEST_F(SystemAudioCaptureTest, TheMeetingSilentWhileTheUserTalksEndsTheCallAtThe
 }
 
 TEST_F(SystemAudioCaptureTest, APausedHourWithoutAnyBufferNeverEndsTheCall) {
-  ASSERT_EQ(start("us.zoom.xos"), std::nullopt);
+  ASSERT_EQ(start("us.zoom.xos"), (Expected<void, CaptureError>()));
   control->set(true);
   loop.advance(3600);
   EXPECT_TRUE(callEndedAt.empty());
 }
 
 TEST_F(SystemAudioCaptureTest, AStreamThatStopsByItselfIsReportedAsAFatalErrorAndTheCaptureStaysUp) {
-  ASSERT_EQ(start(std::nullopt), std::nullopt);
+  ASSERT_EQ(start(std::nullopt), (Expected<void, CaptureError>()));
   input->fail("lost the sound server (Connection terminated)");
   EXPECT_EQ(diagnostics.lines().back(),
             "[sysaudio] stream stopped with error: lost the sound server (Connection terminated)\n");
@@ -217,7 +217,7 @@ TEST_F(SystemAudioCaptureTest, AStreamThatStopsByItselfIsReportedAsAFatalErrorAn
 }
 
 TEST_F(SystemAudioCaptureTest, StopEndsTheWatchdogTheStreamAndTheTranscriberInThatOrder) {
-  ASSERT_EQ(start(std::nullopt), std::nullopt);
+  ASSERT_EQ(start(std::nullopt), (Expected<void, CaptureError>()));
   EXPECT_TRUE(stop());
   EXPECT_EQ(input->stopCount, 1);
   EXPECT_FALSE(input->recording());
@@ -232,23 +232,23 @@ TEST_F(SystemAudioCaptureTest, StopEndsTheWatchdogTheStreamAndTheTranscriberInTh
 
 TEST_F(SystemAudioCaptureTest, StopWhileTheTranscriberStartsMeansNothingIsEverRecorded) {
   transcriber->holdStart = true;
-  std::optional<std::optional<CaptureError>> answer;
-  capture->start(transcriber, "de-DE", std::nullopt, [&](std::optional<CaptureError> failure) { answer = failure; });
+  std::optional<Expected<void, CaptureError>> answer;
+  capture->start(transcriber, "de-DE", std::nullopt, [&](Expected<void, CaptureError> failure) { answer = failure; });
   loop.runPending();
   ASSERT_TRUE(transcriber->heldStart);
   EXPECT_TRUE(stop());
 
-  transcriber->heldStart(std::nullopt);
+  transcriber->heldStart({});
   loop.runPending();
-  ASSERT_TRUE(answer.has_value() && answer->has_value());
-  EXPECT_EQ((*answer)->description(), "the capture stopped before its audio started");
+  ASSERT_TRUE(answer.has_value() && answer->failed());
+  EXPECT_EQ(answer->error().description(), "the capture stopped before its audio started");
   EXPECT_FALSE(input->recording());
   loop.advance(5000);
   EXPECT_TRUE(callEndedAt.empty()) << "a watchdog runs for a capture that never started";
 }
 
 TEST_F(SystemAudioCaptureTest, AStreamStopThatHangsIsAbandonedAfterFiveSecondsAndTheTranscriberStillStops) {
-  ASSERT_EQ(start(std::nullopt), std::nullopt);
+  ASSERT_EQ(start(std::nullopt), (Expected<void, CaptureError>()));
   input->holdStop = true;
   bool stopped = false;
   capture->stop([&] { stopped = true; });
@@ -265,7 +265,7 @@ TEST_F(SystemAudioCaptureTest, AStreamStopThatHangsIsAbandonedAfterFiveSecondsAn
 }
 
 TEST_F(SystemAudioCaptureTest, AStreamStopInTimeWritesNoTimeoutLine) {
-  ASSERT_EQ(start(std::nullopt), std::nullopt);
+  ASSERT_EQ(start(std::nullopt), (Expected<void, CaptureError>()));
   input->holdStop = true;
   bool stopped = false;
   capture->stop([&] { stopped = true; });

@@ -61,10 +61,10 @@ class WhisperHarness {
   }
 
   static void startAs(WhisperChunkTranscriber& transcriber, Speaker speaker) {
-    std::optional<CaptureError> failure{CaptureError{}};
+    Expected<void, CaptureError> failure{CaptureError{}};
     transcriber.start(speaker, "fr-FR",
-                      [&failure](std::optional<CaptureError> result) { failure = std::move(result); });
-    EXPECT_FALSE(failure) << "start never fails";
+                      [&failure](Expected<void, CaptureError> result) { failure = std::move(result); });
+    EXPECT_TRUE(failure.hasValue()) << "start never fails";
   }
 
   [[nodiscard]] std::vector<AudioChunk> audioEvents() const {

@@ -57,5 +57,33 @@ TEST(ExpectedTest, StatusIsSuccessUnlessItCarriesAnError) {
   EXPECT_NE(failure, succeeded());
 }
 
+// A layer's own reason, richer than a sentence.
+struct TransferFailure {
+  enum class Kind { refused, timedOut } kind;
+  std::string detail;
+  friend bool operator==(const TransferFailure&, const TransferFailure&) = default;
+};
+
+TEST(ExpectedTest, ALayerMayNameItsOwnErrorTypeAndGetItBackWhole) {
+  static_assert(!std::is_constructible_v<bool, Expected<int, TransferFailure>>);
+  static_assert(!std::is_constructible_v<bool, Expected<void, TransferFailure>>);
+
+  Expected<std::string, TransferFailure> answer = TransferFailure{TransferFailure::Kind::timedOut, "after 5 s"};
+  ASSERT_TRUE(answer.failed());
+  EXPECT_EQ(answer.error().kind, TransferFailure::Kind::timedOut);
+  const TransferFailure taken = std::move(answer).error();
+  EXPECT_EQ(taken.detail, "after 5 s");
+
+  Expected<std::string, TransferFailure> body = std::string("ok");
+  EXPECT_EQ(body.valueOr("fallback"), "ok");
+
+  const Expected<void, TransferFailure> done;
+  const Expected<void, TransferFailure> refused = TransferFailure{TransferFailure::Kind::refused, ""};
+  EXPECT_TRUE(done.hasValue());
+  EXPECT_TRUE(refused.failed());
+  EXPECT_NE(done, refused);
+  EXPECT_EQ(refused, (Expected<void, TransferFailure>(TransferFailure{TransferFailure::Kind::refused, ""})));
+}
+
 }  // namespace
 }  // namespace quillet

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,6 +42,45 @@ TEST(UnicodeTextTest, LowercasedAppliesFullUnicodeCaseMappingOfTheRootLocale) {
   };
   for (const auto& [name, text, expected] : cases) {
     EXPECT_EQ(lowercased(text), expected) << name;
+  }
+}
+
+TEST(UnicodeTextTest, UppercasedMayLengthenAndTheLeadingCodePointIsClassified) {
+  const LowercaseCase uppercases[] = {
+      {"empty", "", ""},
+      {"sharp s becomes two letters", "ß", "SS"},
+      {"a letter with a combining mark keeps the mark", "e\u0301", "E\u0301"},
+      {"dotless i", "ı", "I"},
+      {"ill-formed bytes become U+FFFD", "\xFF", "\xEF\xBF\xBD"},
+  };
+  for (const auto& [name, text, expected] : uppercases) EXPECT_EQ(uppercased(text), expected) << name;
+
+  // Columns: letter, lower-case, letter or number, punctuation, white space, blank.
+  const struct {
+    std::string_view text;
+    std::array<bool, 6> expected;
+  } leads[] = {
+      {"", {false, false, false, false, false, false}},
+      {"a", {true, true, true, false, false, false}},
+      {"E\u0301", {true, false, true, false, false, false}},
+      {"ß", {true, true, true, false, false, false}},
+      {"\u3042", {true, false, true, false, false, false}},
+      {"7", {false, false, true, false, false, false}},
+      {"\u00BD", {false, false, true, false, false, false}},
+      {"!", {false, false, false, true, false, false}},
+      {"\u00BF", {false, false, false, true, false, false}},
+      {" ", {false, false, false, false, true, true}},
+      {"\t", {false, false, false, false, true, true}},
+      {"\u00A0", {false, false, false, false, true, true}},
+      {"\n", {false, false, false, false, true, false}},
+      {"\xC3", {false, false, false, false, false, false}},
+      {"\xFF" "a", {false, false, false, false, false, false}},
+  };
+  for (const auto& lead : leads) {
+    const LeadingCodePoint classified = leadingCodePointOf(lead.text);
+    const std::array<bool, 6> actual = {classified.isLetter,      classified.isLowercase,  classified.isLetterOrNumber,
+                                        classified.isPunctuation, classified.isWhiteSpace, classified.isBlank};
+    EXPECT_EQ(actual, lead.expected) << "\"" << lead.text << '"';
   }
 }
 

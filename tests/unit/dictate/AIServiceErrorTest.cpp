@@ -45,13 +45,13 @@ TEST(AIServiceErrorTest, OnlyStatus200SucceedsAndErrorBodiesBecomeMessages) {
   };
   for (const auto& testCase : cases) {
     const auto error = AIService::throwIfHTTPError(testCase.status, testCase.body);
-    ASSERT_EQ(error.has_value(), testCase.expected.has_value()) << testCase.description;
-    if (error) {
-      EXPECT_EQ(error->description(), *testCase.expected) << testCase.description;
+    ASSERT_EQ(error.failed(), testCase.expected.has_value()) << testCase.description;
+    if (error.failed()) {
+      EXPECT_EQ(error.error().description(), *testCase.expected) << testCase.description;
     }
   }
-  EXPECT_EQ(AIService::throwIfHTTPError(401, "")->kind, VessioError::Kind::signedOut);
-  EXPECT_EQ(AIService::throwIfHTTPError(403, "")->kind, VessioError::Kind::httpStatus);
+  EXPECT_EQ(AIService::throwIfHTTPError(401, "").error().kind, VessioError::Kind::signedOut);
+  EXPECT_EQ(AIService::throwIfHTTPError(403, "").error().kind, VessioError::Kind::httpStatus);
 }
 
 TEST(AIServiceErrorTest, ExtractErrorMessage) {

@@ -22,12 +22,12 @@ class AuthServiceTest : public ::testing::Test {
     settings.supabaseRefreshToken.set("old-refresh");
   }
 
-  // Runs `operation` and waits on the main loop for its completion.
+  // Runs `operation` and waits on the main loop for its completion; answers its error, if any.
   std::optional<VessioAuthError> await(const std::function<void(AuthService::Completion)>& operation) {
     bool done = false;
     std::optional<VessioAuthError> outcome;
-    operation([&](std::optional<VessioAuthError> error) {
-      outcome = std::move(error);
+    operation([&](Expected<void, VessioAuthError> result) {
+      if (result.failed()) outcome = std::move(result).error();
       done = true;
     });
     EXPECT_TRUE(loop.runUntil([&] { return done; }, std::chrono::seconds(30)));
@@ -152,10 +152,10 @@ TEST_F(AuthServiceTest, TransportFailuresAndBadAddressesAreNetworkErrors) {
 TEST(AuthServiceDecodeTest, TokensNeedBothMembersAsNonEmptyText) {
   using Tokens = std::pair<std::string, std::string>;
   const auto decoded = AuthService::decodeTokens(R"({"access_token":"a","refresh_token":"r","x":1})");
-  ASSERT_TRUE(std::holds_alternative<Tokens>(decoded));
-  EXPECT_EQ(std::get<Tokens>(decoded), Tokens("a", "r"));
-  EXPECT_TRUE(std::holds_alternative<VessioAuthError>(AuthService::decodeTokens(R"([{"access_token":"a"}])")));
-  EXPECT_TRUE(std::holds_alternative<VessioAuthError>(AuthService::decodeTokens("")));
+  ASSERT_TRUE(decoded.hasValue());
+  EXPECT_EQ(decoded.value(), Tokens("a", "r"));
+  EXPECT_TRUE(AuthService::decodeTokens(R"([{"access_token":"a"}])").failed());
+  EXPECT_TRUE(AuthService::decodeTokens("").failed());
 }
 
 }  // namespace

@@ -11,15 +11,15 @@
 
 #include "common/audio/WavFormat.h"
 #include "common/runtime/Weakly.h"
+#include "platform/linux/sndfile/SndfileAudioFiles.h"
 
 namespace quillet::dictate {
 namespace {
 
 std::unique_ptr<FileAudioInput> inputOfSeconds(double seconds) {
   const std::vector<std::int16_t> samples(std::size_t(16000 * seconds), 1000);
-  auto file = audio::AudioFile::openBytes(audio::WavFormat::buildWAVFromSamples(samples));
-  return std::make_unique<FileAudioInput>(std::get<audio::AudioFile>(std::move(file)),
-                                          FileAudioInput::Pace::asFastAsPossible);
+  auto file = platform::sndfile::SndfileAudioFiles().openBytes(audio::WavFormat::buildWAVFromSamples(samples));
+  return std::make_unique<FileAudioInput>(std::move(file).value(), FileAudioInput::Pace::asFastAsPossible);
 }
 
 // What owns a tap, as the streamer does: its tap holds it weakly, and ending it removes the tap.

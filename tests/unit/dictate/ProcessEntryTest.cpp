@@ -109,8 +109,8 @@ TEST_F(ProcessEntryTest, AcceptanceRulesOfEachVariable) {
 }
 
 TEST_F(ProcessEntryTest, RejectedVariablesKeepTheStoredValues) {
-  store.set(settings_key::kSupabaseURL, std::string("https://stored.test"));
-  store.set(settings_key::kSupabaseRefreshToken, std::string("stored-refresh"));
+  EXPECT_EQ(store.set(settings_key::kSupabaseURL, std::string("https://stored.test")), succeeded());
+  EXPECT_EQ(store.set(settings_key::kSupabaseRefreshToken, std::string("stored-refresh")), succeeded());
   SettingsManager settings(store, notifications, kTestDefaults);
   apply({{"QL_SUPABASE_URL", "ftp://elsewhere"}, {"QL_REFRESH_TOKEN", "new-refresh"}}, settings);
   EXPECT_EQ(settings.supabaseURL.get(), "https://stored.test");

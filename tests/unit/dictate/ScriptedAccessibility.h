@@ -38,11 +38,11 @@ class ScriptedAccessibility final : public platform::Accessibility {
   bool isAttributeSettable(const platform::AccessibilityElement& element, std::string_view name) override {
     return tree_.isAttributeSettable(element, name);
   }
-  platform::AXResult setAttribute(const platform::AccessibilityElement& element, std::string_view name,
+  Expected<void, platform::AXError> setAttribute(const platform::AccessibilityElement& element, std::string_view name,
                                   const platform::AXAttributeValue& value) override {
     if (name == "AXManualAccessibility") {
       ++manualAccessibilityWrites;
-      if (acceptsManualAccessibility && !element.isNone()) return platform::AXResult::success();
+      if (acceptsManualAccessibility && !element.isNone()) return {};
     }
     return tree_.setAttribute(element, name, value);
   }

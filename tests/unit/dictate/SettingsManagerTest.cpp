@@ -45,18 +45,18 @@ TEST_F(SettingsManagerTest, EmptyStoreGivesEveryDefaultAndOnlyMarksTheMigration)
 }
 
 TEST_F(SettingsManagerTest, StoredValuesLoadByTypeAndMistypedOrUnknownOnesFallBack) {
-  store.set(settings_key::kSupabaseURL, std::string(""));
-  store.set(settings_key::kSupabaseAnonKey, std::string("stored-anon"));
-  store.set(settings_key::kSupabaseAccessToken, std::string("access"));
-  store.set(settings_key::kSupabaseRefreshToken, std::int64_t{42});
-  store.set(settings_key::kWritingStyle, std::string("concise"));
-  store.set(settings_key::kCheckTrigger, std::string("pause_2s"));
-  store.set(settings_key::kGrammarEnabled, std::string("false"));
-  store.set(settings_key::kShowCapsuleAutomatically, true);
-  store.set(settings_key::kVoiceAutoInsert, false);
-  store.set(settings_key::kVoiceDefaultMode, std::string("not-a-mode"));
-  store.set(settings_key::kVoiceAIPromptTemplate, std::string("refactor"));
-  store.set(settings_key::kVoiceSmartMode, std::int64_t{1});
+  EXPECT_EQ(store.set(settings_key::kSupabaseURL, std::string("")), succeeded());
+  EXPECT_EQ(store.set(settings_key::kSupabaseAnonKey, std::string("stored-anon")), succeeded());
+  EXPECT_EQ(store.set(settings_key::kSupabaseAccessToken, std::string("access")), succeeded());
+  EXPECT_EQ(store.set(settings_key::kSupabaseRefreshToken, std::int64_t{42}), succeeded());
+  EXPECT_EQ(store.set(settings_key::kWritingStyle, std::string("concise")), succeeded());
+  EXPECT_EQ(store.set(settings_key::kCheckTrigger, std::string("pause_2s")), succeeded());
+  EXPECT_EQ(store.set(settings_key::kGrammarEnabled, std::string("false")), succeeded());
+  EXPECT_EQ(store.set(settings_key::kShowCapsuleAutomatically, true), succeeded());
+  EXPECT_EQ(store.set(settings_key::kVoiceAutoInsert, false), succeeded());
+  EXPECT_EQ(store.set(settings_key::kVoiceDefaultMode, std::string("not-a-mode")), succeeded());
+  EXPECT_EQ(store.set(settings_key::kVoiceAIPromptTemplate, std::string("refactor")), succeeded());
+  EXPECT_EQ(store.set(settings_key::kVoiceSmartMode, std::int64_t{1}), succeeded());
   const auto writesBefore = store.writeCount();
 
   auto settings = make();
@@ -77,15 +77,15 @@ TEST_F(SettingsManagerTest, StoredValuesLoadByTypeAndMistypedOrUnknownOnesFallBa
 }
 
 TEST_F(SettingsManagerTest, UnknownRawValuesFallBackToTheDefaultCase) {
-  store.set(settings_key::kWritingStyle, std::string("Original_Voice"));
-  store.set(settings_key::kCheckTrigger, std::string("pause_1s"));
+  EXPECT_EQ(store.set(settings_key::kWritingStyle, std::string("Original_Voice")), succeeded());
+  EXPECT_EQ(store.set(settings_key::kCheckTrigger, std::string("pause_1s")), succeeded());
   auto settings = make();
   EXPECT_EQ(settings.writingStyle.get(), WritingStyle::originalVoice);
   EXPECT_EQ(settings.checkTrigger.get(), CheckTrigger::onPause500ms);
 }
 
 TEST_F(SettingsManagerTest, StoredManualTriggerIsMovedToTheDefaultOnceOnly) {
-  store.set(settings_key::kCheckTrigger, std::string("manual"));
+  EXPECT_EQ(store.set(settings_key::kCheckTrigger, std::string("manual")), succeeded());
   {
     auto settings = make();
     EXPECT_EQ(settings.checkTrigger.get(), CheckTrigger::onPause500ms);
@@ -100,8 +100,8 @@ TEST_F(SettingsManagerTest, StoredManualTriggerIsMovedToTheDefaultOnceOnly) {
 }
 
 TEST_F(SettingsManagerTest, MigrationLeavesOtherTriggersAndTreatsAMistypedFlagAsUnset) {
-  store.set(settings_key::kCheckTrigger, std::string("pause_5s"));
-  store.set(settings_key::kHarperAutoCheckMigrated, std::string("true"));
+  EXPECT_EQ(store.set(settings_key::kCheckTrigger, std::string("pause_5s")), succeeded());
+  EXPECT_EQ(store.set(settings_key::kHarperAutoCheckMigrated, std::string("true")), succeeded());
   auto settings = make();
   EXPECT_EQ(settings.checkTrigger.get(), CheckTrigger::onPause5s);
   EXPECT_EQ(store.boolValue(settings_key::kHarperAutoCheckMigrated), true);
@@ -113,7 +113,7 @@ void expectWriteThrough(MemoryDefaultsStore& store, Published<T>& property, cons
                         const DefaultsValue& stored) {
   std::vector<T> observed;
   auto subscription = property.observe([&](const T& assigned) { observed.push_back(assigned); });
-  store.remove(key);
+  EXPECT_EQ(store.remove(key), succeeded());
   const auto writesBefore = store.writeCount();
 
   property.set(value);

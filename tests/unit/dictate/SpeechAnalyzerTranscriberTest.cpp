@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/linux/sndfile/SndfileAudioFiles.h"
 #include "platform/fake/FakeResampler.h"
 #include "platform/fake/ScriptedSpeechRecognizer.h"
 #include "platform/fake/VirtualMainLoop.h"
@@ -93,8 +94,7 @@ class SpeechAnalyzerTranscriberTest : public ::testing::Test {
   }
 
   static std::string errorOf(const AIOutcome<std::string>& outcome) {
-    const auto* failure = std::get_if<AIFailure>(&outcome);
-    return failure != nullptr ? failure->description() : "(no error: \"" + std::get<std::string>(outcome) + "\")";
+    return outcome.failed() ? outcome.error().description() : "(no error: \"" + outcome.value() + "\")";
   }
 
   test::TemporaryDirectory folder;
@@ -105,8 +105,9 @@ class SpeechAnalyzerTranscriberTest : public ::testing::Test {
   platform::fake::ScriptedSpeechRecognizer recognizer;
   std::atomic<int> resamplersBuilt{0};
   bool resamplerAvailable = true;
+  platform::sndfile::SndfileAudioFiles files;
   SpeechAnalyzerTranscriber transcriber{
-      recognizer,
+      recognizer, files,
       [this](double inputRate, double outputRate) -> std::unique_ptr<platform::Resampler> {
         if (!resamplerAvailable) return nullptr;
         ++resamplersBuilt;
@@ -162,8 +163,8 @@ TEST_F(SpeechAnalyzerTranscriberTest, ResultsBecomeTheTranscript) {
     logged.clear();
     recognizer.enqueue(testCase.script);
     const auto outcome = transcribe(chunkOf(kSpeech));
-    ASSERT_TRUE(std::holds_alternative<std::string>(outcome)) << errorOf(outcome);
-    EXPECT_EQ(std::get<std::string>(outcome), testCase.expected);
+    ASSERT_TRUE(outcome.hasValue()) << errorOf(outcome);
+    EXPECT_EQ(outcome.value(), testCase.expected);
     EXPECT_EQ(messages(), testCase.expectedLog);
   }
   EXPECT_EQ(recognizer.calls().size(), std::size(cases));
@@ -172,13 +173,13 @@ TEST_F(SpeechAnalyzerTranscriberTest, ResultsBecomeTheTranscript) {
 TEST_F(SpeechAnalyzerTranscriberTest, AChunkWithoutSamplesIsEmptyWithoutRecognition) {
   recognizer.enqueue({{finalResult("never heard")}});
   const auto outcome = transcribe(chunkOf({}));
-  ASSERT_TRUE(std::holds_alternative<std::string>(outcome)) << errorOf(outcome);
-  EXPECT_EQ(std::get<std::string>(outcome), "");
+  ASSERT_TRUE(outcome.hasValue()) << errorOf(outcome);
+  EXPECT_EQ(outcome.value(), "");
   EXPECT_THAT(recognizer.calls(), IsEmpty());
 }
 
 TEST_F(SpeechAnalyzerTranscriberTest, SixteenKilohertzMonoReachesTheRecognizerUnchanged) {
-  transcribe(chunkOf(kSpeech));
+  (void)transcribe(chunkOf(kSpeech));
   const auto calls = recognizer.calls();
   ASSERT_EQ(calls.size(), 1u);
   EXPECT_EQ(calls[0].locale, "en-US");
@@ -211,7 +212,7 @@ TEST_F(SpeechAnalyzerTranscriberTest, OtherFormatsAreMixedDownAndResampledToWhat
     const std::size_t callsBefore = recognizer.calls().size();
     resamplersBuilt = 0;
     const auto outcome = transcribe(testCase.wav);
-    ASSERT_TRUE(std::holds_alternative<std::string>(outcome)) << errorOf(outcome);
+    ASSERT_TRUE(outcome.hasValue()) << errorOf(outcome);
     EXPECT_EQ(resamplersBuilt, testCase.expectedResamplers);
     const auto calls = recognizer.calls();
     ASSERT_EQ(calls.size(), callsBefore + 1);
@@ -252,8 +253,8 @@ TEST_F(SpeechAnalyzerTranscriberTest, FailuresBeforeRecognitionResultsEndTheCall
     testCase.arrange();
     const std::size_t callsBefore = recognizer.calls().size();
     const auto outcome = transcribe(testCase.wav);
-    ASSERT_TRUE(std::holds_alternative<AIFailure>(outcome)) << "answered " << std::get<std::string>(outcome);
-    const auto& failure = std::get<AIFailure>(outcome);
+    ASSERT_TRUE(outcome.failed()) << "answered " << outcome.value();
+    const auto& failure = outcome.error();
     ASSERT_TRUE(std::holds_alternative<VessioError>(failure.error));
     EXPECT_EQ(std::get<VessioError>(failure.error).kind, VessioError::Kind::api);
     for (const auto& part : testCase.expectedInError) EXPECT_THAT(failure.description(), HasSubstr(part));
@@ -267,7 +268,7 @@ TEST_F(SpeechAnalyzerTranscriberTest, AFailedConversionIsAnError) {
   const auto wav = wavOf(std::vector<std::int16_t>(960, 100), 48000, 1);
   // The resampler is built inside the call, so its failure is scripted as it is built.
   SpeechAnalyzerTranscriber failing(
-      recognizer,
+      recognizer, files,
       [](double inputRate, double outputRate) -> std::unique_ptr<platform::Resampler> {
         auto resampler = std::make_unique<platform::fake::FakeResampler>(inputRate, outputRate);
         resampler->failNext = Error("soxr said no");
@@ -279,7 +280,7 @@ TEST_F(SpeechAnalyzerTranscriberTest, AFailedConversionIsAnError) {
 }
 
 TEST_F(SpeechAnalyzerTranscriberTest, AnUnwritableTemporaryFolderIsAnError) {
-  SpeechAnalyzerTranscriber homeless(recognizer, platform::fake::FakeResampler::factory(), log,
+  SpeechAnalyzerTranscriber homeless(recognizer, files, platform::fake::FakeResampler::factory(), log,
                                      folder.path() / "missing");
   const auto outcome = homeless.transcribe(chunkOf(kSpeech), "en-US");
   EXPECT_EQ(errorOf(outcome), "speechanalyzer: cannot write the chunk file: No such file or directory");
@@ -299,8 +300,8 @@ TEST_F(SpeechAnalyzerTranscriberTest, TheChunkFileIsPrivateUniquelyNamedAndHolds
       EXPECT_EQ(test::readFile(folder.path() / name), std::string(wav.begin(), wav.end()));
     }
   };
-  transcribe(wav);
-  transcribe(wav);
+  (void)transcribe(wav);
+  (void)transcribe(wav);
   ASSERT_EQ(seen.size(), 2u);
   const std::regex uuidName("ql-dictate-[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}\\.wav");
   for (const auto& name : seen) EXPECT_TRUE(std::regex_match(name, uuidName)) << name;
@@ -320,7 +321,7 @@ TEST_F(SpeechAnalyzerTranscriberTest, ConcurrentCallsEachUseTheirOwnFile) {
   for (int thread = 0; thread < 4; ++thread) {
     threads.emplace_back([&] {
       for (int call = 0; call < 5; ++call) {
-        if (std::holds_alternative<std::string>(transcriber.transcribe(wav, "en-US"))) ++succeeded;
+        if (transcriber.transcribe(wav, "en-US").hasValue()) ++succeeded;
       }
     });
   }

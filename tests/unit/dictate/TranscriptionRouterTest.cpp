@@ -401,13 +401,13 @@ TEST(MuseTranscriberParseTest, TheTranscriptIsReadFromTheFirstUsableField) {
   };
   for (const auto& testCase : cases) {
     const auto outcome = MuseTranscriber::parseTranscript(testCase.body);
-    const std::string actual = std::holds_alternative<std::string>(outcome) ? std::get<std::string>(outcome)
-                                                                            : std::get<AIFailure>(outcome).description();
+    const std::string actual = outcome.hasValue() ? outcome.value()
+                                                                            : outcome.error().description();
     EXPECT_EQ(actual, testCase.expected) << testCase.body;
   }
   const auto notJson = MuseTranscriber::parseTranscript("<html>");
-  ASSERT_TRUE(std::holds_alternative<AIFailure>(notJson));
-  EXPECT_TRUE(std::holds_alternative<JsonParseFailure>(std::get<AIFailure>(notJson).error));
+  ASSERT_TRUE(notJson.failed());
+  EXPECT_TRUE(std::holds_alternative<JsonParseFailure>(notJson.error().error));
 }
 
 }  // namespace

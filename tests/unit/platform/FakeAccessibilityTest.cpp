@@ -83,7 +83,7 @@ TEST(FakeAccessibilityTest, AbsentAndGoneElementsReadAsAbsent) {
   EXPECT_FALSE(ax.attribute(tree.field, AXAttribute::role));
   EXPECT_FALSE(ax.processId(tree.field));
   EXPECT_EQ(ax.attribute(tree.application, AXAttribute::children), AXAttributeValue(AXElementList{}));
-  EXPECT_EQ(ax.setAttribute(tree.field, AXAttribute::value, std::string("x")).error()->kind, AXErrorKind::invalidElement);
+  EXPECT_EQ(ax.setAttribute(tree.field, AXAttribute::value, std::string("x")).error().kind, AXErrorKind::invalidElement);
 }
 
 TEST(FakeAccessibilityTest, HandlesOfOneElementAreEqualAndOthersAreNot) {
@@ -126,10 +126,10 @@ TEST(FakeAccessibilityTest, WritesLandFailOrAreDroppedAsScripted) {
                                                    .writeBehaviour = testCase.behaviour});
     auto observer = ax.createObserver(kEditorPid, tree.recorder());
     ASSERT_TRUE(observer);
-    ASSERT_TRUE(observer->add(field, AXNotification::valueChanged).succeeded());
+    ASSERT_TRUE(observer->add(field, AXNotification::valueChanged).hasValue());
 
     EXPECT_EQ(ax.isAttributeSettable(field, AXAttribute::value), testCase.settable);
-    EXPECT_EQ(ax.setAttribute(field, AXAttribute::value, std::string("new text")).succeeded(), testCase.succeeds);
+    EXPECT_EQ(ax.setAttribute(field, AXAttribute::value, std::string("new text")).hasValue(), testCase.succeeds);
     tree.loop.runPending();
 
     EXPECT_EQ(ax.typedAttribute<std::string>(field, AXAttribute::value), testCase.valueAfter);
@@ -142,9 +142,9 @@ TEST(FakeAccessibilityTest, WritesLandFailOrAreDroppedAsScripted) {
 TEST(FakeAccessibilityTest, WritesOfOtherAttributesOrTypesAreErrors) {
   EditorTree tree;
   auto& ax = tree.accessibility;
-  EXPECT_EQ(ax.setAttribute(tree.application, "AXManualAccessibility", true).error()->kind,
+  EXPECT_EQ(ax.setAttribute(tree.application, "AXManualAccessibility", true).error().kind,
             AXErrorKind::attributeUnsupported);
-  EXPECT_EQ(ax.setAttribute(tree.field, AXAttribute::value, 3.0).error()->kind, AXErrorKind::illegalArgument);
+  EXPECT_EQ(ax.setAttribute(tree.field, AXAttribute::value, 3.0).error().kind, AXErrorKind::illegalArgument);
   EXPECT_EQ(ax.valueOf(tree.field), "Hi 😀 there");
 }
 
@@ -152,7 +152,7 @@ TEST(FakeAccessibilityTest, FocusMovesWithinTheApplicationAndIsAnnouncedOnTheMai
   EditorTree tree;
   auto& ax = tree.accessibility;
   auto observer = ax.createObserver(kEditorPid, tree.recorder());
-  ASSERT_TRUE(observer->add(tree.application, AXNotification::focusedUIElementChanged).succeeded());
+  ASSERT_TRUE(observer->add(tree.application, AXNotification::focusedUIElementChanged).hasValue());
 
   ax.focus(tree.label);
   ax.focus(tree.field);
@@ -176,13 +176,13 @@ TEST(FakeAccessibilityTest, NotificationsReachOnlyMatchingLiveRegistrations) {
   auto& ax = tree.accessibility;
   ax.addApplication(kOtherPid);
   auto fieldObserver = ax.createObserver(kEditorPid, tree.recorder());
-  ASSERT_TRUE(fieldObserver->add(tree.field, AXNotification::valueChanged).succeeded());
+  ASSERT_TRUE(fieldObserver->add(tree.field, AXNotification::valueChanged).hasValue());
   std::vector<std::string> otherApplication;
   auto otherObserver = ax.createObserver(kOtherPid, [&](const AccessibilityElement&, const std::string& notification) {
     otherApplication.push_back(notification);
   });
-  ASSERT_TRUE(otherObserver->add(ax.applicationElement(kOtherPid), AXNotification::valueChanged).succeeded());
-  EXPECT_EQ(otherObserver->add(tree.field, AXNotification::valueChanged).error()->kind, AXErrorKind::invalidElement);
+  ASSERT_TRUE(otherObserver->add(ax.applicationElement(kOtherPid), AXNotification::valueChanged).hasValue());
+  EXPECT_EQ(otherObserver->add(tree.field, AXNotification::valueChanged).error().kind, AXErrorKind::invalidElement);
 
   ax.typeValue(tree.label, "Cc:");  // registered for the field only
   ax.focus(tree.field);             // registered for values only
@@ -201,7 +201,7 @@ TEST(FakeAccessibilityTest, NothingIsDeliveredToAnObserverDestroyedBeforeTheLoop
   EditorTree tree;
   auto& ax = tree.accessibility;
   auto observer = ax.createObserver(kEditorPid, tree.recorder());
-  ASSERT_TRUE(observer->add(tree.application, AXNotification::valueChanged).succeeded());
+  ASSERT_TRUE(observer->add(tree.application, AXNotification::valueChanged).hasValue());
   EXPECT_EQ(ax.registrationCount(tree.application, AXNotification::valueChanged), 1);
 
   ax.typeValue(tree.field, "pending");

@@ -139,7 +139,7 @@ TEST_P(SqliteDefaultsStoreRoundTripTest, ReadsBackWhatItStoredBeforeAndAfterReop
   const DefaultsValue& stored = GetParam().value;
   {
     SqliteDefaultsStore store(databasePath_);
-    ASSERT_TRUE(store.set("round.trip", stored));
+    ASSERT_EQ(store.set("round.trip", stored), succeeded());
     EXPECT_EQ(store.value("round.trip"), stored);
   }
   const SqliteDefaultsStore reopened(databasePath_);
@@ -172,7 +172,7 @@ TEST_F(SqliteDefaultsStoreTest, KeepsEveryKeyApart) {
                                       "semi;DROP TABLE defaults;--"};
   SqliteDefaultsStore store(databasePath_);
   for (std::size_t index = 0; index < keys.size(); ++index) {
-    ASSERT_TRUE(store.set(keys[index], static_cast<std::int64_t>(index))) << "key \"" << keys[index] << "\"";
+    ASSERT_EQ(store.set(keys[index], static_cast<std::int64_t>(index)), succeeded()) << "key \"" << keys[index] << "\"";
   }
   for (std::size_t index = 0; index < keys.size(); ++index) {
     EXPECT_EQ(store.integerValue(keys[index]), static_cast<std::int64_t>(index)) << "key \"" << keys[index] << "\"";
@@ -181,7 +181,7 @@ TEST_F(SqliteDefaultsStoreTest, KeepsEveryKeyApart) {
 
 TEST_F(SqliteDefaultsStoreTest, ReadsAbsentForAKeyNeverStored) {
   SqliteDefaultsStore store(databasePath_);
-  ASSERT_TRUE(store.set("present", true));
+  ASSERT_EQ(store.set("present", true), succeeded());
   EXPECT_EQ(store.value("absent"), std::nullopt);
 }
 
@@ -195,8 +195,8 @@ TEST_F(SqliteDefaultsStoreTest, OverwriteReplacesValueAndType) {
     for (std::size_t second = 0; second < secondValues.size(); ++second) {
       SCOPED_TRACE("from type " + std::to_string(first) + " to type " + std::to_string(second));
       const std::string key = "overwrite." + std::to_string(first) + "." + std::to_string(second);
-      ASSERT_TRUE(store.set(key, firstValues[first]));
-      ASSERT_TRUE(store.set(key, secondValues[second]));
+      ASSERT_EQ(store.set(key, firstValues[first]), succeeded());
+      ASSERT_EQ(store.set(key, secondValues[second]), succeeded());
       EXPECT_EQ(store.value(key), secondValues[second]);
       EXPECT_TRUE(typedReadFinds(store, key, secondValues[second]));
       if (first != second) {
@@ -209,12 +209,12 @@ TEST_F(SqliteDefaultsStoreTest, OverwriteReplacesValueAndType) {
 TEST_F(SqliteDefaultsStoreTest, RemoveDeletesOnlyThatKeyAndStaysRemovedAfterReopening) {
   {
     SqliteDefaultsStore store(databasePath_);
-    ASSERT_TRUE(store.set("removed", std::string("gone")));
-    ASSERT_TRUE(store.set("kept", std::string("here")));
-    EXPECT_TRUE(store.remove("removed"));
+    ASSERT_EQ(store.set("removed", std::string("gone")), succeeded());
+    ASSERT_EQ(store.set("kept", std::string("here")), succeeded());
+    EXPECT_EQ(store.remove("removed"), succeeded());
     EXPECT_EQ(store.value("removed"), std::nullopt);
-    EXPECT_TRUE(store.remove("removed")) << "a missing key counts as removed already";
-    EXPECT_TRUE(store.remove("never.stored"));
+    EXPECT_EQ(store.remove("removed"), succeeded()) << "a missing key counts as removed already";
+    EXPECT_EQ(store.remove("never.stored"), succeeded());
   }
   const SqliteDefaultsStore reopened(databasePath_);
   EXPECT_EQ(reopened.value("removed"), std::nullopt);
@@ -223,9 +223,9 @@ TEST_F(SqliteDefaultsStoreTest, RemoveDeletesOnlyThatKeyAndStaysRemovedAfterReop
 
 TEST_F(SqliteDefaultsStoreTest, RefusesNaNAndKeepsThePreviousValue) {
   SqliteDefaultsStore store(databasePath_);
-  ASSERT_TRUE(store.set("ratio", 1.25));
+  ASSERT_EQ(store.set("ratio", 1.25), succeeded());
   ::testing::internal::CaptureStderr();
-  EXPECT_FALSE(store.set("ratio", std::numeric_limits<double>::quiet_NaN()));
+  EXPECT_TRUE(store.set("ratio", std::numeric_limits<double>::quiet_NaN()).failed());
   const std::string diagnostics = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(store.doubleValue("ratio"), 1.25);
   EXPECT_THAT(diagnostics, AllOf(StartsWith("[defaults] "), HasSubstr("ratio")));
@@ -242,7 +242,7 @@ TEST_F(SqliteDefaultsStoreTest, CreatesMissingFoldersForTheOwnerOnly) {
   const std::filesystem::path configHome = folder_.path() / "config";
   const std::filesystem::path path = SqliteDefaultsStore::defaultPath(FixedPaths(configHome));
   SqliteDefaultsStore store(path);
-  ASSERT_TRUE(store.set("created", true));
+  ASSERT_EQ(store.set("created", true), succeeded());
   EXPECT_TRUE(std::filesystem::is_regular_file(path));
   EXPECT_EQ(permissionsOf(configHome), S_IRWXU);
   EXPECT_EQ(permissionsOf(path.parent_path()), S_IRWXU);
@@ -254,7 +254,7 @@ TEST_F(SqliteDefaultsStoreTest, DatabaseAndJournalAreOwnerOnlyEvenInAnOpenFolder
   ASSERT_EQ(::chmod(openFolder.c_str(), 0755), 0);
   const std::filesystem::path path = openFolder / "defaults.sqlite";
   SqliteDefaultsStore store(path);
-  ASSERT_TRUE(store.set("vantix.supabaseAccessToken", std::string("secret")));
+  ASSERT_EQ(store.set("vantix.supabaseAccessToken", std::string("secret")), succeeded());
   ASSERT_TRUE(store.flush(landingBound));
   EXPECT_EQ(permissionsOf(path), S_IRUSR | S_IWUSR);
   EXPECT_EQ(permissionsOf(openFolder / "defaults.sqlite-wal"), S_IRUSR | S_IWUSR);
@@ -335,7 +335,7 @@ class SqliteDefaultsStoreStoredRowTest : public SqliteDefaultsStoreTest,
 TEST_P(SqliteDefaultsStoreStoredRowTest, WritesTheRowTheHostExpects) {
   const StoredRowCase& expected = GetParam();
   SqliteDefaultsStore store(databasePath_);
-  ASSERT_TRUE(store.set("agent.key", expected.value));
+  ASSERT_EQ(store.set("agent.key", expected.value), succeeded());
   ASSERT_TRUE(store.flush(landingBound));
   const HostDefaultsConnection host(databasePath_);
   const std::optional<StoredRow> row = host.storedRow("agent.key");
@@ -400,9 +400,9 @@ TEST_P(SqliteDefaultsStoreHostLockTest, WritesDuringTheHostsWriteLockAnswerAtOnc
 
   const auto start = Clock::now();
   SqliteDefaultsStore store(databasePath_);
-  EXPECT_TRUE(store.set("agent.single", std::int64_t{2}));
-  EXPECT_TRUE(store.setMany({{"agent.first", std::string("one")}, {"agent.second", true}}));
-  EXPECT_TRUE(store.remove("agent.removed"));
+  EXPECT_EQ(store.set("agent.single", std::int64_t{2}), succeeded());
+  EXPECT_EQ(store.setMany({{"agent.first", std::string("one")}, {"agent.second", true}}), succeeded());
+  EXPECT_EQ(store.remove("agent.removed"), succeeded());
   EXPECT_EQ(store.integerValue("agent.single"), 2);
   EXPECT_EQ(store.stringValue("agent.first"), "one");
   EXPECT_EQ(store.boolValue("agent.second"), true);
@@ -443,7 +443,7 @@ TEST_F(SqliteDefaultsStoreTest, AGroupLandsWholeOrNotAtAllAndAFailedWriteIsRetri
   ASSERT_EQ(host.execute(refusingTriggerSql("group.third")), SQLITE_OK);
 
   ::testing::internal::CaptureStderr();
-  ASSERT_TRUE(store.setMany(entries));
+  ASSERT_EQ(store.setMany(entries), succeeded());
   EXPECT_FALSE(store.flush(std::chrono::milliseconds(300)));
   const std::vector<std::string> lines = linesOf(::testing::internal::GetCapturedStderr());
 
@@ -493,7 +493,7 @@ TEST_F(SqliteDefaultsStoreTest, AReadLockedOutByTheHostAnswersAtOnceWithTheLastV
   ASSERT_EQ(lines.size(), 1U) << "a run of failed reads is reported once";
   EXPECT_THAT(lines.front(), AllOf(StartsWith("[defaults] "), HasSubstr("\"read.key\""), HasSubstr("locked")));
 
-  EXPECT_TRUE(store.set("read.key", std::string("mine")));
+  EXPECT_EQ(store.set("read.key", std::string("mine")), succeeded());
   EXPECT_EQ(store.stringValue("read.key"), "mine");
   ASSERT_EQ(host.execute("COMMIT"), SQLITE_OK);
   ASSERT_TRUE(store.flush(landingBound));
@@ -507,7 +507,7 @@ TEST_F(SqliteDefaultsStoreTest, AtTheEndALastBriefAttemptIsMadeAndWhatItCouldNot
   auto store = std::make_unique<SqliteDefaultsStore>(databasePath_);
   const HostDefaultsConnection host(databasePath_);
   ASSERT_EQ(host.execute("BEGIN IMMEDIATE"), SQLITE_OK);
-  ASSERT_TRUE(store->set("end.token", std::string("secret-token-value")));
+  ASSERT_EQ(store->set("end.token", std::string("secret-token-value")), succeeded());
 
   ::testing::internal::CaptureStderr();
   const auto start = Clock::now();
@@ -594,9 +594,9 @@ TEST_P(SqliteDefaultsStoreUnopenableTest, BehavesAsAnEmptyStoreWhoseWritesFail) 
   ::testing::internal::CaptureStderr();
   {
     SqliteDefaultsStore store(databasePath);
-    EXPECT_FALSE(store.set("key", std::string("value")));
+    EXPECT_TRUE(store.set("key", std::string("value")).failed());
     EXPECT_EQ(store.value("key"), std::nullopt);
-    EXPECT_FALSE(store.remove("key"));
+    EXPECT_TRUE(store.remove("key").failed());
   }
   const std::vector<std::string> lines = linesOf(::testing::internal::GetCapturedStderr());
 
@@ -629,7 +629,7 @@ TEST_F(SqliteDefaultsStoreTest, LeavesAFileThatIsNotADatabaseUntouched) {
   ::testing::internal::CaptureStderr();
   {
     SqliteDefaultsStore store(databasePath_);
-    store.set("key", true);
+    EXPECT_TRUE(store.set("key", true).failed()) << "a store that cannot open its file refuses writes";
   }
   ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(readFile(databasePath_), contents);
@@ -649,7 +649,7 @@ TEST_F(SqliteDefaultsStoreTest, ThreadsSharingOneStoreKeepEveryWrite) {
         const std::string prefix = "thread" + std::to_string(thread);
         for (int index = 0; index < keysPerThread; ++index) {
           const std::string key = test::defaultsWriterKey(prefix, index);
-          if (!store.set(key, test::expectedDefaultsValue(index)) ||
+          if (store.set(key, test::expectedDefaultsValue(index)).failed() ||
               store.value(key) != test::expectedDefaultsValue(index)) {
             ++failedWrites[static_cast<std::size_t>(thread)];
           }

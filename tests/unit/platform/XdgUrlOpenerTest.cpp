@@ -39,7 +39,7 @@ TEST(XdgUrlOpenerTest, StartsTheFirstInstalledSettingsProgramWithItsArguments) {
   PathPrefix path(folder.path());
 
   XdgUrlOpener opener({{"quillet-missing-settings-program", "x"}, {"quillet-fake-sound-settings", "sound", "input"}});
-  EXPECT_TRUE(opener.openSoundSettings());
+  EXPECT_EQ(opener.openSoundSettings(), succeeded());
 
   // The program runs detached; wait for what it leaves behind.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -51,7 +51,7 @@ TEST(XdgUrlOpenerTest, StartsTheFirstInstalledSettingsProgramWithItsArguments) {
 
 TEST(XdgUrlOpenerTest, DoesNothingWhenNoSettingsProgramIsInstalled) {
   XdgUrlOpener opener({{"quillet-missing-settings-program"}, {}});
-  EXPECT_FALSE(opener.openSoundSettings());
+  EXPECT_EQ(opener.openSoundSettings(), Status(Error("no sound settings program is installed")));
 }
 
 }  // namespace
