@@ -19,12 +19,9 @@ import gi
 
 gi.require_version("Gtk", "3.0")
 gi.require_version("Gdk", "3.0")
-from gi.repository import Gdk, GLib, Gtk  # noqa: E402
+from gi.repository import Gdk, Gtk  # noqa: E402
 
-
-def say(line):
-    sys.stderr.write(line + "\n")
-    sys.stderr.flush()
+from command_pipe import say, serve  # noqa: E402
 
 
 class FieldsWindow(Gtk.Window):
@@ -71,26 +68,7 @@ class FieldsWindow(Gtk.Window):
 
 
 def main():
-    if len(sys.argv) != 2:
-        say(__doc__)
-        return 2
-    window = FieldsWindow()
-    # Opened for reading and writing so that the pipe never reports an end when a writer closes it.
-    commands = os.open(sys.argv[1], os.O_RDWR | os.O_NONBLOCK)
-    pending = bytearray()
-
-    def on_readable(fd, _condition):
-        pending.extend(os.read(fd, 4096))
-        while b"\n" in pending:
-            line, _, rest = bytes(pending).partition(b"\n")
-            pending[:] = rest
-            window.run(line.decode("utf-8").strip())
-        return True
-
-    GLib.io_add_watch(commands, GLib.PRIORITY_DEFAULT, GLib.IO_IN, on_readable)
-    window.show_all()
-    Gtk.main()
-    return 0
+    return serve(FieldsWindow(), __doc__)
 
 
 if __name__ == "__main__":
