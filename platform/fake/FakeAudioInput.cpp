@@ -4,6 +4,8 @@
 #include <cmath>
 #include <utility>
 
+#include "platform/fake/FakeAudioBlocks.h"
+
 namespace quillet::platform::fake {
 
 void FakeAudioInput::requestAccess(std::function<void(bool granted)> completion) {
@@ -88,22 +90,13 @@ void FakeAudioInput::deliver(const std::vector<std::vector<float>>& channels) {
     tap = tap_;
   }
   if (!tap || !running) return;
-  AudioBuffer buffer;
-  buffer.frameCount = channels.empty() ? 0 : channels.front().size();
-  for (const auto& channel : channels) buffer.channels.push_back(channel.data());
-  buffer.format = AudioFormat{format ? format->sampleRate : 0, int(channels.size())};
-  tap(buffer);
+  tap(bufferOver(channels, format ? format->sampleRate : 0));
 }
 
 void FakeAudioInput::deliverConstant(float value, double seconds, std::size_t framesPerBuffer) {
-  const int channelCount = format ? std::max(format->channelCount, 1) : 1;
-  const double sampleRate = format ? format->sampleRate : 48000;
-  auto framesLeft = std::size_t(std::llround(seconds * sampleRate));
-  while (framesLeft > 0) {
-    const std::size_t frames = std::min(framesLeft, framesPerBuffer);
-    deliver(std::vector<std::vector<float>>(std::size_t(channelCount), std::vector<float>(frames, value)));
-    framesLeft -= frames;
-  }
+  deliverConstantBlocks(value, seconds, format ? format->sampleRate : 48000,
+                        format ? std::max(format->channelCount, 1) : 1, framesPerBuffer,
+                        [this](const auto& channels) { deliver(channels); });
 }
 
 }  // namespace quillet::platform::fake

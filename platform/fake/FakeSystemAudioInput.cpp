@@ -4,6 +4,8 @@
 #include <cmath>
 #include <utility>
 
+#include "platform/fake/FakeAudioBlocks.h"
+
 namespace quillet::platform::fake {
 
 Expected<SystemAudioContent, SystemAudioFailure> FakeSystemAudioInput::shareableContent() { return content; }
@@ -54,22 +56,13 @@ void FakeSystemAudioInput::deliver(const std::vector<std::vector<float>>& channe
     output = output_;
   }
   if (!output) return;
-  AudioBuffer buffer;
-  buffer.frameCount = channels.empty() ? 0 : channels.front().size();
-  for (const auto& channel : channels) buffer.channels.push_back(channel.data());
-  buffer.format = AudioFormat{startedFormat ? startedFormat->sampleRate : 0, int(channels.size())};
-  output(buffer);
+  output(bufferOver(channels, startedFormat ? startedFormat->sampleRate : 0));
 }
 
 void FakeSystemAudioInput::deliverConstant(float value, double seconds, std::size_t framesPerBuffer) {
-  const int channelCount = startedFormat ? std::max(startedFormat->channelCount, 1) : 2;
-  const double sampleRate = startedFormat ? startedFormat->sampleRate : 48000;
-  auto framesLeft = std::size_t(std::llround(seconds * sampleRate));
-  while (framesLeft > 0) {
-    const std::size_t frames = std::min(framesLeft, framesPerBuffer);
-    deliver(std::vector<std::vector<float>>(std::size_t(channelCount), std::vector<float>(frames, value)));
-    framesLeft -= frames;
-  }
+  deliverConstantBlocks(value, seconds, startedFormat ? startedFormat->sampleRate : 48000,
+                        startedFormat ? std::max(startedFormat->channelCount, 1) : 2, framesPerBuffer,
+                        [this](const auto& channels) { deliver(channels); });
 }
 
 void FakeSystemAudioInput::fail(const std::string& description) {
