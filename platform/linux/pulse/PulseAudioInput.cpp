@@ -121,18 +121,9 @@ struct PulseAudioInput::ServerCallbacks {
 };
 
 PulseAudioInput::PulseAudioInput(std::string server, std::string applicationName)
-    : server_(std::move(server)), applicationName_(std::move(applicationName)), mainloop_(pa_threaded_mainloop_new()) {
-  if (mainloop_ == nullptr) {
-    writeDiagnostic("cannot create the audio thread's main loop");
-    return;
-  }
-  pa_threaded_mainloop_set_name(mainloop_, "pulse-input");
-  if (pa_threaded_mainloop_start(mainloop_) < 0) {
-    writeDiagnostic("cannot start the audio thread");
-    pa_threaded_mainloop_free(mainloop_);
-    mainloop_ = nullptr;
-  }
-}
+    : server_(std::move(server)),
+      applicationName_(std::move(applicationName)),
+      mainloop_(startedThreadedLoop("pulse-input", "audio thread", writeDiagnostic)) {}
 
 PulseAudioInput::~PulseAudioInput() {
   if (mainloop_ == nullptr) return;

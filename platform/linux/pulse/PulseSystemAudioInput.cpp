@@ -129,17 +129,7 @@ PulseSystemAudioInput::PulseSystemAudioInput(AppIdentity& identity, std::string 
       server_(std::move(server)),
       applicationName_(std::move(applicationName)),
       localHostName_(StreamOwner::localHostName()),
-      mainloop_(pa_threaded_mainloop_new()) {
-  if (mainloop_ == nullptr) {
-    writeDiagnostic("cannot create the system audio thread's main loop");
-    return;
-  }
-  pa_threaded_mainloop_set_name(mainloop_, "pulse-system-audio");
-  if (pa_threaded_mainloop_start(mainloop_) < 0) {
-    writeDiagnostic("cannot start the system audio thread");
-    pa_threaded_mainloop_free(std::exchange(mainloop_, nullptr));
-  }
-}
+      mainloop_(startedThreadedLoop("pulse-system-audio", "system audio thread", writeDiagnostic)) {}
 
 PulseSystemAudioInput::~PulseSystemAudioInput() {
   if (mainloop_ == nullptr) return;

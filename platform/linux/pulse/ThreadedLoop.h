@@ -6,8 +6,28 @@
 #include <pulse/thread-mainloop.h>
 
 #include <atomic>
+#include <functional>
+#include <string>
 
 namespace quillet::platform::pulse {
+
+// A threaded main loop called `name`, already running; nothing when it cannot be made or started, which
+// `diagnose` hears of as "cannot create the <what>'s main loop" or "cannot start the <what>".
+inline pa_threaded_mainloop* startedThreadedLoop(const char* name, const std::string& what,
+                                                 const std::function<void(const std::string&)>& diagnose) {
+  pa_threaded_mainloop* mainloop = pa_threaded_mainloop_new();
+  if (mainloop == nullptr) {
+    diagnose("cannot create the " + what + "'s main loop");
+    return nullptr;
+  }
+  pa_threaded_mainloop_set_name(mainloop, name);
+  if (pa_threaded_mainloop_start(mainloop) < 0) {
+    diagnose("cannot start the " + what);
+    pa_threaded_mainloop_free(mainloop);
+    return nullptr;
+  }
+  return mainloop;
+}
 
 // Holds a threaded main loop's lock for a scope. The loop's own thread already holds it inside every callback,
 // so there it takes nothing. `waiting`, when given, counts the callers queueing for the lock, for whom a busy
