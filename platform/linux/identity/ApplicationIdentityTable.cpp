@@ -35,7 +35,9 @@ const KnownApplication knownApplications[] = {
      {"teams-for-linux", "teams", "com.github.IsmaelMartinez.teams_for_linux", "com.microsoft.Teams"}},
     {"com.cisco.webexmeetingsapp", {"webex", "CiscoCollabHost", "com.cisco.webex"}},
     // Editors and IDEs.
-    {"com.microsoft.VSCode", {"code", "code-oss", "com.visualstudio.code", "com.visualstudio.code-oss"}},
+    {"com.microsoft.VSCode",
+     {"code", "code-oss", "com.visualstudio.code", "com.visualstudio.code-oss", "codium", "vscodium",
+      "com.vscodium.codium"}},
     {"dev.zed.Zed", {"zed", "zed-editor", "zeditor"}},
     {"com.codeium.windsurf", {"windsurf"}},
     {"com.todesktop.230313mzl4w4u92", {"cursor"}},

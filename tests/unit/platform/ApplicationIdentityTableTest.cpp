@@ -32,6 +32,8 @@ TEST(ApplicationIdentityTableTest, WellKnownLinuxNamesMapOntoTheIdentifiersTheBe
       {"code", "com.microsoft.VSCode"},
       {"code-oss", "com.microsoft.VSCode"},
       {"com.visualstudio.code", "com.microsoft.VSCode"},
+      {"codium", "com.microsoft.VSCode"},
+      {"com.vscodium.codium.desktop", "com.microsoft.VSCode"},
       {"zoom", "us.zoom.xos"},
       {"ZoomLauncher", "us.zoom.xos"},
       {"us.zoom.Zoom", "us.zoom.xos"},
