@@ -45,7 +45,7 @@ class AudioInput {
 
   // Whether the input runs the platform's voice processing (echo cancellation that ducks other audio).
   virtual bool voiceProcessingEnabled() = 0;
-  // Switches voice processing on or off; answers an error description on failure.
+  // Switches voice processing on or off; fails with the reason.
   virtual Status setVoiceProcessingEnabled(bool enabled) = 0;
 
   // Hands buffers of about `bufferFrames` frames to `tap` on the input's own audio thread once started.
@@ -55,7 +55,7 @@ class AudioInput {
   // detaches the tap: once this returns, the tap is never called again.
   virtual void removeTap() = 0;
 
-  // Starts recording; answers an error description on failure.
+  // Starts recording; fails with the reason.
   virtual Status start() = 0;
   virtual void stop() = 0;
   [[nodiscard]] virtual bool isRunning() const = 0;

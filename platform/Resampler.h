@@ -19,7 +19,7 @@ class Resampler {
   virtual ~Resampler() = default;
 
   // Converts `input` and appends at most `capacity` output samples to `output`.
-  // Answers an error description when the conversion failed (the output is then unchanged).
+  // Fails with the reason when the conversion failed (the output is then unchanged).
   virtual Status convert(std::span<const float> input, std::size_t capacity,
                                              std::vector<std::int16_t>& output) = 0;
 };

@@ -49,7 +49,7 @@ class SystemAudioInput {
 
   // Starts recording `scope` as `format` (non-interleaved float). A scoped recording follows the application:
   // streams it opens later join, streams it closes leave, and while it plays nothing no buffers come.
-  // Answers an error description on failure.
+  // Fails with the reason.
   virtual Status start(const SystemAudioScope& scope, AudioFormat format, Output output,
                                            Failed failed) = 0;
 

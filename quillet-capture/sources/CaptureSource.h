@@ -14,7 +14,7 @@ namespace quillet::capture {
 // Completions may come on any thread.
 class CaptureSource {
  public:
-  using StartCompletion = std::function<void(Expected<void, CaptureError> failure)>;
+  using StartCompletion = std::function<void(Expected<void, CaptureError> started)>;
 
   virtual ~CaptureSource() = default;
 

@@ -55,7 +55,7 @@ class SystemAudioCapture final : public CaptureSource, public std::enable_shared
   SystemAudioCapture& operator=(const SystemAudioCapture&) = delete;
 
   // Starts `transcriber` as "others" in `locale`, then records the application `appBundleId` names or the
-  // whole output. `completion` runs on the main loop with nothing on success. Main thread.
+  // whole output. `completion` runs on the main loop with success or the error. Main thread.
   void start(std::shared_ptr<Transcriber> transcriber, std::string locale, std::optional<std::string> appBundleId,
              StartCompletion completion) override;
 

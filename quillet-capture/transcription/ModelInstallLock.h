@@ -22,7 +22,7 @@ namespace quillet::capture {
 class ModelInstallLock {
  public:
   // Nothing when the model is there; may run on any thread.
-  using Completion = std::function<void(Expected<void, CaptureError> failure)>;
+  using Completion = std::function<void(Expected<void, CaptureError> installed)>;
 
   explicit ModelInstallLock(platform::SpeechRecognizer& recognizer, DiagnosticSink diagnostics = writeToStandardError,
                             Deadline::Launcher launcher = Deadline::onDetachedThread);

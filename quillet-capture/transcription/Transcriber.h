@@ -17,8 +17,8 @@ namespace quillet::capture {
 // hands out float samples at the device's rate and channel count, so one sample type serves.
 class Transcriber {
  public:
-  // Nothing on success. May run on any thread; callers return to their own queue.
-  using StartCompletion = std::function<void(Expected<void, CaptureError> failure)>;
+  // Success or the error. May run on any thread; callers return to their own queue.
+  using StartCompletion = std::function<void(Expected<void, CaptureError> started)>;
   // May run on any thread.
   using StopCompletion = std::function<void()>;
 

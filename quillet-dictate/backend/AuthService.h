@@ -18,7 +18,7 @@ namespace quillet::dictate {
 // and sign-out. It keeps no state: the session is the token pair in the settings store.
 class AuthService {
  public:
-  // Runs on the main loop with nothing on success or the failure.
+  // Runs on the main loop with success or the failure.
   using Completion = std::function<void(Expected<void, VessioAuthError>)>;
 
   static constexpr double kTimeoutSeconds = 15;

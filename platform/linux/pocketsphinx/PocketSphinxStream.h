@@ -38,7 +38,7 @@ class PocketSphinxStream final : public SpeechStream {
   void finish() override;
 
  private:
-  // The steps below run on thread_ only; each answers an error description on failure.
+  // The steps below run on thread_ only; each fails with the reason.
   void decodeLoop();
   [[nodiscard]] Status decodeBlock(const std::vector<std::int16_t>& block);
   [[nodiscard]] Status decodePiece(std::span<const std::int16_t> piece);

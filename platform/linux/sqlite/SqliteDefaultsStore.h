@@ -20,7 +20,7 @@ namespace quillet::platform::sqlite {
 // one row per key. Writes are accepted at once and committed behind the caller's back by a thread of the
 // store (see DefaultsWriteBehind), so a lock the host holds never stalls the caller; until they land they
 // read back from memory. Reads wait a few milliseconds at most for a lock and then answer the last value
-// this store knew. A database that cannot be opened leaves an always-empty store whose writes answer false.
+// this store knew. A database that cannot be opened leaves an always-empty store whose writes fail.
 class SqliteDefaultsStore final : public DefaultsStore {
  public:
   explicit SqliteDefaultsStore(std::filesystem::path databasePath);
