@@ -1,19 +1,12 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
 
 #include "common/audio/AudioSamples.h"
 #include "common/result/Expected.h"
+#include "platform/AudioFileError.h"
 
 namespace quillet::platform {
-
-// Why audio could not be read or written.
-struct AudioFileError {
-  std::string description;
-
-  friend bool operator==(const AudioFileError&, const AudioFileError&) = default;
-};
 
 // An audio file open for reading. Samples come out as floats whatever the stored type: 16-bit PCM is scaled
 // to [-1, 1), float PCM comes out as stored. Reads go forward from the start, in blocks or all at once.

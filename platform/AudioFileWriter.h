@@ -4,7 +4,7 @@
 #include <span>
 
 #include "common/result/Expected.h"
-#include "platform/AudioFileReader.h"
+#include "platform/AudioFileError.h"
 
 namespace quillet::platform {
 

@@ -24,6 +24,10 @@ struct ScreenRect {
     return ScreenRect{x - dx, y - dy, width + 2 * dx, height + 2 * dy};
   }
 
+  // Whether the point lies in the rectangle: its left and bottom edges count, its right and top ones do not.
+  [[nodiscard]] bool contains(double pointX, double pointY) const {
+    return pointX >= minX() && pointX < maxX() && pointY >= minY() && pointY < maxY();
+  }
   // Whether the two share an area of more than nothing.
   [[nodiscard]] bool intersects(const ScreenRect& other) const {
     return std::min(maxX(), other.maxX()) > std::max(minX(), other.minX()) &&

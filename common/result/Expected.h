@@ -36,8 +36,6 @@ class [[nodiscard]] Expected {
   static_assert(!std::is_same_v<std::remove_cv_t<T>, E>, "an error is not a value");
 
  public:
-  using ErrorType = E;
-
   Expected(T value) : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT: a value is a success
   template <class U>
     requires(std::is_constructible_v<T, U &&> && !std::is_same_v<std::remove_cvref_t<U>, T> &&
@@ -92,8 +90,6 @@ class [[nodiscard]] Expected {
 template <class E>
 class [[nodiscard]] Expected<void, E> {
  public:
-  using ErrorType = E;
-
   Expected() = default;
   Expected(E error) : error_(std::move(error)) {}  // NOLINT: an error is a failure
 

@@ -159,8 +159,7 @@ LeadingCodePoint leadingCodePointOf(std::string_view utf8) {
   const auto length = static_cast<int32_t>(std::min<std::size_t>(utf8.size(), kLongestCodePoint));
   int32_t offset = 0;
   UChar32 codePoint = 0;
-  U8_NEXT(utf8.data(), offset, length, codePoint);
-  if (codePoint < 0) codePoint = 0xFFFD;
+  U8_NEXT_OR_FFFD(utf8.data(), offset, length, codePoint);
   constexpr uint32_t kLettersAndNumbers = U_GC_L_MASK | U_GC_N_MASK;
   return {.isLetter = u_isalpha(codePoint) != 0,
           .isLowercase = u_isULowercase(codePoint) != 0,

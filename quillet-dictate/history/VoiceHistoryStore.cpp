@@ -31,21 +31,16 @@ void VoiceHistoryStore::add(std::string_view text, std::optional<std::string> mo
     if (updated.size() == kCap) break;
     updated.push_back(std::move(item));
   }
-  save(updated);
-  items.set(std::move(updated));
+  replaceWith(std::move(updated));
 }
 
 void VoiceHistoryStore::remove(std::string_view id) {
   std::vector<VoiceHistoryItem> list = items.get();
   std::erase_if(list, [id](const VoiceHistoryItem& item) { return item.id == id; });
-  save(list);
-  items.set(std::move(list));
+  replaceWith(std::move(list));
 }
 
-void VoiceHistoryStore::clear() {
-  save({});
-  items.set({});
-}
+void VoiceHistoryStore::clear() { replaceWith({}); }
 
 void VoiceHistoryStore::load() {
   const auto stored = store_.dataValue(kKey);
@@ -59,9 +54,10 @@ void VoiceHistoryStore::load() {
   items.set(std::move(decoded).value());
 }
 
-void VoiceHistoryStore::save(const std::vector<VoiceHistoryItem>& list) {
+void VoiceHistoryStore::replaceWith(std::vector<VoiceHistoryItem> list) {
   // The store reports a refused write itself; the list still holds for this run.
   (void)store_.set(kKey, VoiceHistoryJson::encoded(list));
+  items.set(std::move(list));
 }
 
 }  // namespace quillet::dictate

@@ -37,7 +37,8 @@ class VoiceHistoryStore {
 
  private:
   void load();
-  void save(const std::vector<VoiceHistoryItem>& list);
+  // Stores `list` under the key, then publishes it: every change is saved at once.
+  void replaceWith(std::vector<VoiceHistoryItem> list);
 
   platform::DefaultsStore& store_;
   const platform::Clock& clock_;

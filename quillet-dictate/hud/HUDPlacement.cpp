@@ -10,14 +10,10 @@ constexpr double kMargin = 8;
 constexpr double kPromptAboveMouse = 24;
 constexpr double kPanelBelowTop = 160;
 
-bool contains(const platform::ScreenRect& frame, double x, double y) {
-  return x >= frame.minX() && x < frame.maxX() && y >= frame.minY() && y < frame.maxY();
-}
-
 // The screen whose frame holds the point, else the primary one.
 const platform::Screen& screenAt(const std::vector<platform::Screen>& screens, double x, double y) {
   const auto found = std::find_if(screens.begin(), screens.end(),
-                                  [&](const platform::Screen& screen) { return contains(screen.frame, x, y); });
+                                  [&](const platform::Screen& screen) { return screen.frame.contains(x, y); });
   return found != screens.end() ? *found : screens.front();
 }
 
