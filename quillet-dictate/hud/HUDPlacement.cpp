@@ -19,8 +19,8 @@ const platform::Screen& screenAt(const std::vector<platform::Screen>& screens, d
 
 }  // namespace
 
-std::optional<PanelOrigin> HUDPlacement::panelOrigin(const std::vector<platform::Screen>& screens,
-                                                     const std::optional<platform::ScreenRect>& anchor) {
+std::optional<platform::ScreenPoint> HUDPlacement::panelOrigin(const std::vector<platform::Screen>& screens,
+                                                               const std::optional<platform::ScreenRect>& anchor) {
   if (screens.empty()) return std::nullopt;
   if (!anchor) {
     const platform::Screen& primary = screens.front();
@@ -28,25 +28,27 @@ std::optional<PanelOrigin> HUDPlacement::panelOrigin(const std::vector<platform:
     // a screen too short for that keeps the panel's bottom inside it.
     const double y = std::max(primary.visibleFrame.maxY() - kPanelBelowTop - kPanelHeight,
                               primary.visibleFrame.minY() + kMargin);
-    return PanelOrigin{primary.frame.minX() + (primary.frame.width - kPanelWidth) * 0.5, y};
+    return platform::ScreenPoint{primary.frame.minX() + (primary.frame.width - kPanelWidth) * 0.5, y};
   }
   const platform::ScreenRect& visible = screenAt(screens, anchor->midX(), anchor->midY()).visibleFrame;
   const double x = std::max(visible.minX() + kMargin,
                             std::min(visible.maxX() - kPanelWidth - kMargin, anchor->midX() - kPanelWidth / 2));
   double y = anchor->minY() - kPanelHeight - kMargin;
   if (y < visible.minY() + kMargin) y = anchor->maxY() + kMargin;
-  return PanelOrigin{x, y};
+  return platform::ScreenPoint{x, y};
 }
 
-std::optional<PanelOrigin> HUDPlacement::promptOrigin(const std::vector<platform::Screen>& screens, double mouseX,
-                                                      double mouseY) {
+std::optional<platform::ScreenPoint> HUDPlacement::promptOrigin(const std::vector<platform::Screen>& screens,
+                                                                platform::ScreenPoint mouse) {
+  const double mouseX = mouse.x;
+  const double mouseY = mouse.y;
   if (screens.empty()) return std::nullopt;
   const platform::ScreenRect& visible = screenAt(screens, mouseX, mouseY).visibleFrame;
   const double x = std::min(std::max(mouseX - kPromptWidth / 2, visible.minX() + kMargin),
                             visible.maxX() - kPromptWidth - kMargin);
   const double y = std::min(std::max(mouseY + kPromptAboveMouse, visible.minY() + kMargin),
                             visible.maxY() - kPromptHeight - kMargin);
-  return PanelOrigin{x, y};
+  return platform::ScreenPoint{x, y};
 }
 
 }  // namespace quillet::dictate

@@ -20,7 +20,7 @@ TEST(HUDPlacementTest, ThePanelGoesBelowItsAnchorOrAboveItAndStaysOnTheAnchorsSc
   const struct {
     const char* description;
     std::optional<ScreenRect> anchor;
-    PanelOrigin expected;
+    platform::ScreenPoint expected;
   } cases[] = {
       {"below a field high on the screen, centred on it", ScreenRect{600, 700, 200, 30}, {410, 182}},
       {"above a field too low to have room below", ScreenRect{600, 300, 200, 30}, {410, 338}},
@@ -41,7 +41,7 @@ TEST(HUDPlacementTest, ThePanelGoesBelowItsAnchorOrAboveItAndStaysOnTheAnchorsSc
 
 TEST(HUDPlacementTest, AShortScreenKeepsTheUnanchoredPanelsBottomOnIt) {
   const std::vector<Screen> small = {{.frame = {0, 0, 800, 600}, .visibleFrame = {0, 0, 800, 600}}};
-  EXPECT_EQ(HUDPlacement::panelOrigin(small, std::nullopt), (PanelOrigin{110, 8}));
+  EXPECT_EQ(HUDPlacement::panelOrigin(small, std::nullopt), (platform::ScreenPoint{110, 8}));
 }
 
 TEST(HUDPlacementTest, ThePromptSitsJustAboveTheMouseInsideItsScreen) {
@@ -49,7 +49,7 @@ TEST(HUDPlacementTest, ThePromptSitsJustAboveTheMouseInsideItsScreen) {
     const char* description;
     double mouseX;
     double mouseY;
-    PanelOrigin expected;
+    platform::ScreenPoint expected;
   } cases[] = {
       {"in the middle", 700, 400, {540, 424}},
       {"near the right edge", 1430, 400, {1112, 424}},
@@ -59,11 +59,11 @@ TEST(HUDPlacementTest, ThePromptSitsJustAboveTheMouseInsideItsScreen) {
       {"a mouse off every screen is kept on the primary one", -100, 2000, {8, 815}},
   };
   for (const auto& testCase : cases) {
-    const auto origin = HUDPlacement::promptOrigin(kTwoScreens, testCase.mouseX, testCase.mouseY);
+    const auto origin = HUDPlacement::promptOrigin(kTwoScreens, {testCase.mouseX, testCase.mouseY});
     ASSERT_TRUE(origin.has_value()) << testCase.description;
     EXPECT_EQ(*origin, testCase.expected) << testCase.description;
   }
-  EXPECT_EQ(HUDPlacement::promptOrigin({}, 10, 10), std::nullopt);
+  EXPECT_EQ(HUDPlacement::promptOrigin({}, {10, 10}), std::nullopt);
 }
 
 }  // namespace

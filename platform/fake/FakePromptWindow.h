@@ -1,0 +1,28 @@
+#pragma once
+
+#include <optional>
+
+#include "platform/PromptWindow.h"
+
+namespace quillet::platform::fake {
+
+// A prompt that remembers where it was shown and whether it is up.
+class FakePromptWindow final : public PromptWindow {
+ public:
+  void showAt(ScreenPoint origin) override {
+    shownAt = origin;
+    visible = true;
+    ++showCount;
+  }
+  void fadeOutAndHide(double seconds) override {
+    visible = false;
+    lastFadeSeconds = seconds;
+  }
+
+  std::optional<ScreenPoint> shownAt;
+  bool visible = false;
+  int showCount = 0;
+  double lastFadeSeconds = 0;
+};
+
+}  // namespace quillet::platform::fake
