@@ -114,8 +114,8 @@ TEST(DictationSessionDesktopTest, TwoSpokenSentencesLandInMousepadAtTheCaretAndI
   screens.attached = {{.frame = {0, 0, 1280, 1024}, .visibleFrame = {0, 0, 1280, 1024}}};
   platform::fake::FakeTextLayout layout;
   FieldGeometry geometry({accessibility, identity, screens, layout, nullptr, log});
-  auto monitor = AccessibilityMonitor::create(
-      {accessibility, workspace, identity, loop, clock, screens, clicks, log, geometry});
+  auto monitor =
+      AccessibilityMonitor::create({accessibility, workspace, identity, loop, clock, screens, clicks, log, geometry});
   monitor->start();
 
   platform::qt::QtPasteboard clipboard;
@@ -179,7 +179,8 @@ TEST(DictationSessionDesktopTest, TwoSpokenSentencesLandInMousepadAtTheCaretAndI
   ASSERT_TRUE(desk.pressKeys("ctrl+Home"));
   ASSERT_TRUE(desk.pressKeys("End"));
   ASSERT_TRUE(runUntil([&] { return monitor->insertionTarget() == InsertionTarget::field(view); }))
-      << "the focus tracker never saw mousepad's text\n" << captured.text();
+      << "the focus tracker never saw mousepad's text\n"
+      << captured.text();
   clipboard.write(platform::PasteboardContents::withText("the user's clipboard"));
 
   hud->toggle();
