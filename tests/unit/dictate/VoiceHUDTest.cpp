@@ -464,6 +464,55 @@ TEST_F(VoiceHUDOpenTest, EscapeWhileRecordingInsertsNothingAndMetersNothing) {
   EXPECT_FALSE(keyMonitor.isInstalled());
 }
 
+TEST_F(VoiceHUDOpenTest, ASpokenInstructionFillsThePromptAndIsBlockedWhileDictating) {
+  answerPreference(false);
+  speakIntoOpenHUD("we shipped the build on friday");
+  hud->vm().onCustomPromptMic();
+  loop.runPending();
+  EXPECT_TRUE(hud->vm().isRecordingCustomPrompt.get());
+  speak(1.5);
+  hud->vm().onCustomPromptMic();  // done speaking
+  loop.runPending();
+  ASSERT_EQ(pendingChunks.size(), 2u);
+  answerChunk(1, "make it formal");
+  EXPECT_EQ(hud->vm().customPrompt.get(), "Make it formal");
+  EXPECT_FALSE(hud->vm().isRecordingCustomPrompt.get());
+  EXPECT_THAT(hud->vm().alternatives.get(), ElementsAre("We shipped the build on friday"))
+      << "the instruction waits for the user to submit it";
+
+  // Speaking the main dictation again, the instruction's microphone stays off.
+  hud->vm().onStartSpeak();
+  loop.runPending();
+  ASSERT_TRUE(hud->vm().isRecording.get());
+  hud->vm().onCustomPromptMic();
+  EXPECT_FALSE(hud->vm().isRecordingCustomPrompt.get());
+  EXPECT_THAT(captured.messages(), Contains("⚠️ blocked nested recording — primary still active"));
+}
+
+TEST_F(VoiceHUDOpenTest, TheActionTabHandsASpokenIntentToThePlanner) {
+  std::vector<std::string> planned;
+  int writingPulls = 0;
+  hud->flows.planAction = [&](const std::string &intent) { planned.push_back(intent); };
+  hud->flows.pullWritingText = [&] { ++writingPulls; };
+  hud->openHUDWithoutRecording(HUDTab::action, false, false);
+  hud->toggle();
+  loop.runPending();
+  EXPECT_THAT(captured.messages(), Contains("▶️ START dictation: tab=action compose=true panel=true micAuth=3"));
+  EXPECT_TRUE(hud->vm().pageContext.get().has_value());
+  speak(1.5);
+  keyMonitor.press(VoiceHUD::Key::returnKey);
+  loop.runPending();
+  answerChunk(0, "tell them friday works");
+  ASSERT_TRUE(loop.runUntil([&] { return !planned.empty(); }));
+  EXPECT_THAT(planned, ElementsAre("Tell them friday works"));
+  EXPECT_EQ(hud->vm().intentText.get(), "Tell them friday works");
+  EXPECT_EQ(fieldText(firstField), "Note: ") << "a reply is inserted by its flow, not here";
+
+  hud->vm().onTabChange(HUDTab::writing);
+  EXPECT_EQ(writingPulls, 1);
+  EXPECT_FALSE(hud->vm().composeMode.get());
+}
+
 TEST_F(VoiceHUDTest, ADeniedMicrophoneSaysWhereToFixIt) {
   input.authorizationStatus = platform::MicAuthorization::denied;
   hud->toggle();
@@ -538,6 +587,7 @@ TEST_F(VoiceHUDTest, WithNoTargetAtInsertionTheTextGoesToTheClipboardOnly) {
   hud->dismissHUD();
   currentTarget = {};
   hud->insertHistory(history.items.get().front());
+  EXPECT_EQ(clipboardText(), "We shipped it");
   EXPECT_THAT(captured.messages(), Contains("📥 insertHistory: no insertion target, copying to pasteboard only"));
   EXPECT_EQ(fieldText(firstField), "Note: ");
   EXPECT_EQ(history.items.get().size(), 1u) << "inserting from the history does not add to it";
