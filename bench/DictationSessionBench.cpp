@@ -1,9 +1,8 @@
-// The dictation session's own share of the wait after the user stops: from stop() to the text in the field,
-// minus the time the last chunk alone spends being transcribed, measured in the same session. A spoken sample is
-// fed through the real streamer at the pace a microphone gives it; the router sends the chunks to a loopback
-// transcription stand-in that answers at once, or to PocketSphinx; the backend stand-in answers the correction at
-// once; the field is a fake one, so the insertion itself costs nothing here (the large-document benchmark measures
-// it on gedit).
+// The dictation session's own share of the wait after the user stops: from stop() to the text in the field, minus the
+// time the last chunk alone spends being transcribed, measured in the same session. A spoken sample is fed through the
+// real streamer at the pace a microphone gives it; the router sends the chunks to a loopback transcription stand-in
+// that answers at once, or to PocketSphinx; the backend stand-in answers the correction at once; the field is a fake
+// one, so the insertion itself costs nothing here (the large-document benchmark measures it on gedit).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -18,11 +17,7 @@
 #include "common/runtime/NotificationCenter.h"
 #include "common/runtime/WorkerPool.h"
 #include "platform/fake/FakeAudioInput.h"
-#include "platform/fake/FakeHUDWindow.h"
-#include "platform/fake/FakeKeyMonitor.h"
-#include "platform/fake/FakeMouseLocation.h"
-#include "platform/fake/FakePromptWindow.h"
-#include "platform/fake/FakeScreens.h"
+#include "platform/fake/FakeHUDWindows.h"
 #include "platform/fake/FakeUrlOpener.h"
 #include "platform/fake/MemoryDefaultsStore.h"
 #include "platform/linux/curl/CurlHttpClient.h"
@@ -60,8 +55,8 @@ struct Session {
 // One engine behind the router, and every session run against it.
 class Bench : protected dictate::test::InsertionDesk {
  public:
-  // Signed in, the backend is asked for the correction preference and corrects each transcript; signed out, the
-  // raw transcript goes in at once.
+  // Signed in, the backend is asked for the correction preference and corrects each transcript; signed out, the raw
+  // transcript goes in at once.
   Bench(const audio::AudioSamples& sample, dictate::TranscriptionRouter::OnDeviceTranscribe onDevice, bool signedIn)
       : sample_(sample), onDevice_(std::move(onDevice)) {
     if (signedIn) settings_.supabaseAccessToken.set("access");
@@ -188,11 +183,7 @@ class Bench : protected dictate::test::InsertionDesk {
   std::shared_ptr<dictate::AudioStreamer> streamer_ =
       dictate::AudioStreamer::create(input_, platform::soxr::SoxrResampler::factory(), loop, timingLog_, urlOpener_);
   dictate::VoiceHistoryStore history_{store_, loop, timingLog_};
-  platform::fake::FakeHUDWindow window_{loop};
-  platform::fake::FakePromptWindow prompt_;
-  platform::fake::FakeKeyMonitor keys_;
-  platform::fake::FakeScreens screens_;
-  platform::fake::FakeMouseLocation mouse_;
+  platform::fake::FakeHUDWindows windows_{loop};
   Subscription historyWatch_;
   std::shared_ptr<dictate::VoiceHUD> hud_ = dictate::VoiceHUD::create({
       .settings = settings_,
@@ -205,11 +196,7 @@ class Bench : protected dictate::test::InsertionDesk {
       .currentTarget = [this] { return currentTarget; },
       .currentBundleID = [] { return std::string("org.example.Editor"); },
       .captureContext = [] { return dictate::PageContext{}; },
-      .window = window_,
-      .prompt = prompt_,
-      .keys = keys_,
-      .screens = screens_,
-      .mouse = mouse_,
+      .windows = {windows_.window, windows_.prompt, windows_.keys, windows_.screens, windows_.mouse},
       .mainLoop = loop,
       .clock = loop,
       .log = timingLog_,

@@ -11,8 +11,7 @@ class MouseLocation {
  public:
   virtual ~MouseLocation() = default;
 
-  // The pointer's position in bottom-left-origin screen points; nothing when it
-  // cannot be read.
+  // The pointer's position in bottom-left-origin screen points; nothing when it cannot be read.
   [[nodiscard]] virtual std::optional<ScreenPoint> mouseLocation() = 0;
 };
 

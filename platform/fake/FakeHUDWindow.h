@@ -10,11 +10,10 @@
 
 namespace quillet::platform::fake {
 
-// A HUD window that keeps its state in fields; a fade takes its seconds on the
-// test's main loop.
+// A HUD window that keeps its state in fields; a fade takes its seconds on the test's main loop.
 class FakeHUDWindow final : public HUDWindow {
  public:
-  explicit FakeHUDWindow(MainLoop &loop) : loop_(loop) {}
+  explicit FakeHUDWindow(MainLoop& loop) : loop_(loop) {}
 
   void present() override {
     fade_.cancel();
@@ -48,7 +47,7 @@ class FakeHUDWindow final : public HUDWindow {
   int fadeCount = 0;
 
  private:
-  MainLoop &loop_;
+  MainLoop& loop_;
   ScreenPoint origin_;
   Timer fade_;
   std::function<void()> pendingDone_;

@@ -17,8 +17,7 @@ class FakeKeyMonitor final : public KeyMonitor {
   void remove() override { handler = nullptr; }
 
   [[nodiscard]] bool isInstalled() const { return bool(handler); }
-  // Whether the installed handler consumed the press; nothing when no handler
-  // is installed.
+  // Whether the installed handler consumed the press; nothing when no handler is installed.
   std::optional<bool> press(int keyCode) {
     if (!handler) return std::nullopt;
     return handler(keyCode);

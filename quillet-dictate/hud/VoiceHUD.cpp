@@ -9,22 +9,13 @@
 namespace quillet::dictate {
 namespace {
 
-std::string tabName(HUDTab tab) {
-  switch (tab) {
-    case HUDTab::writing:
-      return "writing";
-    case HUDTab::speak:
-      return "speak";
-    case HUDTab::action:
-      return "action";
-  }
-  return "speak";
-}
+// The tab as the start line names it: its title in lower case.
+std::string tabName(HUDTab tab) { return text::lowercased(kHUDTabRawValues.rawValue(tab)); }
 
 std::string flag(bool value) { return value ? "true" : "false"; }
 
 // A live text that is only a placeholder carries no speech.
-bool isUsableTranscript(const std::string &trimmed) {
+bool isUsableTranscript(const std::string& trimmed) {
   return !trimmed.empty() && trimmed != VoiceHUD::kConnecting && trimmed != VoiceHUD::kListening &&
          trimmed != VoiceHUD::kTranscribing;
 }
@@ -45,33 +36,33 @@ VoiceHUD::~VoiceHUD() {
   if (customPromptWS_) customPromptWS_->cancel();
   maxSessionTimer_.cancel();
   noTargetPromptDismiss_.cancel();
-  if (keyMonitorInstalled_) dependencies_.keys.remove();
+  if (keyMonitorInstalled_) dependencies_.windows.keys.remove();
   if (vm_.isRecording.get() || vm_.isRecordingCustomPrompt.get()) dependencies_.streamer.stop();
 }
 
 void VoiceHUD::connectModel() {
   const auto self = shared_from_this();
-  vm_.onInsert = weakly(self, [](VoiceHUD &hud) { hud.insertSelected(); });
-  vm_.onCopy = weakly(self, [](VoiceHUD &hud) { hud.copySelected(); });
-  vm_.onDismiss = weakly(self, [](VoiceHUD &hud) { hud.dismissHUD(); });
-  vm_.onStop = weakly(self, [](VoiceHUD &hud) { hud.stop(); });
-  vm_.onStartSpeak = weakly(self, [](VoiceHUD &hud) { hud.startSpeakInPlace(); });
-  vm_.onCleanup = weakly(self, [](VoiceHUD &hud, CleanupMode mode) {
+  vm_.onInsert = weakly(self, [](VoiceHUD& hud) { hud.insertSelected(); });
+  vm_.onCopy = weakly(self, [](VoiceHUD& hud) { hud.copySelected(); });
+  vm_.onDismiss = weakly(self, [](VoiceHUD& hud) { hud.dismissHUD(); });
+  vm_.onStop = weakly(self, [](VoiceHUD& hud) { hud.stop(); });
+  vm_.onStartSpeak = weakly(self, [](VoiceHUD& hud) { hud.startSpeakInPlace(); });
+  vm_.onCleanup = weakly(self, [](VoiceHUD& hud, CleanupMode mode) {
     hud.runRewrite(std::string(kCleanupModeRawValues.rawValue(mode)), std::string(kCleanupModeLabels.rawValue(mode)));
   });
-  vm_.onAITemplate = weakly(self, [](VoiceHUD &hud, AIPromptTemplate promptTemplate) {
+  vm_.onAITemplate = weakly(self, [](VoiceHUD& hud, AIPromptTemplate promptTemplate) {
     hud.runRewrite(std::string(kAIPromptTemplateRawValues.rawValue(promptTemplate)),
                    std::string(kAIPromptTemplateLabels.rawValue(promptTemplate)));
   });
-  vm_.onCustomPrompt = weakly(self, [](VoiceHUD &hud, const std::string &text) { hud.runCustomPrompt(text); });
-  vm_.onCustomPromptMic = weakly(self, [](VoiceHUD &hud) { hud.toggleCustomPromptRecording(); });
-  vm_.onGenerate = weakly(self, [](VoiceHUD &hud) { hud.generateFromView(); });
-  vm_.onInsertHistory = weakly(self, [](VoiceHUD &hud, const VoiceHistoryItem &item) { hud.insertHistory(item); });
-  vm_.onTabChange = weakly(self, [](VoiceHUD &hud, HUDTab tab) { hud.handleTabChange(tab); });
-  vm_.onStartContextVoice = weakly(self, [](VoiceHUD &hud) { hud.startContextVoice(); });
+  vm_.onCustomPrompt = weakly(self, [](VoiceHUD& hud, const std::string& text) { hud.runCustomPrompt(text); });
+  vm_.onCustomPromptMic = weakly(self, [](VoiceHUD& hud) { hud.toggleCustomPromptRecording(); });
+  vm_.onGenerate = weakly(self, [](VoiceHUD& hud) { hud.generateFromView(); });
+  vm_.onInsertHistory = weakly(self, [](VoiceHUD& hud, const VoiceHistoryItem& item) { hud.insertHistory(item); });
+  vm_.onTabChange = weakly(self, [](VoiceHUD& hud, HUDTab tab) { hud.handleTabChange(tab); });
+  vm_.onStartContextVoice = weakly(self, [](VoiceHUD& hud) { hud.startContextVoice(); });
   vm_.onHeaderDragChanged =
-      weakly(self, [](VoiceHUD &hud, double width, double height) { hud.moveByHeaderDrag(width, height); });
-  vm_.onHeaderDragEnded = weakly(self, [](VoiceHUD &hud) {
+      weakly(self, [](VoiceHUD& hud, double width, double height) { hud.moveByHeaderDrag(width, height); });
+  vm_.onHeaderDragEnded = weakly(self, [](VoiceHUD& hud) {
     hud.lastHeaderDragWidth_ = 0;
     hud.lastHeaderDragHeight_ = 0;
   });
@@ -82,13 +73,12 @@ void VoiceHUD::toggle() {
     stop();
     return;
   }
-  // A HUD that is fading out has already given its result away; the shortcut
-  // starts afresh.
+  // A HUD that is fading out has already given its result away; the shortcut starts afresh.
   if (!isDismissing_ && !vm_.alternatives.get().empty()) {
     insertSelected();
     return;
   }
-  if (!isDismissing_ && dependencies_.window.isVisible()) {
+  if (!isDismissing_ && dependencies_.windows.window.isVisible()) {
     if (vm_.activeTab.get() == HUDTab::action) {
       startContextVoice();
     } else {
@@ -193,29 +183,28 @@ std::shared_ptr<ChunkedTranscribeClient> VoiceHUD::makeClient() {
                                          dependencies_.log);
 }
 
-void VoiceHUD::wireSessionClient(ChunkedTranscribeClient &client) {
+void VoiceHUD::wireSessionClient(ChunkedTranscribeClient& client) {
   const auto self = shared_from_this();
-  client.onConnected = weakly(self, [](VoiceHUD &hud) {
+  client.onConnected = weakly(self, [](VoiceHUD& hud) {
     hud.vm_.connState.set(ConnState::connected);
     if (hud.vm_.liveText.get() == kConnecting) hud.vm_.liveText.set(std::string(kListening));
   });
-  client.onPartial = weakly(self, [](VoiceHUD &hud, const std::string &text) {
+  client.onPartial = weakly(self, [](VoiceHUD& hud, const std::string& text) {
     if (!hud.vm_.isRecording.get() && !hud.vm_.isWorking.get()) return;
     hud.vm_.liveText.set(text.empty() ? std::string(kListening) : text);
   });
-  client.onLanguageDetected = weakly(self, [](VoiceHUD &hud, const std::string &language) {
+  client.onLanguageDetected = weakly(self, [](VoiceHUD& hud, const std::string& language) {
     hud.detectedSpeechLanguage_ = language;
     hud.dependencies_.log.log("🌍 detected speech language: " + language);
   });
   client.onError =
-      weakly(self, [](VoiceHUD &hud, const ChunkedTranscribeError &error) { hud.handleStreamError(error); });
-  client.onClosed = weakly(self, [](VoiceHUD &hud) { hud.handleClientClosed(); });
-  client.onFinal = weakly(self, [](VoiceHUD &hud, const std::string &text) { hud.vm_.liveText.set(text); });
+      weakly(self, [](VoiceHUD& hud, const ChunkedTranscribeError& error) { hud.handleStreamError(error); });
+  client.onClosed = weakly(self, [](VoiceHUD& hud) { hud.handleClientClosed(); });
+  client.onFinal = weakly(self, [](VoiceHUD& hud, const std::string& text) { hud.vm_.liveText.set(text); });
 }
 
-void VoiceHUD::startStreaming(const std::shared_ptr<ChunkedTranscribeClient> &client, bool isDictation) {
-  // Runs on the audio thread: it touches only the atomic counter and the
-  // client, which takes chunks from any thread.
+void VoiceHUD::startStreaming(const std::shared_ptr<ChunkedTranscribeClient>& client, bool isDictation) {
+  // Runs on the audio thread: it touches only the atomic counter and the client, which takes chunks from any thread.
   auto onChunk = [weakSelf = weak_from_this(), weakClient = std::weak_ptr<ChunkedTranscribeClient>(client),
                   isDictation](AudioStreamer::Chunk chunk) {
     const auto self = weakSelf.lock();
@@ -225,8 +214,8 @@ void VoiceHUD::startStreaming(const std::shared_ptr<ChunkedTranscribeClient> &cl
   };
   const auto self = shared_from_this();
   AudioStreamer::StatusHandler onStatus = [](MicStatus) {};
-  if (isDictation) onStatus = weakly(self, [](VoiceHUD &hud, MicStatus status) { hud.handleMicStatus(status); });
-  dependencies_.streamer.start(std::move(onChunk), std::move(onStatus), weakly(self, [](VoiceHUD &hud, Levels levels) {
+  if (isDictation) onStatus = weakly(self, [](VoiceHUD& hud, MicStatus status) { hud.handleMicStatus(status); });
+  dependencies_.streamer.start(std::move(onChunk), std::move(onStatus), weakly(self, [](VoiceHUD& hud, Levels levels) {
                                  hud.levels_.update(levels.rms, std::move(levels.bands));
                                }));
 }
@@ -263,8 +252,7 @@ void VoiceHUD::stop() {
   dependencies_.streamer.stop();
   if (ws_) ws_->finish();
 
-  // Only the client current at this stop may be forced: a new session's client
-  // is left alone.
+  // Only the client current at this stop may be forced: a new session's client is left alone.
   dependencies_.mainLoop.after(kStopGraceSeconds,
                                [weakSelf = weak_from_this(), weakClient = std::weak_ptr<ChunkedTranscribeClient>(ws_)] {
                                  const auto self = weakSelf.lock();
@@ -275,14 +263,13 @@ void VoiceHUD::stop() {
                                      "— transcription didn't resolve");
                                  self->cancelClient();
                                  if (self->didFinalizeTranscript_ || self->vm_.hadError.get()) return;
-                                 // A placeholder is not speech: with no partial at all there is nothing
-                                 // to insert.
+                                 // A placeholder is not speech: with no partial at all there is nothing to insert.
                                  const std::string live = text::trimmedWhitespaceAndNewlines(self->vm_.liveText.get());
                                  self->handleFinalTranscript(isUsableTranscript(live) ? live : std::string());
                                });
 }
 
-void VoiceHUD::handleStreamError(const ChunkedTranscribeError &error) {
+void VoiceHUD::handleStreamError(const ChunkedTranscribeError& error) {
   dependencies_.log.log("🎙 stream error: " + error.description() + " finalizing=" + flag(isFinalizing_));
   const std::string live = text::trimmedWhitespaceAndNewlines(vm_.liveText.get());
   if (!isFinalizing_) {
@@ -322,12 +309,12 @@ void VoiceHUD::handleClientClosed() {
 
 void VoiceHUD::armMaxSessionTimer() {
   maxSessionTimer_.cancel();
-  maxSessionTimer_ = dependencies_.mainLoop.after(kMaxSessionSeconds, weakly(shared_from_this(), [](VoiceHUD &hud) {
+  maxSessionTimer_ = dependencies_.mainLoop.after(kMaxSessionSeconds, weakly(shared_from_this(), [](VoiceHUD& hud) {
                                                     hud.autoStopForBillingSafety("max session 7200s reached");
                                                   }));
 }
 
-void VoiceHUD::autoStopForBillingSafety(const std::string &reason) {
+void VoiceHUD::autoStopForBillingSafety(const std::string& reason) {
   dependencies_.log.log("💰 auto-stop: " + reason + " — protecting Fireworks bill");
   cancelMaxSessionTimer();
   if (vm_.isRecording.get()) {
@@ -339,8 +326,7 @@ void VoiceHUD::autoStopForBillingSafety(const std::string &reason) {
 
 void VoiceHUD::cancelClient() {
   if (!ws_) return;
-  // Dropped before cancelling, so nothing reached from the cancel sees a
-  // half-ended session's client.
+  // Dropped before cancelling, so nothing reached from the cancel sees a half-ended session's client.
   const auto client = std::exchange(ws_, nullptr);
   client->cancel();
 }

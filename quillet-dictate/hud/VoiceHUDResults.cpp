@@ -1,6 +1,5 @@
-// The result side of the session: the final transcript, its automatic
-// correction, rewrites and custom instructions, and putting a text into the
-// field, on the clipboard and in the history.
+// The result side of the session: the final transcript, its automatic correction, rewrites and custom instructions, and
+// putting a text into the field, on the clipboard and in the history.
 #include <algorithm>
 #include <utility>
 
@@ -11,7 +10,7 @@
 
 namespace quillet::dictate {
 
-void VoiceHUD::handleFinalTranscript(const std::string &text) {
+void VoiceHUD::handleFinalTranscript(const std::string& text) {
   if (didFinalizeTranscript_) {
     dependencies_.log.log("🛡️ handleFinalTranscript: already finalized, skipping duplicate");
     return;
@@ -23,8 +22,8 @@ void VoiceHUD::handleFinalTranscript(const std::string &text) {
     dismissHUD();
     return;
   }
-  dependencies_.mainLoop.post(forThisSession([transcript = std::move(transcript)](VoiceHUD &hud) {
-    VoiceVM &vm = hud.vm_;
+  dependencies_.mainLoop.post(forThisSession([transcript = std::move(transcript)](VoiceHUD& hud) {
+    VoiceVM& vm = hud.vm_;
     vm.isWorking.set(false);
     vm.connState.set(ConnState::ready);
     vm.alternatives.set({transcript});
@@ -45,14 +44,14 @@ void VoiceHUD::handleFinalTranscript(const std::string &text) {
   }));
 }
 
-void VoiceHUD::correctAutomatically(const std::string &transcript) {
-  dependencies_.ai.fetchAiCleanupEnabled(forThisSession([transcript](VoiceHUD &hud, bool enabled) {
+void VoiceHUD::correctAutomatically(const std::string& transcript) {
+  dependencies_.ai.fetchAiCleanupEnabled(forThisSession([transcript](VoiceHUD& hud, bool enabled) {
     if (!enabled) {
       if (hud.vm_.autoInsert.get()) hud.insertSelected();
       return;
     }
     hud.dependencies_.ai.cleanupVoiceText(transcript, "grammar", std::nullopt, std::nullopt,
-                                          hud.forThisSession([](VoiceHUD &session, AIOutcome<std::string> outcome) {
+                                          hud.forThisSession([](VoiceHUD& session, AIOutcome<std::string> outcome) {
                                             if (outcome.failed()) {
                                               session.dependencies_.log.log("🛡️ auto-correct cleanup failed (" +
                                                                             outcome.error().description() +
@@ -71,12 +70,12 @@ std::string VoiceHUD::rewriteSource() const {
   return text::trimmedWhitespaceAndNewlines(alternatives.empty() ? vm_.liveText.get() : alternatives.front());
 }
 
-void VoiceHUD::runRewrite(const std::string &modeRaw, const std::string &label) {
+void VoiceHUD::runRewrite(const std::string& modeRaw, const std::string& label) {
   const std::string source = rewriteSource();
   if (source.empty()) return;
   vm_.isWorking.set(true);
   dependencies_.ai.cleanupVoiceText(source, modeRaw, std::nullopt, std::nullopt,
-                                    forThisSession([label](VoiceHUD &hud, AIOutcome<std::string> outcome) {
+                                    forThisSession([label](VoiceHUD& hud, AIOutcome<std::string> outcome) {
                                       hud.vm_.isWorking.set(false);
                                       if (outcome.failed()) {
                                         const std::string description = outcome.error().description();
@@ -89,7 +88,7 @@ void VoiceHUD::runRewrite(const std::string &modeRaw, const std::string &label) 
                                     }));
 }
 
-void VoiceHUD::runCustomPrompt(const std::string &instruction) {
+void VoiceHUD::runCustomPrompt(const std::string& instruction) {
   const std::string trimmedInstruction = text::trimmedWhitespaceAndNewlines(instruction);
   if (trimmedInstruction.empty()) return;
   const std::string source = rewriteSource();
@@ -97,7 +96,7 @@ void VoiceHUD::runCustomPrompt(const std::string &instruction) {
   vm_.isWorking.set(true);
   dependencies_.ai.cleanupVoiceText(
       source, "custom", trimmedInstruction, std::nullopt,
-      forThisSession([](VoiceHUD &hud, AIOutcome<std::string> outcome) {
+      forThisSession([](VoiceHUD& hud, AIOutcome<std::string> outcome) {
         hud.vm_.isWorking.set(false);
         if (outcome.failed()) {
           const std::string description = outcome.error().description();
@@ -111,7 +110,7 @@ void VoiceHUD::runCustomPrompt(const std::string &instruction) {
       }));
 }
 
-void VoiceHUD::adoptRewrite(const std::string &result, const std::string &label) {
+void VoiceHUD::adoptRewrite(const std::string& result, const std::string& label) {
   auto alternatives = vm_.alternatives.get();
   auto labels = vm_.altLabels.get();
   const auto existing = std::find(labels.begin(), labels.end(), label);
@@ -131,7 +130,7 @@ void VoiceHUD::adoptRewrite(const std::string &result, const std::string &label)
   vm_.liveText.set(result);
 }
 
-void VoiceHUD::showRewriteFailure(const std::string &logLine, const std::string &description) {
+void VoiceHUD::showRewriteFailure(const std::string& logLine, const std::string& description) {
   dependencies_.log.log(logLine);
   vm_.liveText.set("Cleanup failed: " + description);
   vm_.connState.set(ConnState::error);
@@ -177,16 +176,16 @@ void VoiceHUD::startCustomPromptRecording() {
   customPromptWS_ = makeClient();
   const auto self = shared_from_this();
   // An older instruction's client ending late must not drop a newer one.
-  const ChunkedTranscribeClient *client = customPromptWS_.get();
-  const auto endRecording = [client](VoiceHUD &hud) {
+  const ChunkedTranscribeClient* client = customPromptWS_.get();
+  const auto endRecording = [client](VoiceHUD& hud) {
     hud.vm_.isRecordingCustomPrompt.set(false);
     if (hud.customPromptWS_.get() == client) hud.customPromptWS_ = nullptr;
   };
-  customPromptWS_->onPartial = weakly(self, [client](VoiceHUD &hud, const std::string &text) {
+  customPromptWS_->onPartial = weakly(self, [client](VoiceHUD& hud, const std::string& text) {
     if (hud.vm_.isRecordingCustomPrompt.get() || hud.customPromptWS_.get() == client) hud.vm_.customPrompt.set(text);
   });
   customPromptWS_->onClosed = weakly(self, endRecording);
-  customPromptWS_->onError = weakly(self, [endRecording](VoiceHUD &hud, const ChunkedTranscribeError &error) {
+  customPromptWS_->onError = weakly(self, [endRecording](VoiceHUD& hud, const ChunkedTranscribeError& error) {
     hud.dependencies_.log.log("🎙 custom prompt stream err: " + error.description());
     endRecording(hud);
   });
@@ -194,8 +193,8 @@ void VoiceHUD::startCustomPromptRecording() {
   startStreaming(customPromptWS_, false);
 }
 
-void VoiceHUD::deliver(const std::string &text, const std::string &pasteboardLogLine,
-                       const std::string &insertLogLine) {
+void VoiceHUD::deliver(const std::string& text, const std::string& pasteboardLogLine,
+                       const std::string& insertLogLine) {
   const InsertionTarget target = insertionTarget_.isNone() ? dependencies_.currentTarget() : insertionTarget_;
   if (target.isNone()) {
     dependencies_.log.log(pasteboardLogLine);
@@ -210,7 +209,7 @@ void VoiceHUD::insertSelected() {
   const auto alternatives = vm_.alternatives.get();
   if (alternatives.empty()) return;
   const auto index = std::size_t(std::clamp(vm_.selectedIndex.get(), 0, int(alternatives.size()) - 1));
-  const std::string &text = alternatives[index];
+  const std::string& text = alternatives[index];
   deliver(text,
           "📥 insertSelected: no insertion target for alternative, copying to "
           "pasteboard only",
@@ -229,7 +228,7 @@ void VoiceHUD::copySelected() {
   dependencies_.history.add(text, historyModeOf(std::size_t(std::max(index, 0)), vm_.altLabels.get()));
 }
 
-void VoiceHUD::insertHistory(const VoiceHistoryItem &item) {
+void VoiceHUD::insertHistory(const VoiceHistoryItem& item) {
   const std::string text = text::trimmedWhitespaceAndNewlines(item.text);
   if (text.empty()) return;
   deliver(text, "📥 insertHistory: no insertion target, copying to pasteboard only",

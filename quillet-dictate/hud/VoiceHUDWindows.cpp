@@ -1,5 +1,5 @@
-// The HUD's window side: showing, placing, dragging and dismissing the panel,
-// the no-target prompt, the tabs and the keys.
+// The HUD's window side: showing, placing, dragging and dismissing the panel, the no-target prompt, the tabs and the
+// keys.
 #include <algorithm>
 #include <utility>
 
@@ -18,12 +18,11 @@ void VoiceHUD::dismissHUD() {
   dependencies_.streamer.stop();
   ++sessionNumber_;
   isDismissing_ = true;
-  // The model is cleared once the fade ends, unless a new session has begun by
-  // then.
-  dependencies_.window.fadeOutAndHide(kHUDFadeSeconds, forThisSession([](VoiceHUD &hud) {
-                                        hud.isDismissing_ = false;
-                                        hud.vm_.reset();
-                                      }));
+  // The model is cleared once the fade ends, unless a new session has begun by then.
+  dependencies_.windows.window.fadeOutAndHide(kHUDFadeSeconds, forThisSession([](VoiceHUD& hud) {
+                                                hud.isDismissing_ = false;
+                                                hud.vm_.reset();
+                                              }));
 }
 
 void VoiceHUD::openHUDWithoutRecording(std::optional<HUDTab> activeTab, bool showSettings, bool showHistory) {
@@ -58,21 +57,21 @@ void VoiceHUD::handleTabChange(HUDTab tab) {
 
 void VoiceHUD::presentPanel(bool reposition) {
   if (reposition) positionPanel();
-  dependencies_.window.present();
+  dependencies_.windows.window.present();
 }
 
 void VoiceHUD::positionPanel() {
   const std::optional<platform::ScreenRect> anchor =
       anchorFrameProvider ? anchorFrameProvider() : std::optional<platform::ScreenRect>();
-  if (const auto origin = HUDPlacement::panelOrigin(dependencies_.screens.screens(), anchor)) {
-    dependencies_.window.setOrigin(*origin);
+  if (const auto origin = HUDPlacement::panelOrigin(dependencies_.windows.screens.screens(), anchor)) {
+    dependencies_.windows.window.setOrigin(*origin);
   }
 }
 
 void VoiceHUD::moveByHeaderDrag(double width, double height) {
-  const platform::ScreenPoint origin = dependencies_.window.origin();
+  const platform::ScreenPoint origin = dependencies_.windows.window.origin();
   // The view measures downwards, the screen upwards.
-  dependencies_.window.setOrigin(
+  dependencies_.windows.window.setOrigin(
       {origin.x + (width - lastHeaderDragWidth_), origin.y - (height - lastHeaderDragHeight_)});
   lastHeaderDragWidth_ = width;
   lastHeaderDragHeight_ = height;
@@ -81,20 +80,20 @@ void VoiceHUD::moveByHeaderDrag(double width, double height) {
 void VoiceHUD::showNoTargetPrompt() {
   dependencies_.log.log("🚫 dictate ignored — no focused text field; showing prompt");
   noTargetPromptDismiss_.cancel();
-  // Without a readable pointer the prompt goes to the primary screen's corner,
-  // still kept inside it.
-  const platform::ScreenPoint mouse = dependencies_.mouse.mouseLocation().value_or(platform::ScreenPoint{});
-  const auto origin = HUDPlacement::promptOrigin(dependencies_.screens.screens(), mouse);
+  // Without a readable pointer the prompt goes to the primary screen's corner, still kept inside it.
+  const platform::ScreenPoint mouse = dependencies_.windows.mouse.mouseLocation().value_or(platform::ScreenPoint{});
+  const auto origin = HUDPlacement::promptOrigin(dependencies_.windows.screens.screens(), mouse);
   if (!origin) return;
-  dependencies_.prompt.showAt(*origin);
-  noTargetPromptDismiss_ = dependencies_.mainLoop.after(
-      kPromptShownSeconds,
-      weakly(shared_from_this(), [](VoiceHUD &hud) { hud.dependencies_.prompt.fadeOutAndHide(kPromptFadeSeconds); }));
+  dependencies_.windows.prompt.showAt(*origin);
+  noTargetPromptDismiss_ =
+      dependencies_.mainLoop.after(kPromptShownSeconds, weakly(shared_from_this(), [](VoiceHUD& hud) {
+                                     hud.dependencies_.windows.prompt.fadeOutAndHide(kPromptFadeSeconds);
+                                   }));
 }
 
 void VoiceHUD::installKeyMonitor() {
   removeKeyMonitor();
-  const Status installed = dependencies_.keys.install([weakSelf = weak_from_this()](int keyCode) {
+  const Status installed = dependencies_.windows.keys.install([weakSelf = weak_from_this()](int keyCode) {
     const auto self = weakSelf.lock();
     return self && self->handleKey(keyCode);
   });
@@ -107,12 +106,12 @@ void VoiceHUD::installKeyMonitor() {
 
 void VoiceHUD::removeKeyMonitor() {
   if (!keyMonitorInstalled_) return;
-  dependencies_.keys.remove();
+  dependencies_.windows.keys.remove();
   keyMonitorInstalled_ = false;
 }
 
 bool VoiceHUD::handleKey(int keyCode) {
-  const platform::HUDWindow &window = dependencies_.window;
+  const platform::HUDWindow& window = dependencies_.windows.window;
   if (isDismissing_ || !window.isVisible() || window.isEditingText()) return false;
   switch (keyCode) {
     case Key::returnKey:

@@ -1,6 +1,6 @@
-// A whole dictation session without windows, on real parts: mousepad under openbox with its text focused, the
-// focus tracker on the accessibility bus, a private sound server whose virtual microphone hears espeak-ng, the
-// loopback transcription server's stand-in, the settings store in SQLite, the clipboard of the private display.
+// A whole dictation session without windows, on real parts: mousepad under openbox with its text focused, the focus
+// tracker on the accessibility bus, a private sound server whose virtual microphone hears espeak-ng, the loopback
+// transcription server's stand-in, the settings store in SQLite, the clipboard of the private display.
 #include <QGuiApplication>
 #include <gtest/gtest.h>
 
@@ -19,10 +19,7 @@
 
 #include "common/runtime/NotificationCenter.h"
 #include "common/runtime/WorkerPool.h"
-#include "platform/fake/FakeHUDWindow.h"
-#include "platform/fake/FakeKeyMonitor.h"
-#include "platform/fake/FakeMouseLocation.h"
-#include "platform/fake/FakePromptWindow.h"
+#include "platform/fake/FakeHUDWindows.h"
 #include "platform/fake/FakeScreens.h"
 #include "platform/fake/FakeTextLayout.h"
 #include "platform/fake/FakeUrlOpener.h"
@@ -141,10 +138,8 @@ TEST(DictationSessionDesktopTest, TwoSpokenSentencesLandInMousepadAtTheCaretAndI
   platform::fake::FakeUrlOpener urlOpener;
   auto streamer = AudioStreamer::create(microphone, platform::soxr::SoxrResampler::factory(), loop, log, urlOpener);
   VoiceHistoryStore history(store, clock, log);
-  platform::fake::FakeHUDWindow window(loop);
-  platform::fake::FakePromptWindow prompt;
-  platform::fake::FakeKeyMonitor keyMonitor;
-  platform::fake::FakeMouseLocation mouse;
+  // A session without windows: the HUD stays hidden all along, as a shortcut dictation keeps it.
+  platform::fake::FakeHUDWindows windows(loop);
 
   auto hud = VoiceHUD::create({
       .settings = settings,
@@ -157,11 +152,7 @@ TEST(DictationSessionDesktopTest, TwoSpokenSentencesLandInMousepadAtTheCaretAndI
       .currentTarget = [&] { return monitor->insertionTarget(); },
       .currentBundleID = [&] { return monitor->currentBundleID(); },
       .captureContext = [] { return PageContext{}; },
-      .window = window,
-      .prompt = prompt,
-      .keys = keyMonitor,
-      .screens = screens,
-      .mouse = mouse,
+      .windows = {windows.window, windows.prompt, windows.keys, windows.screens, windows.mouse},
       .mainLoop = loop,
       .clock = clock,
       .log = log,

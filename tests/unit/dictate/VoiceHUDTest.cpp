@@ -1,7 +1,6 @@
-// The dictation session on virtual time: a fake microphone into the real
-// streamer, the real chunked client over a scripted transcriber, the real AI
-// client against a loopback backend, the real insertion into a fake field, and
-// fake windows and keys.
+// The dictation session on virtual time: a fake microphone into the real streamer, the real chunked client over a
+// scripted transcriber, the real AI client against a loopback backend, the real insertion into a fake field, and fake
+// windows and keys.
 #include "quillet-dictate/hud/VoiceHUD.h"
 
 #include <gmock/gmock.h>
@@ -15,12 +14,8 @@
 #include "common/contract/BackendEndpoints.h"
 #include "common/runtime/NotificationCenter.h"
 #include "platform/fake/FakeAudioInput.h"
-#include "platform/fake/FakeHUDWindow.h"
-#include "platform/fake/FakeKeyMonitor.h"
-#include "platform/fake/FakeMouseLocation.h"
-#include "platform/fake/FakePromptWindow.h"
+#include "platform/fake/FakeHUDWindows.h"
 #include "platform/fake/FakeResampler.h"
-#include "platform/fake/FakeScreens.h"
 #include "platform/fake/FakeUrlOpener.h"
 #include "platform/fake/MemoryDefaultsStore.h"
 #include "platform/linux/curl/CurlHttpClient.h"
@@ -37,8 +32,8 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
-constexpr const char *kCleanupPath = backend::path::kDictateCleanup;
-constexpr const char *kPreferencePath = "/rest/v1/user_preferences";
+constexpr const char* kCleanupPath = backend::path::kDictateCleanup;
+constexpr const char* kPreferencePath = "/rest/v1/user_preferences";
 constexpr float kSpeech = 0.1f;
 constexpr std::size_t kFramesPer100Ms = 4800;
 
@@ -51,7 +46,6 @@ class VoiceHUDTest : public ::testing::Test, protected test::InsertionDesk {
 
   VoiceHUDTest() {
     settings.supabaseAccessToken.set("access");
-    screens.attached = {{.frame = {0, 0, 1920, 1080}, .visibleFrame = {0, 0, 1920, 1050}}};
     firstField = addTextField("Note: ", platform::AXTextRange{6, 0});
     secondField = addTextField("", platform::AXTextRange{0, 0});
     accessibility.focus(firstField);
@@ -61,8 +55,7 @@ class VoiceHUDTest : public ::testing::Test, protected test::InsertionDesk {
     server.answer("POST", backend::path::kUsageRecord, 200, "{}", "application/json");
   }
 
-  // The first field back to its text before any dictation, the caret at its
-  // end.
+  // The first field back to its text before any dictation, the caret at its end.
   void clearFirstField() {
     accessibility.typeValue(firstField, "Note: ");
     accessibility.setSelectedTextRange(firstField, {6, 0});
@@ -72,19 +65,18 @@ class VoiceHUDTest : public ::testing::Test, protected test::InsertionDesk {
     server.answer("GET", kPreferencePath, 200, nlohmann::json::array({{{"dictation_ai_cleanup", enabled}}}).dump(),
                   "application/json");
   }
-  void answerCleanup(int status, const std::string &body) {
+  void answerCleanup(int status, const std::string& body) {
     server.answer("POST", kCleanupPath, status, body, "application/json");
   }
 
-  // Speech for `seconds` into the microphone, then a pause long enough to cut a
-  // chunk when `thenPause`.
+  // Speech for `seconds` into the microphone, then a pause long enough to cut a chunk when `thenPause`.
   void speak(double seconds, bool thenPause = false) {
     input.deliverConstant(kSpeech, seconds, kFramesPer100Ms);
     if (thenPause) input.deliverConstant(0, 0.8, kFramesPer100Ms);
     loop.runPending();
   }
 
-  void answerChunk(std::size_t index, const std::string &text) {
+  void answerChunk(std::size_t index, const std::string& text) {
     ASSERT_LT(index, pendingChunks.size());
     pendingChunks[index].completion(ChunkTranscription{text, std::nullopt});
     loop.runPending();
@@ -95,8 +87,7 @@ class VoiceHUDTest : public ::testing::Test, protected test::InsertionDesk {
     loop.runPending();
   }
 
-  // Runs the loop until the HUD has let go of the stopped session, then lets
-  // the HUD fade out.
+  // Runs the loop until the HUD has let go of the stopped session, then lets the HUD fade out.
   bool settle() {
     const bool letGo = loop.runUntil([&] { return !hud->isFinalizing(); }, std::chrono::seconds(20));
     loop.advance(VoiceHUD::kHUDFadeSeconds);
@@ -109,9 +100,8 @@ class VoiceHUDTest : public ::testing::Test, protected test::InsertionDesk {
     loop.runPending();
   }
 
-  // The shortcut path: toggle in a field, speak one chunk answered with
-  // `spoken`, toggle again.
-  void dictate(const std::string &spoken, double seconds = 1.5) {
+  // The shortcut path: toggle in a field, speak one chunk answered with `spoken`, toggle again.
+  void dictate(const std::string& spoken, double seconds = 1.5) {
     hud->toggle();
     loop.runPending();
     speak(seconds);
@@ -122,7 +112,7 @@ class VoiceHUDTest : public ::testing::Test, protected test::InsertionDesk {
 
   [[nodiscard]] std::vector<platform::HttpRequest> requestsTo(std::string_view path) const {
     std::vector<platform::HttpRequest> matching;
-    for (auto &request : http.sent()) {
+    for (auto& request : http.sent()) {
       if (request.url.find(path) != std::string::npos) matching.push_back(request);
     }
     return matching;
@@ -130,11 +120,11 @@ class VoiceHUDTest : public ::testing::Test, protected test::InsertionDesk {
 
   [[nodiscard]] std::vector<std::string> historyTexts() const {
     std::vector<std::string> texts;
-    for (const auto &item : history.items.get()) texts.push_back(item.text + " | " + item.mode.value_or("-"));
+    for (const auto& item : history.items.get()) texts.push_back(item.text + " | " + item.mode.value_or("-"));
     return texts;
   }
 
-  [[nodiscard]] std::string fieldText(const platform::AccessibilityElement &field) const {
+  [[nodiscard]] std::string fieldText(const platform::AccessibilityElement& field) const {
     return accessibility.valueOf(field).value_or("<none>");
   }
 
@@ -152,11 +142,11 @@ class VoiceHUDTest : public ::testing::Test, protected test::InsertionDesk {
       input, [](double from, double to) { return std::make_unique<platform::fake::FakeResampler>(from, to); }, loop,
       log, urlOpener);
   VoiceHistoryStore history{store, loop, log};
-  platform::fake::FakeHUDWindow window{loop};
-  platform::fake::FakePromptWindow prompt;
-  platform::fake::FakeKeyMonitor keyMonitor;
-  platform::fake::FakeScreens screens;
-  platform::fake::FakeMouseLocation mouse;
+  platform::fake::FakeHUDWindows windows{loop};
+  platform::fake::FakeHUDWindow& window = windows.window;
+  platform::fake::FakePromptWindow& prompt = windows.prompt;
+  platform::fake::FakeKeyMonitor& keyMonitor = windows.keys;
+  platform::fake::FakeMouseLocation& mouse = windows.mouse;
   std::string frontBundle = "org.example.Editor";
   std::vector<PendingChunk> pendingChunks;
   platform::AccessibilityElement firstField;
@@ -167,7 +157,7 @@ class VoiceHUDTest : public ::testing::Test, protected test::InsertionDesk {
       .streamer = *streamer,
       .microphone = input,
       .transcriber =
-          [this](const AudioStreamer::Chunk &chunk, std::function<void(AIOutcome<ChunkTranscription>)> completion) {
+          [this](const AudioStreamer::Chunk& chunk, std::function<void(AIOutcome<ChunkTranscription>)> completion) {
             pendingChunks.push_back({chunk, std::move(completion)});
           },
       .ai = ai,
@@ -176,11 +166,7 @@ class VoiceHUDTest : public ::testing::Test, protected test::InsertionDesk {
       .currentTarget = [this] { return currentTarget; },
       .currentBundleID = [this] { return frontBundle; },
       .captureContext = [] { return PageContext{}; },
-      .window = window,
-      .prompt = prompt,
-      .keys = keyMonitor,
-      .screens = screens,
-      .mouse = mouse,
+      .windows = {windows.window, windows.prompt, windows.keys, windows.screens, windows.mouse},
       .mainLoop = loop,
       .clock = loop,
       .log = log,
@@ -198,8 +184,7 @@ TEST_F(VoiceHUDTest, AShortcutDictationInsertsTheCorrectedTextIntoTheFirstFieldE
   EXPECT_THAT(captured.messages(), Contains("✅ START ok: mic streaming"));
 
   speak(1.5);
-  // The user clicks into another field while speaking: the result still goes to
-  // the first one.
+  // The user clicks into another field while speaking: the result still goes to the first one.
   accessibility.focus(secondField);
   currentTarget = InsertionTarget::field(secondField);
   stopRecording();
@@ -220,12 +205,12 @@ TEST_F(VoiceHUDTest, AShortcutDictationInsertsTheCorrectedTextIntoTheFirstFieldE
 
 TEST_F(VoiceHUDTest, TheAutomaticCorrectionFallsBackToTheRawTranscript) {
   struct Case {
-    const char *name;
+    const char* name;
     bool cleanupEnabled;
     int cleanupStatus;
     bool expectCleanupRequest;
   };
-  for (const Case &testCase : {Case{"cleanup disabled", false, 200, false}, Case{"cleanup failing", true, 500, true}}) {
+  for (const Case& testCase : {Case{"cleanup disabled", false, 200, false}, Case{"cleanup failing", true, 500, true}}) {
     SCOPED_TRACE(testCase.name);
     answerPreference(testCase.cleanupEnabled);
     answerCleanup(testCase.cleanupStatus, R"({"error":"model overloaded"})");
@@ -258,8 +243,7 @@ TEST_F(VoiceHUDTest, SmartModeInAnEditorRunsThePromptTemplateAndRecordsItsLabel)
 }
 
 TEST_F(VoiceHUDTest, ASessionWithNothingSpokenEndsWithoutInserting) {
-  // Stopped before any audio: the client finishes with empty text and the HUD
-  // is dismissed.
+  // Stopped before any audio: the client finishes with empty text and the HUD is dismissed.
   hud->toggle();
   loop.runPending();
   hud->toggle();
@@ -269,8 +253,7 @@ TEST_F(VoiceHUDTest, ASessionWithNothingSpokenEndsWithoutInserting) {
   EXPECT_EQ(fieldText(firstField), "Note: ");
   EXPECT_THAT(history.items.get(), IsEmpty());
 
-  // Silence only: the one silent chunk comes back empty and the model says so,
-  // without an error.
+  // Silence only: the one silent chunk comes back empty and the model says so, without an error.
   hud->toggle();
   loop.runPending();
   input.deliverConstant(0, 1.0, kFramesPer100Ms);
@@ -288,8 +271,7 @@ TEST_F(VoiceHUDTest, ASessionWithNothingSpokenEndsWithoutInserting) {
 
 TEST_F(VoiceHUDTest, ARealPartialSurvivesFailingChunksAndTheGrace) {
   answerPreference(false);
-  // A later chunk failing after the first was heard: what was heard is
-  // inserted.
+  // A later chunk failing after the first was heard: what was heard is inserted.
   hud->toggle();
   loop.runPending();
   speak(1.5, true);
@@ -303,8 +285,7 @@ TEST_F(VoiceHUDTest, ARealPartialSurvivesFailingChunksAndTheGrace) {
   ASSERT_TRUE(settle());
   EXPECT_EQ(fieldText(firstField), "Note: First part ");
 
-  // A client that never answers after the stop: 45 s later the last partial is
-  // inserted.
+  // A client that never answers after the stop: 45 s later the last partial is inserted.
   clearFirstField();
   hud->toggle();
   loop.runPending();
@@ -339,7 +320,7 @@ TEST_F(VoiceHUDTest, ASessionIsMeteredOnceFromOneSecondOfAudio) {
     double seconds;
     std::size_t meteringCalls;
   };
-  for (const Case &testCase : {Case{0.8, 0}, Case{1.0, 1}, Case{2.4, 1}}) {
+  for (const Case& testCase : {Case{0.8, 0}, Case{1.0, 1}, Case{2.4, 1}}) {
     SCOPED_TRACE(testCase.seconds);
     const auto before = requestsTo(backend::path::kUsageRecord).size();
     dictate("we shipped it", testCase.seconds);
@@ -373,7 +354,7 @@ class VoiceHUDOpenTest : public VoiceHUDTest {
   VoiceHUDOpenTest() { settings.voiceAutoInsert.set(false); }
 
   // Opens the HUD and speaks into it; the result waits in the HUD.
-  void speakIntoOpenHUD(const std::string &spoken) {
+  void speakIntoOpenHUD(const std::string& spoken) {
     hud->openHUDWithoutRecording(std::nullopt, false, false);
     hud->toggle();
     loop.runPending();
@@ -384,7 +365,7 @@ class VoiceHUDOpenTest : public VoiceHUDTest {
     ASSERT_TRUE(loop.runUntil([&] { return !hud->vm().alternatives.get().empty() && !hud->vm().isWorking.get(); }));
   }
 
-  void rewrite(CleanupMode mode, const std::string &answer) {
+  void rewrite(CleanupMode mode, const std::string& answer) {
     answerCleanup(200, nlohmann::json{{"cleaned", answer}}.dump());
     hud->vm().onCleanup(mode);
     ASSERT_TRUE(hud->vm().isWorking.get());
@@ -492,7 +473,7 @@ TEST_F(VoiceHUDOpenTest, ASpokenInstructionFillsThePromptAndIsBlockedWhileDictat
 TEST_F(VoiceHUDOpenTest, TheActionTabHandsASpokenIntentToThePlanner) {
   std::vector<std::string> planned;
   int writingPulls = 0;
-  hud->flows.planAction = [&](const std::string &intent) { planned.push_back(intent); };
+  hud->flows.planAction = [&](const std::string& intent) { planned.push_back(intent); };
   hud->flows.pullWritingText = [&] { ++writingPulls; };
   hud->openHUDWithoutRecording(HUDTab::action, false, false);
   hud->toggle();
