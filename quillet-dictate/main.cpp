@@ -8,6 +8,7 @@
 #include "common/runtime/NotificationCenter.h"
 #include "common/runtime/WorkerPool.h"
 #include "platform/linux/curl/CurlHttpClient.h"
+#include "platform/linux/inotify/InotifyFolderWatch.h"
 #include "platform/linux/pocketsphinx/PocketSphinxRecognizer.h"
 #include "platform/linux/posix/SystemClock.h"
 #include "platform/linux/qt/QtMainLoop.h"
@@ -21,6 +22,7 @@
 #include "quillet-dictate/backend/AuthService.h"
 #include "quillet-dictate/shell/DeploymentConfig.h"
 #include "quillet-dictate/shell/DictateFileJob.h"
+#include "quillet-dictate/shell/DictatePrefsBridge.h"
 #include "quillet-dictate/shell/ProcessEntry.h"
 #include "quillet-dictate/shell/SettingsManager.h"
 #include "quillet-dictate/shell/VxLog.h"
@@ -125,5 +127,18 @@ int main(int argc, char* argv[]) {
     job.run(*options, [&mainLoop](int exitStatus) { mainLoop.quit(exitStatus); });
     return mainLoop.run();
   }
+
+  // The host's dictation preferences, read now and again after each change it makes to the file. The capsule
+  // setting follows the file; the shortcut it names is read and logged.
+  const platform::xdg::XdgPaths paths;
+  platform::inotify::InotifyFolderWatch prefsWatch(mainLoop);
+  dictate::DictatePrefsBridge prefs(paths, prefsWatch, mainLoop, log);
+  prefs.onChange = [](const dictate::DictatePrefs& loaded) {
+    if (settings.showCapsuleAutomatically.get() != loaded.floatingMic) {
+      settings.showCapsuleAutomatically.set(loaded.floatingMic);
+    }
+  };
+  prefs.load();
+  prefs.beginWatching();
   return mainLoop.run();
 }

@@ -1,15 +1,8 @@
 #include "quillet-dictate/backend/AIFailure.h"
 
+#include "common/runtime/Overloaded.h"
+
 namespace quillet::dictate {
-
-namespace {
-
-template <class... Visitors>
-struct Overloaded : Visitors... {
-  using Visitors::operator()...;
-};
-
-}  // namespace
 
 std::string AIFailure::description() const {
   return std::visit(Overloaded{[](const VessioError& vessio) { return vessio.description(); },

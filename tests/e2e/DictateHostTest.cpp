@@ -89,5 +89,31 @@ TEST(DictateHostTest, SessionFromTheEnvironmentReachesTheStoreAndTheLogAndPersis
   EXPECT_EQ(store.stringValue("vantix.supabaseRefreshToken"), "refresh-e2e");
 }
 
+TEST(DictateHostTest, ThePreferencesFileIsReadAtLaunchAndTheCapsuleFollowsTheHostsReplacement) {
+  if (!logFileUsable()) GTEST_SKIP() << kLogFile << " belongs to another user on this machine";
+  test::TemporaryDirectory home;
+  const fs::path folder = home.path() / "config" / "Quillet";
+  fs::create_directories(folder);
+  std::ofstream(folder / "dictate-prefs.json") << R"({"hotkey": {"type": "holdKey", "keyCode": 61}})";
+  test::ChildProcess agent(QUILLET_DICTATE_BINARY, {},
+                           {{"XDG_CONFIG_HOME", (home.path() / "config").string()},
+                            {"HOME", home.path().string()},
+                            {"QT_QPA_PLATFORM", "offscreen"}},
+                           {"QL_SUPABASE_URL", "QL_ANON_KEY", "QL_ACCESS_TOKEN", "QL_REFRESH_TOKEN"});
+  ASSERT_TRUE(agent.waitForStandardError("⚙️ dictate-prefs loaded: floatingMic=true hotkey=holdKey(keyCode: 61)"))
+      << agent.standardErrorText();
+
+  // The host replaces the file the way careful writers do: a temporary file renamed over it.
+  std::ofstream(folder / "dictate-prefs.json.new") << R"({"floatingMic": false, "hotkey": {"type": "shiftDouble"}})";
+  fs::rename(folder / "dictate-prefs.json.new", folder / "dictate-prefs.json");
+  ASSERT_TRUE(agent.waitForStandardError("⚙️ dictate-prefs loaded: floatingMic=false hotkey=shiftDouble"))
+      << agent.standardErrorText();
+  expectCleanExitOn(agent, SIGTERM);
+
+  platform::sqlite::SqliteDefaultsStore store(folder / "defaults.sqlite");
+  EXPECT_EQ(store.boolValue("vantix.showCapsuleAutomatically"), false) << "the capsule follows the replaced file";
+  EXPECT_TRUE(fs::exists(folder / "dictate-prefs.json")) << "the agent never writes or removes the file";
+}
+
 }  // namespace
 }  // namespace quillet
