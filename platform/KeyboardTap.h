@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "common/result/Expected.h"
@@ -17,6 +18,31 @@ inline constexpr std::uint64_t control = 0x40000;
 inline constexpr std::uint64_t option = 0x80000;
 inline constexpr std::uint64_t command = 0x100000;
 inline constexpr std::uint64_t fn = 0x800000;
+
+// The flag a modifier key sets while held, by its key code (54 and 55 Command, 56 and 60 Shift, 57 Caps Lock,
+// 58 and 61 Option, 59 and 62 Control, 63 Fn); 0 for every other key.
+constexpr std::uint64_t ofModifierKey(std::uint16_t keyCode) {
+  switch (keyCode) {
+    case 54:
+    case 55:
+      return command;
+    case 56:
+    case 60:
+      return shift;
+    case 57:
+      return capsLock;
+    case 58:
+    case 61:
+      return option;
+    case 59:
+    case 62:
+      return control;
+    case 63:
+      return fn;
+    default:
+      return 0;
+  }
+}
 }  // namespace key_flag
 
 // One key event seen system-wide, whichever application has focus.
@@ -50,15 +76,19 @@ struct SwallowedKey {
 class KeyboardTap {
  public:
   using Handler = std::function<KeyVerdict(const KeyEvent&)>;
+  // A sentence about the tap's own state (the display lost or back, a key another program holds), for the log.
+  using Notice = std::function<void(const std::string& message)>;
 
   virtual ~KeyboardTap() = default;
 
-  // Starts reporting every key event to `handler`; fails with the reason when keys cannot be observed.
-  virtual Status start(Handler handler) = 0;
+  // Starts reporting every key event to `handler` and the tap's own news to `notice`, both on the main loop;
+  // fails with the reason when keys cannot be observed.
+  virtual Status start(Handler handler, Notice notice) = 0;
   virtual void stop() = 0;
-  // Replaces the keys that may be swallowed. Fails with the reason when some cannot be taken (another program holds
-  // them); the others are taken and every key is still observed.
-  virtual Status swallow(std::vector<SwallowedKey> keys) = 0;
+  // Replaces the keys that may be swallowed and calls `done` on the main loop once they are taken, with the
+  // reason when some could not be (another program holds them); the others are taken and every key is still
+  // observed.
+  virtual void swallow(std::vector<SwallowedKey> keys, std::function<void(Status)> done) = 0;
   // Whether the keyboard has an Fn key the desktop sees (most keyboards handle Fn in their firmware).
   [[nodiscard]] virtual bool hasFnKey() const = 0;
 };

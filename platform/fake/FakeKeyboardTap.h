@@ -10,17 +10,23 @@ namespace quillet::platform::fake {
 // A keyboard the test types on; it remembers what it was asked to swallow.
 class FakeKeyboardTap final : public KeyboardTap {
  public:
-  Status start(Handler newHandler) override {
+  Status start(Handler newHandler, Notice newNotice) override {
     if (startError) return *startError;
     handler = std::move(newHandler);
+    notice = std::move(newNotice);
     return {};
   }
   void stop() override { handler = nullptr; }
-  Status swallow(std::vector<SwallowedKey> keys) override {
+  // Answers at once, as a tap whose grabs take no time.
+  void swallow(std::vector<SwallowedKey> keys, std::function<void(Status)> done) override {
     swallowed = std::move(keys);
     ++swallowCalls;
-    if (swallowError) return *swallowError;
-    return {};
+    if (!done) return;
+    if (swallowError) {
+      done(*swallowError);
+    } else {
+      done({});
+    }
   }
   [[nodiscard]] bool hasFnKey() const override { return fnKey; }
 
@@ -31,6 +37,7 @@ class FakeKeyboardTap final : public KeyboardTap {
   }
 
   Handler handler;
+  Notice notice;
   std::vector<SwallowedKey> swallowed;
   int swallowCalls = 0;
   bool fnKey = true;

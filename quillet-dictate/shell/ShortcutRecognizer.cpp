@@ -39,31 +39,20 @@ ShortcutRecognizer::~ShortcutRecognizer() {
 }
 
 std::optional<std::uint64_t> ShortcutRecognizer::modifierMaskOf(std::uint16_t keyCode) {
-  switch (keyCode) {
-    case 54:
-    case 55:
-      return key_flag::command;
-    case 56:
-    case 60:
-      return key_flag::shift;
-    case 57:
-      return key_flag::capsLock;
-    case 58:
-    case 61:
-      return key_flag::option;
-    case 59:
-    case 62:
-      return key_flag::control;
-    default:
-      return std::nullopt;
-  }
+  // Fn is a flag of its own, not a modifier key a hold key could be.
+  const std::uint64_t flag = keyCode == kFnKeyCode ? 0 : key_flag::ofModifierKey(keyCode);
+  if (flag == 0) return std::nullopt;
+  return flag;
 }
 
 void ShortcutRecognizer::registerHotkey() {
   unregisterHotkey();
-  const Status started = tap_.start([this, alive = lifetime_.watch()](const KeyEvent& event) {
-    return alive.ended() ? KeyVerdict::pass : handle(event);
-  });
+  const Status started =
+      tap_.start([this, alive = lifetime_.watch()](
+                     const KeyEvent& event) { return alive.ended() ? KeyVerdict::pass : handle(event); },
+                 [this, alive = lifetime_.watch()](const std::string& message) {
+                   if (!alive.ended()) log_.log("⌨️ " + message);
+                 });
   if (started.failed()) {
     log_.log("⚠️ Failed to install Fn event tap (" + started.error().description() + ") — no shortcut is observed");
     return;
@@ -97,10 +86,10 @@ void ShortcutRecognizer::takeSwallowedKeys() {
   } else if (std::holds_alternative<DictateHotkey::Fn>(hotkey_) && tap_.hasFnKey()) {
     keys.push_back({kFnKeyCode, std::nullopt});
   }
-  const Status taken = tap_.swallow(std::move(keys));
-  if (taken.failed()) {
+  tap_.swallow(std::move(keys), [this, alive = lifetime_.watch()](const Status& taken) {
+    if (alive.ended() || !taken.failed()) return;
     log_.log("⚠️ shortcut keys not swallowed (" + taken.error().description() + ") — observing them only");
-  }
+  });
 }
 
 double ShortcutRecognizer::now() const { return std::chrono::duration<double>(clock_.monotonicNow()).count(); }

@@ -7,9 +7,11 @@
 #include <chrono>
 #include <csignal>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "tests/support/ChildProcess.h"
 
@@ -19,7 +21,10 @@ namespace quillet::test {
 // reports itself, so tests running side by side never collide). The destructor ends it.
 class PrivateXServer {
  public:
-  PrivateXServer() {
+  PrivateXServer() : PrivateXServer(std::nullopt) {}
+
+  // On display `number` when given, as a server that comes back after a crash does.
+  explicit PrivateXServer(std::optional<int> wantedNumber) {
     int numberPipe[2];
     if (::pipe2(numberPipe, O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
     // Only the write end reaches Xvfb; it writes the display number there once it accepts clients.
@@ -27,8 +32,7 @@ class PrivateXServer {
     try {
       server_ = std::make_unique<ChildProcess>(
           ChildProcess::pathOf("Xvfb"),
-          std::vector<std::string>{"-displayfd", std::to_string(numberPipe[1]), "-nolisten", "tcp", "-noreset",
-                                   "-screen", "0", "640x480x24"},
+          serverArguments(wantedNumber, numberPipe[1]),
           ChildProcess::Environment{}, std::vector<std::string>{}, ChildProcess::StandardOutput::discarded);
     } catch (...) {
       ::close(numberPipe[0]);
@@ -62,6 +66,16 @@ class PrivateXServer {
   }
 
  private:
+  static std::vector<std::string> serverArguments(std::optional<int> number, int numberDescriptor) {
+    std::vector<std::string> arguments;
+    if (number) arguments.push_back(":" + std::to_string(*number));
+    for (const char* argument : {"-displayfd", "", "-nolisten", "tcp", "-noreset", "-screen", "0", "640x480x24"}) {
+      arguments.emplace_back(argument);
+    }
+    arguments[number ? 2 : 1] = std::to_string(numberDescriptor);
+    return arguments;
+  }
+
   static std::string readLine(int descriptor, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     std::string line;

@@ -142,6 +142,11 @@ class RealDesktop {
     return runTool("xdotool", {"key", "--clearmodifiers", chord}).succeeded;
   }
 
+  // Presses (or releases) one key and leaves it so, as a user holding it does.
+  bool holdKey(const std::string& key, bool down) const {
+    return runTool("xdotool", {down ? "keydown" : "keyup", key}).succeeded;
+  }
+
   // Types `text` key by key into the focused window; each "\n" presses Return, as a user ends a line.
   // (xdotool itself types "\n" as the Linefeed key, which GTK's text views ignore.)
   bool typeText(const std::string& text) const {

@@ -106,6 +106,13 @@ bool X11Connection::isBroken() const {
 
 int X11Connection::fileDescriptor() const { return ConnectionNumber(display_); }
 
+bool X11Connection::succeeds(const std::function<void(Display*)>& requests) {
+  errorSeen = false;
+  requests(display_);
+  XSync(display_, False);
+  return !errorSeen && !isBroken();
+}
+
 std::optional<unsigned long> X11Connection::windowProperty(unsigned long window, unsigned long property,
                                                            unsigned long type) {
   if (isBroken()) return std::nullopt;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -46,6 +47,13 @@ class X11Connection {
 
   // The server went away; every further answer is nothing.
   [[nodiscard]] bool isBroken() const;
+
+  // The Xlib connection, for the adapters of this folder that speak protocols this class does not wrap.
+  [[nodiscard]] _XDisplay* display() const { return display_; }
+
+  // Makes the requests and waits for the server to have handled them; false when any of them failed. Call it
+  // on the one thread that uses this connection, which is the thread the errors are reported on.
+  bool succeeds(const std::function<void(_XDisplay*)>& requests);
 
  private:
   explicit X11Connection(_XDisplay* display);

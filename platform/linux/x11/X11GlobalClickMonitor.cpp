@@ -9,6 +9,8 @@
 
 #include <cerrno>
 
+#include "platform/linux/x11/RawInputSelection.h"
+
 namespace quillet::platform::x11 {
 
 namespace {
@@ -44,19 +46,9 @@ Expected<void> X11GlobalClickMonitor::start(Handler handler) {
   if (display_ != nullptr) return Error("the click monitor is already started");
   display_ = XOpenDisplay(displayName_.empty() ? nullptr : displayName_.c_str());
   if (display_ == nullptr) return Error("cannot open the X display");
-  int firstEvent = 0;
-  int firstError = 0;
-  int major = 2;
-  int minor = 1;  // raw events reach root-window listeners from 2.1 on, whoever grabs the pointer
-  if (!XQueryExtension(display_, "XInputExtension", &inputOpcode_, &firstEvent, &firstError) ||
-      XIQueryVersion(display_, &major, &minor) != Success) {
-    return Error("the X server has no XInput 2.1");
-  }
-  unsigned char maskBits[XIMaskLen(XI_LASTEVENT)] = {};
-  XISetMask(maskBits, XI_RawButtonPress);
-  XISetMask(maskBits, XI_RawButtonRelease);
-  XIEventMask mask{XIAllMasterDevices, static_cast<int>(sizeof(maskBits)), maskBits};
-  XISelectEvents(display_, DefaultRootWindow(display_), &mask, 1);
+  const auto opcode = selectRootRawEvents(display_, {XI_RawButtonPress, XI_RawButtonRelease});
+  if (!opcode) return Error("the X server has no XInput 2.1");
+  inputOpcode_ = *opcode;
   XSync(display_, False);
 
   int wakePipe[2];
