@@ -138,7 +138,8 @@ int main(int argc, char* argv[]) {
       settings.showCapsuleAutomatically.set(loaded.floatingMic);
     }
   };
-  prefs.load();
+  // Watching first: a change the host makes just as the agent starts is then read, not lost between the two.
   prefs.beginWatching();
+  prefs.load();
   return mainLoop.run();
 }
