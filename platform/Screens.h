@@ -16,6 +16,14 @@ struct Screen {
   friend bool operator==(const Screen&, const Screen&) = default;
 };
 
+// The screen whose frame holds the point, else the primary one (the first); `screens` must not be empty.
+[[nodiscard]] inline const Screen& screenContaining(const std::vector<Screen>& screens, double x, double y) {
+  for (const Screen& screen : screens) {
+    if (screen.frame.contains(x, y)) return screen;
+  }
+  return screens.front();
+}
+
 // The attached displays, in bottom-left-origin screen points. Main thread only.
 class Screens {
  public:

@@ -22,13 +22,7 @@ const platform::Screen* screenFor(const std::vector<platform::Screen>& screens,
     });
     if (overlapping != screens.end()) return &*overlapping;
   }
-  if (mouse) {
-    const auto underPointer = std::find_if(screens.begin(), screens.end(), [&](const platform::Screen& screen) {
-      return screen.frame.contains(mouse->x, mouse->y);
-    });
-    if (underPointer != screens.end()) return &*underPointer;
-  }
-  return &screens.front();
+  return mouse ? &platform::screenContaining(screens, mouse->x, mouse->y) : &screens.front();
 }
 
 }  // namespace
