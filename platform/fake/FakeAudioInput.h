@@ -12,7 +12,10 @@ namespace quillet::platform::fake {
 // A microphone the test plays into: deliver() hands a buffer to the tap on the calling thread.
 class FakeAudioInput final : public AudioInput {
  public:
-  MicAuthorization authorization() override { return authorizationStatus; }
+  MicAuthorization authorization() override {
+    ++authorizationReads;
+    return authorizationStatus;
+  }
   void requestAccess(std::function<void(bool granted)> completion) override;
   std::optional<AudioFormat> hardwareFormat() override;
   bool voiceProcessingEnabled() override { return voiceProcessing; }
@@ -51,6 +54,8 @@ class FakeAudioInput final : public AudioInput {
   int tapInstallCount = 0;
   int accessRequestCount = 0;
   int startCount = 0;
+  // How often the permission was asked for: each ask is a round trip to a real sound server.
+  int authorizationReads = 0;
   int stopCount = 0;
   bool hasConfigurationChangeHandler() const;
 

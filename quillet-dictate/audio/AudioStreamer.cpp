@@ -48,9 +48,12 @@ AudioStreamer::~AudioStreamer() {
 }
 
 void AudioStreamer::start(ChunkHandler onChunk, StatusHandler onStatus, LevelsHandler onLevels) {
-  const auto status = input_.authorization();
-  log_.log("🎙 mic authorizationStatus = " + std::to_string(int(status)) +
-           " (0=notDet,1=restr,2=denied,3=auth)");
+  start(input_.authorization(), std::move(onChunk), std::move(onStatus), std::move(onLevels));
+}
+
+void AudioStreamer::start(platform::MicAuthorization status, ChunkHandler onChunk, StatusHandler onStatus,
+                          LevelsHandler onLevels) {
+  log_.log("🎙 mic authorizationStatus = " + std::to_string(int(status)) + " (0=notDet,1=restr,2=denied,3=auth)");
   switch (status) {
     case platform::MicAuthorization::authorized:
       begin(std::move(onChunk), std::move(onLevels));
@@ -149,7 +152,8 @@ void AudioStreamer::handleTap(const platform::AudioBuffer& buffer) {
 
   queueAnalysis(mono_);
 
-  const auto capacity = std::size_t(double(audio::WavFormat::kSampleRate) / buffer.format.sampleRate * double(frames)) + 16;
+  const auto capacity =
+      std::size_t(double(audio::WavFormat::kSampleRate) / buffer.format.sampleRate * double(frames)) + 16;
   converted_.clear();
   if (auto conversion = converter_->convert(mono_, capacity, converted_); conversion.failed()) {
     const std::string& reason = conversion.error().description();

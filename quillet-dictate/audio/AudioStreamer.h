@@ -31,7 +31,7 @@ class AudioStreamer : public std::enable_shared_from_this<AudioStreamer> {
     std::vector<std::uint8_t> wav;  // a complete WAV file of exactly this chunk's samples
     int index = 0;                  // 0-based position in the session
     double durationSec = 0;
-    float rms = 0;                  // normalised RMS of the whole payload
+    float rms = 0;  // normalised RMS of the whole payload
   };
 
   using ChunkHandler = std::function<void(Chunk)>;
@@ -60,6 +60,9 @@ class AudioStreamer : public std::enable_shared_from_this<AudioStreamer> {
   // Chunks arrive on the audio thread (or on the caller's thread for the one cut by stop()),
   // statuses and levels on the main loop.
   void start(ChunkHandler onChunk, StatusHandler onStatus, LevelsHandler onLevels = {});
+  // The same with the permission the caller has just read, so that a start asks the sound server only once.
+  void start(platform::MicAuthorization authorization, ChunkHandler onChunk, StatusHandler onStatus,
+             LevelsHandler onLevels = {});
 
   // Ends the session: the last audio is flushed as a final chunk, or dropped by the residual rules. Main thread.
   void stop();

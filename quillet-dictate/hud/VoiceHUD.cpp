@@ -122,7 +122,9 @@ void VoiceHUD::startContextVoice() {
 }
 
 void VoiceHUD::beginRecordingSession(SessionRequest request) {
-  const int micAuthorization = static_cast<int>(dependencies_.microphone.authorization());
+  // Read once: the streamer is handed the same answer instead of asking the sound server again.
+  const platform::MicAuthorization authorization = dependencies_.microphone.authorization();
+  const int micAuthorization = static_cast<int>(authorization);
   dependencies_.log.log("▶️ START dictation: tab=" + tabName(request.activeTab) +
                         " compose=" + flag(request.composeMode) + " panel=" + flag(request.showPanel) +
                         " micAuth=" + std::to_string(micAuthorization));
@@ -174,7 +176,7 @@ void VoiceHUD::beginRecordingSession(SessionRequest request) {
   levels_.reset();
   sessionAudioSec_ = 0;
 
-  startStreaming(ws_, true);
+  startStreaming(ws_, true, authorization);
   armMaxSessionTimer();
 }
 
@@ -203,7 +205,8 @@ void VoiceHUD::wireSessionClient(ChunkedTranscribeClient& client) {
   client.onFinal = weakly(self, [](VoiceHUD& hud, const std::string& text) { hud.vm_.liveText.set(text); });
 }
 
-void VoiceHUD::startStreaming(const std::shared_ptr<ChunkedTranscribeClient>& client, bool isDictation) {
+void VoiceHUD::startStreaming(const std::shared_ptr<ChunkedTranscribeClient>& client, bool isDictation,
+                              platform::MicAuthorization authorization) {
   // Runs on the audio thread: it touches only the atomic counter and the client, which takes chunks from any thread.
   auto onChunk = [weakSelf = weak_from_this(), weakClient = std::weak_ptr<ChunkedTranscribeClient>(client),
                   isDictation](AudioStreamer::Chunk chunk) {
@@ -215,9 +218,9 @@ void VoiceHUD::startStreaming(const std::shared_ptr<ChunkedTranscribeClient>& cl
   const auto self = shared_from_this();
   AudioStreamer::StatusHandler onStatus = [](MicStatus) {};
   if (isDictation) onStatus = weakly(self, [](VoiceHUD& hud, MicStatus status) { hud.handleMicStatus(status); });
-  dependencies_.streamer.start(std::move(onChunk), std::move(onStatus), weakly(self, [](VoiceHUD& hud, Levels levels) {
-                                 hud.levels_.update(levels.rms, std::move(levels.bands));
-                               }));
+  dependencies_.streamer.start(
+      authorization, std::move(onChunk), std::move(onStatus),
+      weakly(self, [](VoiceHUD& hud, Levels levels) { hud.levels_.update(levels.rms, std::move(levels.bands)); }));
 }
 
 void VoiceHUD::handleMicStatus(MicStatus status) {

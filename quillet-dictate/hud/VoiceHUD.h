@@ -157,7 +157,9 @@ class VoiceHUD : public std::enable_shared_from_this<VoiceHUD> {
   void startContextVoice();
   std::shared_ptr<ChunkedTranscribeClient> makeClient();
   void wireSessionClient(ChunkedTranscribeClient& client);
-  void startStreaming(const std::shared_ptr<ChunkedTranscribeClient>& client, bool handleStatus);
+  // Starts the microphone into `client`; a dictation's audio is metered and its permission statuses handled.
+  void startStreaming(const std::shared_ptr<ChunkedTranscribeClient>& client, bool isDictation,
+                      platform::MicAuthorization authorization);
   void handleMicStatus(MicStatus status);
   void handleStreamError(const ChunkedTranscribeError& error);
   void handleClientClosed();

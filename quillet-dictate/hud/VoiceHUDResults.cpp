@@ -190,7 +190,7 @@ void VoiceHUD::startCustomPromptRecording() {
     endRecording(hud);
   });
   customPromptWS_->connect();
-  startStreaming(customPromptWS_, false);
+  startStreaming(customPromptWS_, false, dependencies_.microphone.authorization());
 }
 
 void VoiceHUD::deliver(const std::string& text, const std::string& pasteboardLogLine,

@@ -182,6 +182,7 @@ TEST_F(VoiceHUDTest, AShortcutDictationInsertsTheCorrectedTextIntoTheFirstFieldE
   EXPECT_THAT(captured.messages(), Contains("▶️ START dictation: tab=speak compose=false "
                                             "panel=false micAuth=3"));
   EXPECT_THAT(captured.messages(), Contains("✅ START ok: mic streaming"));
+  EXPECT_EQ(input.authorizationReads, 1) << "the start line and the streamer share one answer";
 
   speak(1.5);
   // The user clicks into another field while speaking: the result still goes to the first one.
@@ -554,6 +555,15 @@ TEST_F(VoiceHUDTest, WithoutAFocusedFieldTheShortcutShowsThePromptAtTheMouseAndR
   loop.advance(0.01);
   EXPECT_FALSE(prompt.visible);
   EXPECT_EQ(prompt.lastFadeSeconds, VoiceHUD::kPromptFadeSeconds);
+
+  // A second press while the prompt shows starts its 1.8 s afresh.
+  hud->toggle();
+  loop.advance(1.0);
+  hud->toggle();
+  loop.advance(VoiceHUD::kPromptShownSeconds - 0.01);
+  EXPECT_TRUE(prompt.visible) << "the first press's fade-out was cancelled";
+  loop.advance(0.01);
+  EXPECT_FALSE(prompt.visible);
 }
 
 TEST_F(VoiceHUDTest, WithNoTargetAtInsertionTheTextGoesToTheClipboardOnly) {
