@@ -49,7 +49,7 @@ struct Session {
   std::size_t chunks = 0;
   std::string text;
   // Requests the backend stand-in has answered so far.
-  std::size_t corrections = 0;
+  std::size_t backendRequests = 0;
 };
 
 // One engine behind the router, and every session run against it.
@@ -121,7 +121,7 @@ class Bench : protected dictate::test::InsertionDesk {
     session.chunks = transcriptionSeconds_.size();
     if (!transcriptionSeconds_.empty()) session.lastChunkSeconds = transcriptionSeconds_.rbegin()->second;
     session.text = accessibility.valueOf(field_).value_or("");
-    session.corrections = backend_.requests().size();
+    session.backendRequests = backend_.requests().size();
     return session;
   }
 
@@ -217,7 +217,7 @@ void report(const char* engine, Bench& bench) {
         "%s session %d%s: %zu chunks, stop to text %.1f ms, last chunk's transcription %.1f ms, overhead %.1f ms"
         " (backend requests so far: %zu)\n",
         engine, run, run == 0 ? " (warm-up)" : "", session.chunks, session.stopToTextSeconds * 1000,
-        session.lastChunkSeconds * 1000, overheadMs, session.corrections);
+        session.lastChunkSeconds * 1000, overheadMs, session.backendRequests);
     if (run > 0) overheads.push_back(overheadMs);
   }
   if (overheads.empty()) return;

@@ -9,10 +9,7 @@ namespace quillet::platform::fake {
 // A floating panel that remembers where it was put and how often it was shown and hidden.
 class FakeFloatingPanel final : public FloatingPanel {
  public:
-  void orderFront() override {
-    visible = true;
-    ++orderFrontCount;
-  }
+  void orderFront() override { visible = true; }
   void orderOut() override {
     visible = false;
     ++orderOutCount;
@@ -22,7 +19,6 @@ class FakeFloatingPanel final : public FloatingPanel {
 
   bool visible = false;
   std::optional<ScreenPoint> origin;
-  int orderFrontCount = 0;
   int orderOutCount = 0;
 };
 

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <functional>
-#include <optional>
 #include <utility>
 
 #include "platform/HUDWindow.h"
@@ -19,17 +18,13 @@ class FakeHUDWindow final : public HUDWindow {
     fade_.cancel();
     if (pendingDone_) loop_.post(std::exchange(pendingDone_, {}));
     visible = true;
-    opacity = 1;
-    ++presentCount;
   }
 
   void fadeOutAndHide(double seconds, std::function<void()> done) override {
     ++fadeCount;
-    opacity = 0.5;
     pendingDone_ = std::move(done);
     fade_ = loop_.after(seconds, [this] {
       visible = false;
-      opacity = 1;
       if (pendingDone_) std::exchange(pendingDone_, {})();
     });
   }
@@ -41,9 +36,7 @@ class FakeHUDWindow final : public HUDWindow {
 
   // State a test reads or scripts.
   bool visible = false;
-  double opacity = 1;
   bool editingText = false;
-  int presentCount = 0;
   int fadeCount = 0;
 
  private:

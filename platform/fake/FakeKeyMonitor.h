@@ -11,7 +11,6 @@ class FakeKeyMonitor final : public KeyMonitor {
  public:
   Status install(Handler newHandler) override {
     handler = std::move(newHandler);
-    ++installCount;
     return {};
   }
   void remove() override { handler = nullptr; }
@@ -24,7 +23,6 @@ class FakeKeyMonitor final : public KeyMonitor {
   }
 
   Handler handler;
-  int installCount = 0;
 };
 
 }  // namespace quillet::platform::fake

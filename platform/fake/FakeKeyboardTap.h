@@ -20,7 +20,6 @@ class FakeKeyboardTap final : public KeyboardTap {
   // Answers at once, as a tap whose grabs take no time.
   void swallow(std::vector<SwallowedKey> keys, std::function<void(Status)> done) override {
     swallowed = std::move(keys);
-    ++swallowCalls;
     if (!done) return;
     if (swallowError) {
       done(*swallowError);
@@ -39,7 +38,6 @@ class FakeKeyboardTap final : public KeyboardTap {
   Handler handler;
   Notice notice;
   std::vector<SwallowedKey> swallowed;
-  int swallowCalls = 0;
   bool fnKey = true;
   std::optional<Error> startError;
   std::optional<Error> swallowError;

@@ -12,7 +12,6 @@ class FakePromptWindow final : public PromptWindow {
   void showAt(ScreenPoint origin) override {
     shownAt = origin;
     visible = true;
-    ++showCount;
   }
   void fadeOutAndHide(double seconds) override {
     visible = false;
@@ -21,7 +20,6 @@ class FakePromptWindow final : public PromptWindow {
 
   std::optional<ScreenPoint> shownAt;
   bool visible = false;
-  int showCount = 0;
   double lastFadeSeconds = 0;
 };
 

@@ -31,9 +31,8 @@ class PrivateXServer {
     ::fcntl(numberPipe[1], F_SETFD, 0);
     try {
       server_ = std::make_unique<ChildProcess>(
-          ChildProcess::pathOf("Xvfb"),
-          serverArguments(wantedNumber, numberPipe[1]),
-          ChildProcess::Environment{}, std::vector<std::string>{}, ChildProcess::StandardOutput::discarded);
+          ChildProcess::pathOf("Xvfb"), serverArguments(wantedNumber, numberPipe[1]), ChildProcess::Environment{},
+          std::vector<std::string>{}, ChildProcess::StandardOutput::discarded);
     } catch (...) {
       ::close(numberPipe[0]);
       ::close(numberPipe[1]);
@@ -67,12 +66,9 @@ class PrivateXServer {
 
  private:
   static std::vector<std::string> serverArguments(std::optional<int> number, int numberDescriptor) {
-    std::vector<std::string> arguments;
-    if (number) arguments.push_back(":" + std::to_string(*number));
-    for (const char* argument : {"-displayfd", "", "-nolisten", "tcp", "-noreset", "-screen", "0", "640x480x24"}) {
-      arguments.emplace_back(argument);
-    }
-    arguments[number ? 2 : 1] = std::to_string(numberDescriptor);
+    std::vector<std::string> arguments{
+        "-displayfd", std::to_string(numberDescriptor), "-nolisten", "tcp", "-noreset", "-screen", "0", "640x480x24"};
+    if (number) arguments.insert(arguments.begin(), ":" + std::to_string(*number));
     return arguments;
   }
 

@@ -143,17 +143,17 @@ void X11KeyboardTap::wake() {
   }
 }
 
-void X11KeyboardTap::post(std::function<void()> block) {
+void X11KeyboardTap::toOwner(std::function<void(Receivers&)> block) {
   loop_.post([weakReceivers = std::weak_ptr<Receivers>(receivers_), block = std::move(block)] {
     const auto receivers = weakReceivers.lock();
-    if (receivers && receivers->handler) block();
+    // stop() empties the receivers: nothing reaches an owner that has stopped the tap.
+    if (receivers && receivers->handler) block(*receivers);
   });
 }
 
 void X11KeyboardTap::notify(const std::string& message) {
-  loop_.post([weakReceivers = std::weak_ptr<Receivers>(receivers_), message] {
-    const auto receivers = weakReceivers.lock();
-    if (receivers && receivers->notice) receivers->notice(message);
+  toOwner([message](Receivers& receivers) {
+    if (receivers.notice) receivers.notice(message);
   });
 }
 
@@ -179,10 +179,7 @@ void X11KeyboardTap::run() {
       takenKeys_ = request.keys;
       Expected<void> taken = connection_ ? grab(takenKeys_) : Expected<void>();
       if (request.done) {
-        loop_.post([weakReceivers = std::weak_ptr<Receivers>(receivers_), done = std::move(request.done),
-                    taken = std::move(taken)] {
-          if (weakReceivers.lock()) done(taken);
-        });
+        toOwner([done = std::move(request.done), taken = std::move(taken)](Receivers&) { done(taken); });
       }
     }
     if (connection_ && connection_->isBroken()) {
@@ -255,11 +252,8 @@ void X11KeyboardTap::deliver(unsigned keycode, bool pressed) {
     event.isRepeat = pressed && wasDown;
   }
   event.flags = flags_;
-  post([weakReceivers = std::weak_ptr<Receivers>(receivers_), event] {
-    const auto receivers = weakReceivers.lock();
-    // The verdict needs no acting on: what is swallowed was grabbed beforehand.
-    if (receivers && receivers->handler) static_cast<void>(receivers->handler(event));
-  });
+  // The verdict needs no acting on: what is swallowed was grabbed beforehand.
+  toOwner([event](Receivers& receivers) { static_cast<void>(receivers.handler(event)); });
 }
 
 Expected<void> X11KeyboardTap::grab(const std::vector<SwallowedKey>& keys) {

@@ -60,7 +60,9 @@ class X11KeyboardTap final : public KeyboardTap {
   // Takes `keys` in place of the keys taken before; the reason when some could not be taken.
   Expected<void> grab(const std::vector<SwallowedKey>& keys);
   void ungrabAll();
-  void post(std::function<void()> block);
+  struct Receivers;
+  // Runs `block` on the main loop with the owner's receivers, unless the tap has been stopped by then.
+  void toOwner(std::function<void(Receivers&)> block);
   void notify(const std::string& message);
   void wake();
 
